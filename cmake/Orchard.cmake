@@ -1,0 +1,49 @@
+# Helpers shared by every subsystem's CMakeLists.txt.
+
+# Output all Windows binaries into one folder, as they are installed together.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
+# orchard_target_defaults(target): warnings and the project's include root.
+function(orchard_target_defaults target)
+  target_compile_options(${target} PRIVATE ${ORCHARD_WARNINGS})
+  target_include_directories(${target} PUBLIC ${ORCHARD_ROOT})
+endfunction()
+
+# orchard_add_test(name SOURCES a.cpp ... [LIBS x y] [TIMEOUT s] [LABELS l])
+# A GoogleTest program registered with CTest. In the Windows build CTest runs
+# it through Wine (CMAKE_CROSSCOMPILING_EMULATOR), in the bin folder so that
+# the DLLs beside it are found.
+function(orchard_add_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  orchard_target_defaults(${name})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  add_test(NAME ${name} COMMAND ${name} --gtest_color=no WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  set(labels ${T_LABELS})
+  if(ORCHARD_WINDOWS)
+    list(APPEND labels wine)
+  else()
+    list(APPEND labels host)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${labels}")
+endfunction()
+
+# orchard_add_py_test(name script.py [ARGS ...] [TIMEOUT s])
+# An end-to-end test: a Python program that drives the real Windows binaries
+# under Wine from outside, with doubles for the servers around them.
+function(orchard_add_py_test name script)
+  cmake_parse_arguments(T "" "TIMEOUT" "ARGS" ${ARGN})
+  find_package(Python3 COMPONENTS Interpreter REQUIRED)
+  add_test(NAME ${name}
+           COMMAND ${Python3_EXECUTABLE} ${script} --bin ${CMAKE_BINARY_DIR}/bin --wine ${ORCHARD_WINE} ${T_ARGS}
+           WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 180)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "e2e;wine"
+                       ENVIRONMENT "PYTHONPATH=${ORCHARD_ROOT}/tests/lib;PYTHONDONTWRITEBYTECODE=1")
+endfunction()

@@ -1,0 +1,21 @@
+// SHA-1 as published in FIPS 180-1. Platform-free.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+class CSha1 {
+ public:
+  CSha1() { Reset(); }
+  void Reset();
+  void Update(const void* data, size_t length);
+  void Final(uint8_t digest[20]);
+
+ private:
+  void Transform(const uint8_t block[64]);
+  uint32_t state_[5];
+  uint32_t count_[2];  // bit count, low word first
+  uint8_t buffer_[64];
+};
+
+// Note the output comes first.
+void Sha1Digest(uint8_t digest[20], const void* data, size_t length);

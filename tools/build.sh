@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Configures and builds both trees: build/win (the Windows binaries, mingw-w64)
+# and build/host (the platform-free code, natively, with the sanitizers).
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc 2>/dev/null || echo 4)
+which=${1:-all}
+
+if [ "$which" = all ] || [ "$which" = win ]; then
+  cmake -S "$top" -B "$top/build/win" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64.cmake" >/dev/null
+  cmake --build "$top/build/win" -j "$jobs"
+fi
+if [ "$which" = all ] || [ "$which" = host ]; then
+  cmake -S "$top" -B "$top/build/host" >/dev/null
+  cmake --build "$top/build/host" -j "$jobs"
+fi

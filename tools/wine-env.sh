@@ -1,0 +1,67 @@
+# Sourced by the test and run scripts: a private Xvfb display and Wine prefix
+# for this run, and a trap that ends exactly what was started here, by pid.
+#   wine_env_start PREFIX_DIR   sets DISPLAY, WINEPREFIX and friends
+#   wine_env_stop               ends the wineserver and Xvfb started here
+
+_wine_env_xvfb_pid=""
+_wine_env_server_pid=""
+
+_wine_env_free_display() {
+  local n
+  for n in $(seq 91 189); do
+    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
+      echo "$n"; return 0
+    fi
+  done
+  return 1
+}
+
+wine_env_start() {
+  local prefix=$1 use_own_display=${2:-always}
+  export WINEPREFIX="$prefix"
+  export WINEDEBUG=${WINEDEBUG:--all}
+  # No Mono or Gecko: the programs need neither and there is nothing to fetch them from.
+  export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
+  export WINEARCH=win64
+  mkdir -p "$prefix"
+
+  if [ "$use_own_display" = always ] || [ -z "${DISPLAY:-}" ]; then
+    local n
+    n=$(_wine_env_free_display) || { echo "wine-env: no free X display" >&2; return 1; }
+    Xvfb ":$n" -nolisten tcp -screen 0 1280x1024x24 >/dev/null 2>&1 </dev/null &
+    _wine_env_xvfb_pid=$!
+    export DISPLAY=":$n"
+    local i
+    for i in $(seq 1 100); do
+      [ -e "/tmp/.X11-unix/X$n" ] && break
+      kill -0 "$_wine_env_xvfb_pid" 2>/dev/null || { echo "wine-env: Xvfb did not start" >&2; return 1; }
+      sleep 0.1
+    done
+  fi
+
+  # One wineserver for the whole run, in the foreground of a child we own.
+  wineserver -f -p >/dev/null 2>&1 </dev/null &
+  _wine_env_server_pid=$!
+  # Warm the prefix with every output sent away: the services it starts would
+  # otherwise inherit our pipes and keep a test runner waiting forever.
+  wineboot -i >/dev/null 2>&1 </dev/null || true
+  # A crashing program ends; no debugger dialog waits for a click.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null || true
+  trap wine_env_stop EXIT
+  trap 'wine_env_stop; exit 130' INT TERM
+}
+
+wine_env_stop() {
+  if [ -n "$_wine_env_server_pid" ]; then
+    # -k ends the programs of this prefix and its server; the kill is for a server that hung.
+    wineserver -k >/dev/null 2>&1 </dev/null || true
+    kill "$_wine_env_server_pid" 2>/dev/null || true
+    wait "$_wine_env_server_pid" 2>/dev/null || true
+    _wine_env_server_pid=""
+  fi
+  if [ -n "$_wine_env_xvfb_pid" ]; then
+    kill "$_wine_env_xvfb_pid" 2>/dev/null || true
+    wait "$_wine_env_xvfb_pid" 2>/dev/null || true
+    _wine_env_xvfb_pid=""
+  fi
+}
