@@ -1,33 +1,14 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the host build's tests first (under
 # AddressSanitizer and UBSan), then the Windows build's tests under Wine.
+# The tests run in a network namespace of their own where the system allows
+# it, so their fixed loopback ports (the channel's 9090) meet no other program.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 bash tools/setup.sh
 bash tools/build.sh
-jobs=$(nproc 2>/dev/null || echo 4)
-
-summary() { # ctest output file -> "passed failed"
-  sed -n 's/.*tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\).*/\1 \2/p' "$1" | tail -n 1
-}
-
-status=0
-echo "== host tests (sanitizers)"
-(cd build/host && ctest --output-on-failure -j "$jobs") 2>&1 | tee build/host/ctest.out || status=1
-
-echo "== Windows tests (Wine)"
-source tools/wine-env.sh
-wine_env_start "$top/build/win/wineprefix"
-(cd build/win && ctest --output-on-failure -j "$jobs") 2>&1 | tee build/win/ctest.out || status=1
-wine_env_stop
-
-passed=0; failed=0
-for f in build/host/ctest.out build/win/ctest.out; do
-  read -r nf nt <<<"$(summary "$f")" || true
-  if [ -z "${nt:-}" ]; then status=1; continue; fi
-  passed=$((passed + nt - nf)); failed=$((failed + nf))
-done
-[ "$failed" -eq 0 ] || status=1
-echo "all: $passed passed, $failed failed"
-exit $status
+if [ "$(id -u)" = 0 ] && unshare -n true 2>/dev/null; then
+  exec unshare -n bash tools/test-run.sh
+fi
+exec bash tools/test-run.sh
