@@ -285,6 +285,7 @@ ReplyError parse_tcp_register_reply(const uint8_t* body, size_t n, TcpRegisterRe
   r.u16();
   out.share_report_ms = r.u16() * 1000u;
   out.batch_max = r.u16();
+  out.keepalive_ms = r.u16() * 1000u;
   return ReplyError::kNone;
 }
 

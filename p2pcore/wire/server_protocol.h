@@ -205,6 +205,7 @@ struct TcpRegisterReply {  // TCP 2, 40 bytes
   uint16_t up_port = 0;
   uint32_t share_report_ms = 0;
   uint16_t batch_max = 0;
+  uint32_t keepalive_ms = 0;
 };
 inline constexpr size_t kTcpRegisterReplySize = 40;
 ReplyError parse_tcp_register_reply(const uint8_t* body, size_t n, TcpRegisterReply& out);

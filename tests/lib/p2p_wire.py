@@ -415,9 +415,10 @@ def nat_result(nat_type):
 
 
 def tcp_register_reply(user_id, sp_ip, sp_port, up_ip, up_port, result=0, login_target=0, share_report_s=3600,
-                       batch_max=100):
+                       batch_max=100, keepalive_s=60):
+    """TCP 2, 40 bytes: result, login target, user id, super node, upload server, periods, batch maximum."""
     body = (struct.pack("<HHHQ", result, 0, login_target, user_id) + ip_bytes(sp_ip) + struct.pack("<H", sp_port)
-            + ip_bytes(up_ip) + struct.pack("<HHHH", up_port, 0, share_report_s, batch_max))
+            + ip_bytes(up_ip) + struct.pack("<HHHHH", up_port, 0, share_report_s, batch_max, keepalive_s))
     return body + bytes(40 - len(body))
 
 

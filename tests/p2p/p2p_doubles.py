@@ -294,7 +294,7 @@ class Doubles:
             self.log("register", transport="tcp", user_id=user_id, node_type=f["node_type"],
                      pcid=f["pcid"].rstrip(b"\0").decode("ascii", "replace"))
             yield w.T_REGISTER_REPLY, w.tcp_register_reply(user_id, self.host, self.ports["sp"], self.host,
-                                                           self.ports["up"])
+                                                           self.ports["up"], keepalive_s=self.keepalive_s)
         else:
             self.log("cp_tcp_other", command=command, length=len(body))
 

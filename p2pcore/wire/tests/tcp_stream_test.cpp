@@ -294,3 +294,26 @@ TEST(TcpStream, RandomBytesAreSafe) {
     for (const Frame& f : c.frames) ASSERT_LE(f.body.size(), kFrameMaxBody);
   }
 }
+
+TEST(TcpStream, MatchesTheTestDoublesCodec) {
+  // Built by the independent codec of the P2P test doubles (tests/lib/p2p_wire.py):
+  // seed 0x1234, frame 2 "abc" with no header, then frame 11 with a 2-byte header.
+  const char* hex = "34120000AFCC06C98A9FD4184F6699925BD8EA28BCBE12757B6FE1B4C4D25103723CD6322EFB118C39";
+  std::vector<uint8_t> expected;
+  for (size_t i = 0; hex[i]; i += 2) expected.push_back(static_cast<uint8_t>(std::stoi(std::string(hex + i, 2), nullptr, 16)));
+  DataOutPacking out(0x1234);
+  std::vector<uint8_t> stream;
+  tcp_frame f;
+  f.new_frame(2, 0);
+  f.append("abc", 3);
+  out.pack(f);
+  stream.insert(stream.end(), f.data(), f.data() + f.size());
+  f.new_frame(11, 2);
+  out.pack(f);
+  stream.insert(stream.end(), f.data(), f.data() + f.size());
+  EXPECT_EQ(stream, expected);
+  Collector c;
+  ASSERT_EQ(c.unpack(expected.data(), expected.size()), 0);
+  const std::vector<Frame> frames = {{2, {'a', 'b', 'c'}}, {11, {}}};
+  EXPECT_EQ(c.frames, frames);
+}

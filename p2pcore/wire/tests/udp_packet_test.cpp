@@ -193,3 +193,35 @@ TEST(UdpPacket, CommandIndexesStayInRange) {
     EXPECT_EQ(tcp_command_index(r.command), r.tcp);
   }
 }
+
+namespace {
+std::vector<uint8_t> from_hex(const char* hex) {
+  std::vector<uint8_t> out;
+  for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) {
+    unsigned v = 0;
+    sscanf(hex + i, "%2x", &v);
+    out.push_back(static_cast<uint8_t>(v));
+  }
+  return out;
+}
+}  // namespace
+
+TEST(UdpPacket, MatchesTheTestDoublesCodec) {
+  // Built by the independent codec of the P2P test doubles (tests/lib/p2p_wire.py):
+  // keepalive code 6 with bytes 1..10, user id 0x1122334455667788, sequence
+  // 0x01020304, pad AA BB CC.
+  const std::vector<uint8_t> inner = from_hex("0101F11FB82DE10F81746BA2C58337CB01FA858587A9BAF25E2854A1C864F9EF");
+  const std::vector<uint8_t> datagram =
+      from_hex("EBE40B6BCA346A4CF9F5D206F3F044821111866905E31155F0058826C1A088FB425E26EA8C0DA5AF");
+  const uint8_t body[12] = {6, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  const uint8_t pad[3] = {0xAA, 0xBB, 0xCC};
+  std::vector<uint8_t> built = build_command_packet(0x1122334455667788ull, 0x01020304, body, sizeof body);
+  EXPECT_EQ(built, inner);
+  EXPECT_EQ(wrap_outer(built, pad, 3), datagram);
+  std::vector<uint8_t> d = datagram;
+  UdpChecked c = check_datagram(d.data(), d.size());
+  ASSERT_EQ(c.result, UdpCheck::kCommand);
+  EXPECT_TRUE(c.outer);
+  EXPECT_EQ(c.sequence, 0x01020304u);
+  EXPECT_EQ(std::vector<uint8_t>(c.body(), c.body() + c.body_length()), std::vector<uint8_t>(body, body + 12));
+}
