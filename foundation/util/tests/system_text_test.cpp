@@ -1,0 +1,62 @@
+// GBK conversions, the Quillkit path, version and error texts, the service query.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "foundation/util/code_pages.h"
+#include "foundation/util/module_info.h"
+#include "foundation/util/service_ops.h"
+#include "foundation/util/traditional_chinese.h"
+
+TEST(CodePages, GbkWhateverTheMachineCodePage) {
+  EXPECT_EQ(Utf16ToGbk(L"\u4E2D\u6587.avi"), "\xD6\xD0\xCE\xC4.avi");
+  EXPECT_EQ(GbkToUtf16("\xD6\xD0\xCE\xC4.avi"), L"\u4E2D\u6587.avi");
+  EXPECT_EQ(Utf16ToGbk(L""), "");
+  const NarrowCodePage gbk = GbkCodePage();
+  EXPECT_EQ(gbk.fromUtf16(u"\u7B80"), "\xBC\xF2");
+  EXPECT_EQ(gbk.toUtf16("\xBC\xF2"), u"\u7B80");
+}
+
+TEST(TraditionalChinese, ThroughQuillkit) {
+  struct Row { const wchar_t* name; std::wstring in; std::wstring out; };
+  const Row rows[] = {
+      {L"simplified", L"\u7B80\u4F53\u4E2D\u6587", L"\u7C21\u9AD4\u4E2D\u6587"},
+      {L"latin stays", L"film 1.avi", L"film 1.avi"},
+      {L"empty", L"", L""},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.name);
+    EXPECT_EQ(SimplifiedToTraditional(std::wstring_view(r.in)), r.out);
+    EXPECT_EQ(SimplifiedToTraditional(std::wstring_view(r.in), L"NoSuchQuillkit.dll"), r.in)
+        << "without the library the text comes back";
+  }
+  // Texts past 260 GBK bytes are cut there on the way through.
+  const std::wstring longText(300, L'\u7B80');
+  EXPECT_EQ(SimplifiedToTraditional(std::wstring_view(longText)), std::wstring(130, L'\u7C21'));
+}
+
+TEST(ModuleInfo, VersionTexts) {
+  HMODULE quillkit = LoadLibraryW(L"Quillkit.dll");
+  ASSERT_NE(quillkit, nullptr);
+  uint16_t v[4] = {};
+  EXPECT_TRUE(GetModuleVersion(quillkit, v));
+  EXPECT_EQ(GetModuleVersionText(quillkit), "1.0.3.7");
+  FreeLibrary(quillkit);
+  // The test program carries no version resource.
+  EXPECT_FALSE(GetModuleVersion(nullptr, v));
+  EXPECT_EQ(GetModuleVersionText(nullptr), "0.0.0.0");
+}
+
+TEST(ModuleInfo, ErrorTextAndProcessor) {
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  const std::string text = GetLastErrorText();
+  EXPECT_EQ(text.rfind("errorcode:2, description: ", 0), 0u) << text;
+  EXPECT_GT(text.size(), 26u) << "has the system's description";
+  GetCpuName();  // present or not, it must not fail
+}
+
+TEST(ServiceOps, MissingFtpServiceGivesEmptyPath) {
+  EXPECT_EQ(QueryServiceInfo(), L"");
+}
