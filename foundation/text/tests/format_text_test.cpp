@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "foundation/text/address_text.h"
 #include "foundation/text/line_sort.h"
 #include "foundation/text/path_text.h"
+#include "foundation/text/record_id.h"
 #include "foundation/text/size_text.h"
 
 namespace {
@@ -192,4 +194,20 @@ TEST(LineSort, MatchesStableSortOnRandomLists) {
     SortLinesAfterLastBar(lines);
     ASSERT_EQ(lines, expected) << "round " << round;
   }
+}
+
+TEST(RecordId, TableNameOfPath) {
+  struct Row { const char16_t* path; const char* name; };
+  const Row rows[] = {
+      {u"D:\\Video\\Show", "_38ACD3BEFFE0F195EE5A003114D7F058"},
+      {u"", "_D41D8CD98F00B204E9800998ECF8427E"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(Narrow(r.path));
+    const std::string name = MakeDirTableName(r.path);
+    EXPECT_EQ(name, r.name);
+    EXPECT_EQ(name.size(), 33u);
+  }
+  // Code units go in low byte first: a unit above 0xFF tells.
+  EXPECT_EQ(MakeDirTableName(u"\u4E2D"), "_7DA635444A82C0AB1BFD9717DA62101E");
 }

@@ -4,11 +4,13 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "foundation/util/code_pages.h"
 #include "foundation/util/module_info.h"
 #include "foundation/util/service_ops.h"
 #include "foundation/util/traditional_chinese.h"
+#include "foundation/util/wide_text.h"
 
 TEST(CodePages, GbkWhateverTheMachineCodePage) {
   EXPECT_EQ(Utf16ToGbk(L"\u4E2D\u6587.avi"), "\xD6\xD0\xCE\xC4.avi");
@@ -59,4 +61,12 @@ TEST(ModuleInfo, ErrorTextAndProcessor) {
 
 TEST(ServiceOps, MissingFtpServiceGivesEmptyPath) {
   EXPECT_EQ(QueryServiceInfo(), L"");
+}
+
+TEST(WideText, TextFunctionsOnWideStrings) {
+  EXPECT_EQ(MakeDirTableName(std::wstring_view(L"D:\\Video\\Show")), "_38ACD3BEFFE0F195EE5A003114D7F058");
+  std::vector<std::wstring> lines = {L"vxhd://2|I|b.avi", L"ftp://h/x", L"vxhd://1|I|A.avi"};
+  SortLinesAfterLastBar(lines);
+  EXPECT_EQ(lines, (std::vector<std::wstring>{L"vxhd://1|I|A.avi", L"vxhd://2|I|b.avi", L"ftp://h/x"}));
+  EXPECT_EQ(SizeUnitTextW(1536), L"1.5 K");
 }
