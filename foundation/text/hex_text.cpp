@@ -3,16 +3,12 @@
 
 #include <cstring>
 
-namespace {
-
-int DigitValue(char c) {
+int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
-
-}  // namespace
 
 std::string HexText(const void* data, size_t n) {
   static const char kDigits[] = "0123456789ABCDEF";
@@ -30,8 +26,8 @@ bool HexToBytes(std::string_view text, uint8_t* out, size_t n) {
   if (text.size() / 2 == n && text.size() % 2 == 0) {
     size_t i = 0;
     for (; i < n; ++i) {
-      const int hi = DigitValue(text[2 * i]);
-      const int lo = DigitValue(text[2 * i + 1]);
+      const int hi = HexDigitValue(text[2 * i]);
+      const int lo = HexDigitValue(text[2 * i + 1]);
       if (hi < 0 || lo < 0) break;
       out[i] = static_cast<uint8_t>(hi * 16 + lo);
     }

@@ -5,6 +5,9 @@
 #include <string>
 #include <string_view>
 
+// 0-15 for a hexadecimal digit of either case, -1 for anything else.
+int HexDigitValue(char c);
+
 // Two upper-case hexadecimal digits per byte.
 std::string HexText(const void* data, size_t n);
 

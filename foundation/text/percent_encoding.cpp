@@ -3,18 +3,8 @@
 
 #include <cstdint>
 
+#include "foundation/text/hex_text.h"
 #include "foundation/text/utf8_text.h"
-
-namespace {
-
-int DigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-}  // namespace
 
 std::string PercentEncode(std::string_view text, const NarrowCodePage& codePage) {
   bool ascii = true;
@@ -46,8 +36,8 @@ std::string PercentDecode(std::string_view text, bool* sawHighEscape) {
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '%' && text.size() - i >= 3) {
-      const int hi = DigitValue(text[i + 1]);
-      const int lo = DigitValue(text[i + 2]);
+      const int hi = HexDigitValue(text[i + 1]);
+      const int lo = HexDigitValue(text[i + 2]);
       if (hi >= 0 && lo >= 0) {
         const int b = hi * 16 + lo;
         high = high || b >= 0xE0;
