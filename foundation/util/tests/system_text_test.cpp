@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/util/code_pages.h"
+#include "foundation/util/desktop_ops.h"
 #include "foundation/util/module_info.h"
 #include "foundation/util/service_ops.h"
 #include "foundation/util/traditional_chinese.h"
@@ -69,4 +70,11 @@ TEST(WideText, TextFunctionsOnWideStrings) {
   SortLinesAfterLastBar(lines);
   EXPECT_EQ(lines, (std::vector<std::wstring>{L"vxhd://1|I|A.avi", L"vxhd://2|I|b.avi", L"ftp://h/x"}));
   EXPECT_EQ(SizeUnitTextW(1536), L"1.5 K");
+}
+
+TEST(DesktopOps, DiskSpaceOfFixedDrives) {
+  uint64_t freeBytes = 1, totalBytes = 0;
+  GetDiskSpace(&freeBytes, &totalBytes);
+  EXPECT_GT(totalBytes, 0u) << "drive C: is fixed";
+  EXPECT_LE(freeBytes, totalBytes);
 }
