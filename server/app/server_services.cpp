@@ -58,7 +58,9 @@ int CServer::FtpStatusCallback(int type, const FtpEventRecord* record) {
 }
 
 int CServer::StartP2PServer() {
-  if (!p2p_initialize_network(static_cast<uint16_t>(g_SvrConfig.p2pPort))) return 0;
+  // A port outside the u16 range is refused like port 0, never wrapped onto another.
+  const int port = g_SvrConfig.p2pPort;
+  if (!p2p_initialize_network(static_cast<uint16_t>(port > 0 && port <= 0xFFFF ? port : 0))) return 0;
   if (!p2p_initialize()) {
     WriteLog(&g_MainLog, 1, "P2PSvr - Init Error");
     return 0;

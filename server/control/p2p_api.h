@@ -9,7 +9,7 @@
 #define ORCHARD_HAVE_SEEDLIFT 1
 #else
 #define ORCHARD_HAVE_SEEDLIFT 0
-inline int p2p_initialize_network(uint16_t) { return 1; }
+inline int p2p_initialize_network(uint16_t port) { return port != 0; }
 inline int p2p_initialize() { return 0; }
 inline void p2p_uninitialize() {}
 inline int set_p2p_node_type(int type) { return type & 0xFF; }
