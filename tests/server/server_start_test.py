@@ -303,6 +303,22 @@ class AutomaticUpdate(ServerTestCase):
                 self.assertInOrder(recorded, calls)
                 self.assertEqual(recorded.count("InstallUpdate"), 1)
 
+    def test_checks_follow_the_interval_the_library_asks(self):
+        write(self.work, "vxaucommon.ini", "[answers]\ninterval=1\n")
+        write(self.work, "od_svr_cfg.ini", "[service]\nservicetype=0\n")
+        proc = self.start_serving()
+        log = os.path.join(self.work, "vxaucommon.log")
+
+        def checks():
+            if not os.path.exists(log):
+                return 0
+            with open(log) as f:
+                return f.read().splitlines().count("StartAutoUpdate 0")
+
+        self.assertTrue(op.wait_until(lambda: checks() >= 3, 20), "checks did not repeat: %d" % checks())
+        self.stop(proc)
+        self.assertIn("NextPreferedCheckInterval 1", read_log(self.work))
+
     def test_failed_initialisation_runs_no_update_timers(self):
         write(self.work, "vxaucommon.ini", "[answers]\ninit=-3\npending=1\n")
         write(self.work, "od_svr_cfg.ini", "[service]\nservicetype=0\n[update]\nwaittime=1\n")
