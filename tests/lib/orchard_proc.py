@@ -32,12 +32,13 @@ def remove_work_dir(work):
 
 
 class WineProcess:
-    """One Windows program started under Wine in `work`."""
+    """One Windows program started under Wine in `work`; env replaces the
+    environment when given."""
 
-    def __init__(self, wine, work, program, args=()):
+    def __init__(self, wine, work, program, args=(), env=None):
         self.program = program
         self.popen = subprocess.Popen(
-            [wine, program, *args], cwd=work,
+            [wine, program, *args], cwd=work, env=env,
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.pid = self.popen.pid
 

@@ -83,8 +83,8 @@ class ServerTestCase(unittest.TestCase):
             p.kill()
         op.remove_work_dir(self.work)
 
-    def start(self, work=None):
-        proc = op.WineProcess(ARGS.wine, work or self.work, PROGRAM)
+    def start(self, work=None, env=None):
+        proc = op.WineProcess(ARGS.wine, work or self.work, PROGRAM, env=env)
         self.procs.append(proc)
         return proc
 
@@ -246,7 +246,21 @@ class Configuration(ServerTestCase):
                     self.assertFalse(any(m.startswith(line) for m in messages), "%r logged" % line)
 
 
-class ChannelTaken(ServerTestCase):
+class UnreachableStart(ServerTestCase):
+    def test_exits_non_zero_without_its_window(self):
+        # Without a display the window cannot be created.
+        env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+        proc = self.start(env=env)
+        code = proc.wait(START_SECONDS)
+        self.assertIsNotNone(code, "OrchardSvc lives on without its window")
+        self.assertNotEqual(code, 0)
+        messages = read_log(self.work)
+        self.assertIn("OrchardService(Version:1.0.0.0) startup", messages)
+        self.assertFalse(any(m.startswith("Initialize transfer module") for m in messages), messages)
+        self.assertIsNone(read_config(self.work))
+        proc = self.start_serving()
+        self.stop(proc)
+
     def test_exits_non_zero_when_the_channel_cannot_start(self):
         blocker = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         try:
@@ -262,6 +276,7 @@ class ChannelTaken(ServerTestCase):
             blocker.close()
         messages = read_log(self.work)
         self.assertIn("Initialize transfer module error 16", messages)
+        self.assertNotIn("InitAutoUpdate OK", messages, "nothing starts after the channel failed")
         self.assertNotIn("Save config", messages)
         self.assertIsNone(read_config(self.work), "a failed first start leaves no configuration behind")
         # The mutex went with the process: the next start serves.
