@@ -5,17 +5,12 @@
 #include <cstdint>
 
 #include "foundation/codec/byte_buffer.h"
+#include "foundation/codec/stream_reader.h"
 #include "server/control/codec/control_records.h"
 
-// The request's bytes after the command code (read them with CStreamReader:
-// a read past the end yields zeros).
-struct CommandArgs {
-  const uint8_t* data;
-  uint32_t size;
-};
-
-// Writes the reply body; leaving it empty sends an empty reply.
-using CommandFn = void (*)(const CommandArgs& args, CByteBuffer* reply);
+// Gets the request positioned after the command code (a read past the end
+// yields zeros) and writes the reply body; leaving it empty sends an empty reply.
+using CommandFn = void (*)(CStreamReader& request, CByteBuffer* reply);
 
 struct CommandEntry {
   ControlCommand code;

@@ -31,7 +31,7 @@ std::wstring ProcessorName() {
 
 }  // namespace
 
-void OnGetServerInfo(const CommandArgs&, CByteBuffer* reply) {
+void OnGetServerInfo(CStreamReader&, CByteBuffer* reply) {
   WriteLog(&g_MainLog, 1, "CMD - Get infomatin of server");
   if (!P2pLoggedIn()) {
     Reply(reply, ControlStatus::NotLoggedIn);
@@ -47,7 +47,7 @@ void OnGetServerInfo(const CommandArgs&, CByteBuffer* reply) {
   ReplyRecord(reply, ControlStatus::Ok, block);
 }
 
-void OnGetSystemInfo(const CommandArgs&, CByteBuffer* reply) {
+void OnGetSystemInfo(CStreamReader&, CByteBuffer* reply) {
   WriteLog(&g_MainLog, 1, "CMD - Get system infomation of server");
   OSVERSIONINFOW version{};
   version.dwOSVersionInfoSize = sizeof version;
@@ -69,7 +69,7 @@ void OnGetSystemInfo(const CommandArgs&, CByteBuffer* reply) {
   ReplyRecord(reply, ControlStatus::Ok, block);
 }
 
-void OnGetPerformance(const CommandArgs&, CByteBuffer* reply) {
+void OnGetPerformance(CStreamReader&, CByteBuffer* reply) {
   WriteLog(&g_MainLog, 1, "CMD - Get performance of server");
   MEMORYSTATUS memory{};
   memory.dwLength = sizeof memory;
@@ -81,7 +81,7 @@ void OnGetPerformance(const CommandArgs&, CByteBuffer* reply) {
   ReplyRecord(reply, ControlStatus::Ok, block);
 }
 
-void OnCloseServer(const CommandArgs&, CByteBuffer* reply) {
+void OnCloseServer(CStreamReader&, CByteBuffer* reply) {
   WriteLog(&g_MainLog, 1, "CMD - Close Server");
   Reply(reply, ControlStatus::Ok);
   // The reply is in place before the window thread starts to stop the server;

@@ -3,7 +3,7 @@
 #pragma once
 #include "server/control/command_table.h"
 
-void OnGetServerInfo(const CommandArgs& args, CByteBuffer* reply);
-void OnGetSystemInfo(const CommandArgs& args, CByteBuffer* reply);
-void OnGetPerformance(const CommandArgs& args, CByteBuffer* reply);
-void OnCloseServer(const CommandArgs& args, CByteBuffer* reply);
+void OnGetServerInfo(CStreamReader& request, CByteBuffer* reply);
+void OnGetSystemInfo(CStreamReader& request, CByteBuffer* reply);
+void OnGetPerformance(CStreamReader& request, CByteBuffer* reply);
+void OnCloseServer(CStreamReader& request, CByteBuffer* reply);
