@@ -35,11 +35,11 @@ std::vector<uint8_t> write_share_list(const std::vector<p2p::share_list_record>&
     uint8_t b = payload[i] ^ p2p::crc32_table_byte((size_t(seed) + i + 0x02C5) % 1024);
     payload[i] = uint8_t((b >> r) | (b << (8 - r)));
   }
-  std::vector<uint8_t> file(12);
+  std::vector<uint8_t> file(12 + payload.size());
   std::memcpy(file.data(), new_pattern ? p2p::kShareListNewMagic : p2p::kShareListOldMagic, 4);
   put32(file, 4, seed);
   put32(file, 8, check);
-  file.insert(file.end(), payload.begin(), payload.end());
+  if (!payload.empty()) std::memcpy(file.data() + 12, payload.data(), payload.size());
   return file;
 }
 
