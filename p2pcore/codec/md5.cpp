@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "p2pcore/codec/digest_blocks.h"
+
 namespace p2p {
 namespace {
 
@@ -53,15 +55,8 @@ void md5_init(md5_context* ctx) {
 }
 
 void md5_update(md5_context* ctx, const void* bytes, size_t n) {
-  const uint8_t* p = static_cast<const uint8_t*>(bytes);
-  size_t used = (ctx->bit_count / 8) % 64;
-  ctx->bit_count += uint64_t(n) * 8;
-  while (n > 0) {
-    size_t take = 64 - used < n ? 64 - used : n;
-    std::memcpy(ctx->block + used, p, take);
-    used += take; p += take; n -= take;
-    if (used == 64) { transform(ctx->state, ctx->block); used = 0; }
-  }
+  feed_blocks(ctx->bit_count, ctx->block, static_cast<const uint8_t*>(bytes), n,
+              [ctx](const uint8_t* block) { transform(ctx->state, block); });
 }
 
 void md5_final(md5_context* ctx, uint8_t out[16]) {

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "p2pcore/codec/digest_blocks.h"
+
 namespace p2p {
 namespace {
 
@@ -34,14 +36,7 @@ void transform(uint32_t h[5], const uint8_t block[64]) {
 }
 
 void update(sha1_context* ctx, const uint8_t* p, size_t n) {
-  size_t used = (ctx->bit_count / 8) % 64;
-  ctx->bit_count += uint64_t(n) * 8;
-  while (n > 0) {
-    size_t take = 64 - used < n ? 64 - used : n;
-    std::memcpy(ctx->block + used, p, take);
-    used += take; p += take; n -= take;
-    if (used == 64) { transform(ctx->h, ctx->block); used = 0; }
-  }
+  feed_blocks(ctx->bit_count, ctx->block, p, n, [ctx](const uint8_t* block) { transform(ctx->h, block); });
 }
 
 }  // namespace

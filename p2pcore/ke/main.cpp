@@ -16,6 +16,7 @@
 #include "p2pcore/ke/setting.h"
 #include "p2pcore/ke/uploaduser.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
+#include "p2pcore/p2pbase/inc/scoped_lock.h"
 #include "p2pcore/p2pbase/inc/winutil.h"
 #include "p2pcore/seedlift_api.h"
 #include "p2pcore/stat/StatAPI.h"
@@ -27,10 +28,6 @@ namespace {
 // Start, stop, the session and the UDP servers are changed only under this
 // lock, so no export meets a session or socket object that a stop is freeing.
 CRITICAL_SECTION g_library_lock;
-struct library_held {
-  library_held() { EnterCriticalSection(&g_library_lock); }
-  ~library_held() { LeaveCriticalSection(&g_library_lock); }
-};
 
 volatile LONG g_ref_count = 0;
 CSimpleUdpServer* g_udp[2] = {nullptr, nullptr};
@@ -66,7 +63,7 @@ extern "C" {
 
 int p2p_initialize_network(uint16_t udp_port) {
   if (udp_port == 0) return 0;
-  library_held h;
+  scoped_lock h(g_library_lock);
   CP2pSession* session = get_session();
   session->restart_from_dns();
   P2P_LOG(4, "network init...");
@@ -82,7 +79,7 @@ int p2p_initialize_network(uint16_t udp_port) {
 }
 
 int p2p_initialize(void) {
-  library_held h;
+  scoped_lock h(g_library_lock);
   if (InterlockedIncrement(&g_ref_count) != 1) return 1;
   settings_read(&settings());
   stat_start();
@@ -96,7 +93,7 @@ int p2p_initialize(void) {
 }
 
 void p2p_uninitialize(void) {
-  library_held h;
+  scoped_lock h(g_library_lock);
   // Never below 0: a stray stop leaves the library able to start again.
   LONG count = g_ref_count;
   for (;;) {
@@ -158,7 +155,7 @@ int p2p_get_statinfo(void* totals24, void* info56) {
 
 int get_p2p_id(uint64_t* machine_id, uint64_t* user_id, int* nat_class, int* nat_detail, uint32_t* public_ip,
                int* public_port, uint32_t* lan_ip, int* lan_port) {
-  library_held h;
+  scoped_lock h(g_library_lock);
   return get_session()->get_id(machine_id, user_id, nat_class, nat_detail, public_ip, public_port, lan_ip, lan_port)
              ? 1
              : 0;
@@ -271,7 +268,7 @@ int p2p_get_netinfo(void* last_second104, void* totals104, void* udp_commands102
 }
 
 int p2p_get_nat_stat(uint8_t* nat_type, int* total, int* count) {
-  library_held h;
+  scoped_lock h(g_library_lock);
   const identity_block id = get_session()->identity();
   if (nat_type) *nat_type = id.nat_type;
   if (total) *total = 0;
@@ -303,7 +300,7 @@ int create_p2p_task(void** handle, const p2p_task_info* info) {
     P2P_LOG(3, "p2pTask Add failed: empty file hash");
     return 0;
   }
-  library_held h;
+  scoped_lock h(g_library_lock);
   p2p_task* task = new (std::nothrow) p2p_task;
   if (!task) {
     P2P_LOG(3, "p2pTask Add failed: out of memory");
@@ -318,7 +315,7 @@ int create_p2p_task(void** handle, const p2p_task_info* info) {
 
 int start_p2p_task(void* handle) {
   if (!handle) return 0;
-  library_held h;
+  scoped_lock h(g_library_lock);
   get_session()->queue_request(kRequestStartTask, nullptr, handle);
   return 1;
 }
@@ -327,7 +324,7 @@ int delete_p2p_task(void* handle) {
   if (!handle) return 0;
   HANDLE done = nullptr;
   {
-    library_held h;
+    scoped_lock h(g_library_lock);
     CP2pSession* session = get_session();
     if (session->state() == Session_State_SCHEDULER) done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     session->queue_request(kRequestDeleteTask, done, handle);
@@ -344,7 +341,7 @@ int p2p_set_finish(void* handle, const void* record1312) {
   uint8_t* copy = new (std::nothrow) uint8_t[1312];
   if (!copy) return 0;
   std::memcpy(copy, record1312, 1312);
-  library_held h;
+  scoped_lock h(g_library_lock);
   get_session()->queue_request(kRequestFinish, copy, handle);
   return 1;
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "p2pcore/p2pbase/inc/p2plog.h"
+#include "p2pcore/p2pbase/inc/scoped_lock.h"
 #include "p2pcore/p2pbase/inc/winutil.h"
 
 namespace p2p {
@@ -28,10 +29,6 @@ text_options& texts() {
   static text_options t;
   return t;
 }
-struct held {
-  held() { EnterCriticalSection(&texts().lock); }
-  ~held() { LeaveCriticalSection(&texts().lock); }
-};
 }  // namespace
 
 option_flags& options() {
@@ -46,12 +43,12 @@ p2p_settings& settings() {
 
 void options_set_app_dir(const wchar_t* dir) {
   if (!dir) return;
-  held h;
+  scoped_lock h(texts().lock);
   lstrcpynW(texts().app_dir, dir, int(kAppDirUnits + 1));
 }
 
 std::wstring options_app_dir() {
-  held h;
+  scoped_lock h(texts().lock);
   return texts().app_dir;
 }
 
@@ -61,25 +58,25 @@ void options_set_ini_name(const wchar_t* name) {
   std::string ansi;
   if (!to_ansi_exact(bounded.c_str(), &ansi)) ansi = "p2pbase";
   {
-    held h;
+    scoped_lock h(texts().lock);
     texts().ini_name = bounded;
   }
   log_set_base_name(ansi + ".log");
 }
 
 std::wstring options_ini_name() {
-  held h;
+  scoped_lock h(texts().lock);
   return texts().ini_name;
 }
 
 void options_set_server_host(const char* host) {
   if (!host) return;
-  held h;
+  scoped_lock h(texts().lock);
   lstrcpynA(texts().server_host, host, int(sizeof texts().server_host));
 }
 
 std::string options_server_host() {
-  held h;
+  scoped_lock h(texts().lock);
   return texts().server_host;
 }
 

@@ -12,17 +12,13 @@
 #include "p2pcore/ke/options.h"
 #include "p2pcore/ke/setting.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
+#include "p2pcore/p2pbase/inc/scoped_lock.h"
 #include "p2pcore/p2pbase/inc/winutil.h"
 #include "p2pcore/stat/StatAPI.h"
 
 namespace p2p {
 
 namespace {
-struct held {
-  explicit held(CRITICAL_SECTION& c) : c_(c) { EnterCriticalSection(&c_); }
-  ~held() { LeaveCriticalSection(&c_); }
-  CRITICAL_SECTION& c_;
-};
 
 CP2pSession* g_session = nullptr;
 
@@ -108,7 +104,7 @@ CP2pSession::~CP2pSession() {
 }
 
 void CP2pSession::set_session_state(int state, int next) {
-  held h(lock_);
+  scoped_lock h(lock_);
   state_ = state;
   if (state == Session_State_INIT) resend_count_ = 0;
   if (next != -1) next_ = next;
@@ -125,17 +121,17 @@ void CP2pSession::set_session_state(int state, int next) {
 }
 
 int CP2pSession::state() {
-  held h(lock_);
+  scoped_lock h(lock_);
   return state_;
 }
 
 int CP2pSession::next_state() {
-  held h(lock_);
+  scoped_lock h(lock_);
   return next_;
 }
 
 void CP2pSession::restart_from_dns() {
-  held h(lock_);
+  scoped_lock h(lock_);
   set_session_state(Session_State_INIT, Session_State_DNS);
   resend_count_ = retry_count_ = 0;
   dns_retry_ = dns_tick_ = nat_retry_ = nat_tick_ = 0;
@@ -146,23 +142,23 @@ void CP2pSession::restart_from_dns() {
 }
 
 void CP2pSession::set_lan_port(uint16_t port) {
-  held h(lock_);
+  scoped_lock h(lock_);
   id_.lan_port = port;
 }
 
 identity_block CP2pSession::identity() {
-  held h(lock_);
+  scoped_lock h(lock_);
   return id_;
 }
 
 uint64_t CP2pSession::machine_id() {
-  held h(lock_);
+  scoped_lock h(lock_);
   return machine_.pcid_new;
 }
 
 bool CP2pSession::get_id(uint64_t* machine, uint64_t* user, int* nat_class, int* nat_detail, uint32_t* public_ip,
                          int* public_port, uint32_t* lan_ip, int* lan_port) {
-  held h(lock_);
+  scoped_lock h(lock_);
   const bool known = id_.public_ip != 0;
   if (machine) *machine = machine_.pcid_new;
   if (user) *user = id_.user_id;
@@ -176,23 +172,23 @@ bool CP2pSession::get_id(uint64_t* machine, uint64_t* user, int* nat_class, int*
 }
 
 void CP2pSession::queue_request(uint32_t type, void* data, void* handle) {
-  held h(queue_lock_);
+  scoped_lock h(queue_lock_);
   requests_.push_back({type, data, handle});
 }
 
 bool CP2pSession::has_task(void* handle) {
-  held h(lock_);
+  scoped_lock h(lock_);
   return tasks_.count(handle) != 0;
 }
 
 void CP2pSession::run_requests() {
   std::list<session_request> batch;
   {
-    held h(queue_lock_);
+    scoped_lock h(queue_lock_);
     batch.swap(requests_);
   }
   for (session_request& r : batch) {
-    held h(lock_);
+    scoped_lock h(lock_);
     p2p_task* task = static_cast<p2p_task*>(r.handle);
     switch (r.type) {
       case kRequestAddTask:
@@ -215,7 +211,7 @@ void CP2pSession::run_requests() {
 void CP2pSession::drop_requests() {
   std::list<session_request> rest;
   {
-    held h(queue_lock_);
+    scoped_lock h(queue_lock_);
     rest.swap(requests_);
   }
   for (session_request& r : rest) {
@@ -223,7 +219,7 @@ void CP2pSession::drop_requests() {
     if (r.type == kRequestFinish) delete[] static_cast<uint8_t*>(r.data);
     if (r.type == kRequestDeleteTask && r.data) SetEvent(static_cast<HANDLE>(r.data));
   }
-  held h(lock_);
+  scoped_lock h(lock_);
   for (auto& [handle, task] : tasks_) delete task;
   tasks_.clear();
 }
@@ -234,7 +230,7 @@ void CP2pSession::start() {
                              : "CP2pSession::load_ip_list load limit ip list fail");
   set_session_state(Session_State_INIT, Session_State_DNS);
   {
-    held h(lock_);
+    scoped_lock h(lock_);
     id_.node_type = options().node_type;
     id_.user_id = settings().user_id;
     id_.subnet_id = uint16_t(settings().subnet_id);

@@ -8,6 +8,7 @@
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/ke/ShareResources_new.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
+#include "p2pcore/p2pbase/inc/scoped_lock.h"
 
 namespace p2p {
 
@@ -101,12 +102,9 @@ void share_hash_manager::remove_share(const uint8_t* fid) {
 
 bool share_hash_manager::pause_file_from_sharelist(const uint8_t* fid, int flag) {
   if (!fid) return false;
-  lock();
+  scoped_lock h(lock_);
   share_item* item = find_share(fid);
-  if (!item) {
-    unlock();
-    return false;
-  }
+  if (!item) return false;
   if (flag) {
     item->head.paused = 1;
     close_share_file(item);
@@ -114,18 +112,14 @@ bool share_hash_manager::pause_file_from_sharelist(const uint8_t* fid, int flag)
     item->head.paused = 0;
   }
   P2P_LOG(9, "pause_file_from_sharelist(),[filename:%s]", item->head.path);
-  unlock();
   return true;
 }
 
 bool share_hash_manager::delete_file_from_sharelist(const uint8_t* fid, int flag) {
   if (!fid) return false;
-  lock();
+  scoped_lock h(lock_);
   share_item* item = find_share(fid);
-  if (!item) {
-    unlock();
-    return false;
-  }
+  if (!item) return false;
   const uint64_t served = item->row.uploaded;
   const uint64_t size = item->head.size;
   P2P_LOG(9, "delete_file_from_sharelist(),[filename:%s filesize:%lld totalupload:%lld sendcount:%d%%]",
@@ -135,7 +129,6 @@ bool share_hash_manager::delete_file_from_sharelist(const uint8_t* fid, int flag
   std::memcpy(key, fid, 16);  // fid may point into the item
   remove_share(key);
   get_shareres_manager()->remove_item(key);
-  unlock();
   return true;
 }
 
@@ -145,16 +138,14 @@ bool share_hash_manager::query_share(const uint8_t* fid, char path[255], uint64_
 
 bool share_hash_manager::query_share_counted(const uint8_t* fid, char path[255], uint64_t* size, const int* mode) {
   if (!fid || !path) return false;
-  lock();
+  scoped_lock h(lock_);
   share_item* item = find_share(fid);
-  if (item) {
-    std::memcpy(path, item->head.path, 255);
-    path[254] = 0;
-    if (size) *size = item->head.size;
-    if (mode && *mode == 0) ++item->row.handshakes;
-  }
-  unlock();
-  return item != nullptr;
+  if (!item) return false;
+  std::memcpy(path, item->head.path, 255);
+  path[254] = 0;
+  if (size) *size = item->head.size;
+  if (mode && *mode == 0) ++item->row.handshakes;
+  return true;
 }
 
 int share_hash_manager::req_upload_data(const uint8_t* fid, uint64_t user_id, uint64_t offset, uint32_t length,

@@ -9,6 +9,7 @@
 #include <deque>
 
 #include "p2pcore/codec/texts.h"
+#include "p2pcore/p2pbase/inc/scoped_lock.h"
 #include "p2pcore/p2pbase/inc/winutil.h"
 
 namespace p2p {
@@ -33,11 +34,6 @@ log_state& state() {
   return s;
 }
 
-struct held {
-  explicit held(CRITICAL_SECTION& c) : c_(c) { EnterCriticalSection(&c_); }
-  ~held() { LeaveCriticalSection(&c_); }
-  CRITICAL_SECTION& c_;
-};
 
 std::wstring log_dir() { return app_dir() + L"log\\"; }
 std::wstring current_name(const log_state& s) { return log_dir() + ansi_to_wide(s.base) + L".log"; }
@@ -82,7 +78,7 @@ void emit(int level, const std::string& text) {
   if (level < s.threshold) return;
   std::string line = "\r\n[" + now_text() + "] " + text;
   if (line.size() > 8064) line.resize(8064);
-  held h(s.lock);
+  scoped_lock h(s.lock);
   if (s.to_console) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
@@ -118,7 +114,7 @@ std::string format_text(const char* format, va_list args) {
 
 void log_open(int log_count, int out_mode) {
   log_state& s = state();
-  held h(s.lock);
+  scoped_lock h(s.lock);
   if (s.file != INVALID_HANDLE_VALUE) {
     CloseHandle(s.file);
     s.file = INVALID_HANDLE_VALUE;
@@ -133,7 +129,7 @@ void log_open(int log_count, int out_mode) {
 
 void log_close() {
   log_state& s = state();
-  held h(s.lock);
+  scoped_lock h(s.lock);
   if (s.file != INVALID_HANDLE_VALUE) {
     FlushFileBuffers(s.file);
     CloseHandle(s.file);
@@ -144,7 +140,7 @@ void log_close() {
 }
 
 bool log_file_is_open() {
-  held h(state().lock);
+  scoped_lock h(state().lock);
   return state().file != INVALID_HANDLE_VALUE;
 }
 
@@ -152,17 +148,17 @@ void log_set_threshold(int threshold) { InterlockedExchange(&state().threshold, 
 int log_threshold() { return state().threshold; }
 
 void log_set_base_name(const std::string& base) {
-  held h(state().lock);
+  scoped_lock h(state().lock);
   state().base = base;
 }
 
 std::string log_base_name() {
-  held h(state().lock);
+  scoped_lock h(state().lock);
   return state().base;
 }
 
 void log_set_rotate_bytes(uint64_t bytes) {
-  held h(state().lock);
+  scoped_lock h(state().lock);
   state().rotate_bytes = bytes;
 }
 
