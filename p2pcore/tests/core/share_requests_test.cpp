@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ctime>
 
 #include "p2pcore/ke/ShareResources_new.h"
 #include "p2pcore/tests/core/core_fixture.h"
@@ -161,6 +162,57 @@ TEST_F(ShareRequests, QueryCountsOnlyFirstLookups) {
   share_file_info row;
   ASSERT_EQ(m->copy_share_filelist(&row, 1), 1);
   EXPECT_EQ(uint32_t(row.handshakes), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ShareRequests, RecordedTimeIsKeptAndOldHandlesCloseAtTheReportPass) {
+  // A share from a share-list file keeps the time its record carries.
+  const std::vector<uint8_t> other = core_test::fid(40);
+  p2p::share_hash_manager* b = m->bucket_for(other.data());
+  const uint64_t recorded = 0x01D2000000000000ull;
+  b->lock();
+  EXPECT_EQ(b->insert_share(&recorded, path.c_str(), content.size(), other.data(), 0, 5, 0), 0);
+  p2p::share_item* item = b->find_share(other.data());
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(uint64_t(item->head.last_write), recorded);
+  b->unlock();
+
+  // A handle nobody asked for in 7200 s closes on the next report pass.
+  read_result r;
+  ASSERT_EQ(upload(0, 10, r), 1);
+  core_test::wait_alertable(r.done);
+  const long open = shared_file::open_count();
+  p2p::share_hash_manager* mine = m->bucket_for(f.data());
+  mine->lock();
+  p2p::share_item* shared = mine->find_share(f.data());
+  ASSERT_NE(shared, nullptr);
+  ASSERT_NE(shared->file, nullptr);
+  shared->head.last_access = uint32_t(time(nullptr)) - 7201;
+  mine->unlock();
+  struct quiet_link : p2p::share_report_link {
+    uint8_t node_type() override { return 5; }
+    uint64_t node_id() override { return 1; }
+    void send_to_sp(const std::vector<uint8_t>&) override {}
+    bool send_to_up(const std::vector<uint8_t>&) override { return true; }
+    void stamp_up_tick() override {}
+  } link;
+  m->reset_shareres_stat();
+  m->send_shareres_to_sp(link);
+  EXPECT_EQ(shared_file::open_count(), open - 1);
+  read_result again;
+  EXPECT_EQ(upload(0, 10, again), 1);  // the next request opens it again
+  core_test::wait_alertable(again.done);
+  EXPECT_EQ(again.error, 0u);
+  m->delete_share_byfid(other.data(), 0);
+}
+
+TEST_F(ShareRequests, DeleteWithFlagRemovesTheFile) {
+  EXPECT_TRUE(m->delete_share_byfid(f.data(), 1));
+  EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_FALSE(m->delete_share_byfid(f.data(), 1));
 }
 
 }  // namespace

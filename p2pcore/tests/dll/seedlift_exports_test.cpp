@@ -353,9 +353,9 @@ TEST_F(ShareListFiles, DamagedFilesAndTheLimit) {
   struct Case { const char* name; std::vector<uint8_t> bytes; uint32_t limit; int shares; std::string log; };
   const Case cases[] = {
       {"valid", good, 100000, 3, "load_share[new patten]"},
-      {"flipped byte", flipped, 100000, 0, ""},
-      {"short file", short_file, 100000, 0, ""},
-      {"header only", std::vector<uint8_t>(good.begin(), good.begin() + 12), 100000, 0, ""},
+      {"flipped byte", flipped, 100000, 0, "\xCE\xC4\xBC\xFE\xD0\xA3\xD1\xE9\xB4\xED\xCE\xF3"},  // GBK
+      {"short file", short_file, 100000, 0, "\xCE\xC4\xBC\xFE\xB4\xF3\xD0\xA1\xB4\xED\xCE\xF3"},
+      {"header only", std::vector<uint8_t>(good.begin(), good.begin() + 12), 100000, 0, "\xCE\xDE\xCA\xFD\xBE\xDD"},
       {"over the limit keeps the largest", good, 2, 2, ""},
   };
   for (const Case& k : cases) {
