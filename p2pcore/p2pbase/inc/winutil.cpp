@@ -87,6 +87,24 @@ uint64_t file_size(const std::wstring& path) {
 
 bool file_exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+uint32_t read_file(const std::wstring& path, uint64_t offset, void* buffer, int64_t n) {
+  if (!buffer) return 0;
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  if (n < 0) {
+    DWORD high = 0;
+    DWORD low = GetFileSize(h, &high);
+    n = high ? 0xFFFFFFFF : low;
+  }
+  LONG high_offset = LONG(offset >> 32);
+  DWORD got = 0;
+  const bool ok = SetFilePointer(h, LONG(offset), &high_offset, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+                  ReadFile(h, buffer, DWORD(std::min<int64_t>(n, 0xFFFFFFFF)), &got, nullptr);
+  CloseHandle(h);
+  return ok ? got : 0;
+}
+
 bool read_whole_file(const std::wstring& path, std::vector<uint8_t>* out) {
   out->clear();
   HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,

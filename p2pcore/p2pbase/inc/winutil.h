@@ -29,6 +29,8 @@ std::string gbk(const char* utf8);
 bool file_stat(const std::wstring& path, uint64_t* size, FILETIME* last_write);
 uint64_t file_size(const std::wstring& path);
 bool file_exists(const std::wstring& path);
+// One read of n bytes (all of the file for n = -1) at offset; bytes read, 0 on failure.
+uint32_t read_file(const std::wstring& path, uint64_t offset, void* buffer, int64_t n);
 // Whole file into out; false when it cannot be read whole.
 bool read_whole_file(const std::wstring& path, std::vector<uint8_t>* out);
 std::string read_text_file(const std::wstring& path);

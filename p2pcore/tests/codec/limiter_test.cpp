@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "p2pcore/codec/rate_meter.h"
+#include "p2pcore/codec/rtt_estimate.h"
 #include "p2pcore/codec/speed_limiter.h"
 
 namespace {
@@ -57,6 +58,31 @@ TEST(RateMeter, AverageOverNineSeconds) {
     p2p::rate_meter m;
     for (auto [at, n] : c.adds) m.add(n, at);
     EXPECT_EQ(m.rate(c.at), c.rate);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RttEstimate, SmoothedClampedOncePerSecond) {
+  struct Step { uint32_t sample, at; uint32_t average, timeout; };
+  struct Case { const char* name; std::vector<Step> steps; };
+  const Case cases[] = {
+      {"first sample taken as it is", {{300, 1000, 300, 600}}},
+      {"smoothing", {{320, 1000, 320, 640}, {480, 2000, 330, 660}}},
+      {"within a second: ignored", {{320, 1000, 320, 640}, {9999, 1999, 320, 640}}},
+      {"small sums give 50", {{40, 1000, 40, 80}, {40, 2000, 50, 100}}},
+      {"large sums give 6000", {{6500, 1000, 6500, 13000}, {6500, 2000, 6000, 12000}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    p2p::rtt_estimator e;
+    for (const Step& s : c.steps) {
+      p2p::rtt_estimate(e, s.sample, s.at);
+      EXPECT_EQ(e.average_ms, s.average);
+      EXPECT_EQ(e.retry_timeout_ms, s.timeout);
+    }
   }
 }
 
