@@ -17,17 +17,13 @@
 #include "p2pcore/ke/options.h"
 #include "p2pcore/ke/setting.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
+#include "p2pcore/p2pbase/inc/scoped_lock.h"
 #include "p2pcore/p2pbase/inc/winutil.h"
 #include "p2pcore/stat/StatAPI.h"
 
 namespace p2p {
 
 namespace {
-struct held {
-  explicit held(CRITICAL_SECTION& c) : c_(c) { EnterCriticalSection(&c_); }
-  ~held() { LeaveCriticalSection(&c_); }
-  CRITICAL_SECTION& c_;
-};
 
 CP2pSession* g_session = nullptr;
 CSimpleUdpServer* g_udp[2] = {nullptr, nullptr};
@@ -138,7 +134,7 @@ CP2pSession::~CP2pSession() {
 }
 
 void CP2pSession::set_session_state(int state, int next) {
-  held h(lock_);
+  scoped_lock h(lock_);
   state_ = state;
   if (state == Session_State_INIT) resend_count_ = 0;
   if (next != -1) next_ = next;
@@ -155,17 +151,17 @@ void CP2pSession::set_session_state(int state, int next) {
 }
 
 int CP2pSession::state() {
-  held h(lock_);
+  scoped_lock h(lock_);
   return state_;
 }
 
 int CP2pSession::next_state() {
-  held h(lock_);
+  scoped_lock h(lock_);
   return next_;
 }
 
 void CP2pSession::restart_from_dns() {
-  held h(lock_);
+  scoped_lock h(lock_);
   set_session_state(Session_State_INIT, Session_State_DNS);
   resend_count_ = retry_count_ = 0;
   dns_retry_ = dns_tick_ = nat_retry_ = nat_tick_ = 0;
@@ -176,23 +172,23 @@ void CP2pSession::restart_from_dns() {
 }
 
 void CP2pSession::set_lan_port(uint16_t port) {
-  held h(lock_);
+  scoped_lock h(lock_);
   id_.lan_port = port;
 }
 
 identity_block CP2pSession::identity() {
-  held h(lock_);
+  scoped_lock h(lock_);
   return id_;
 }
 
 uint64_t CP2pSession::machine_id() {
-  held h(lock_);
+  scoped_lock h(lock_);
   return machine_.pcid_new;
 }
 
 bool CP2pSession::get_id(uint64_t* machine, uint64_t* user, int* nat_class, int* nat_detail, uint32_t* public_ip,
                          int* public_port, uint32_t* lan_ip, int* lan_port) {
-  held h(lock_);
+  scoped_lock h(lock_);
   const bool known = id_.public_ip != 0;
   if (machine) *machine = machine_.pcid_new;
   if (user) *user = id_.user_id;
@@ -206,23 +202,23 @@ bool CP2pSession::get_id(uint64_t* machine, uint64_t* user, int* nat_class, int*
 }
 
 void CP2pSession::queue_request(uint32_t type, void* data, void* handle) {
-  held h(queue_lock_);
+  scoped_lock h(queue_lock_);
   requests_.push_back({type, data, handle});
 }
 
 bool CP2pSession::has_task(void* handle) {
-  held h(lock_);
+  scoped_lock h(lock_);
   return tasks_.count(handle) != 0;
 }
 
 void CP2pSession::run_requests() {
   std::list<session_request> batch;
   {
-    held h(queue_lock_);
+    scoped_lock h(queue_lock_);
     batch.swap(requests_);
   }
   for (session_request& r : batch) {
-    held h(lock_);
+    scoped_lock h(lock_);
     p2p_task* task = static_cast<p2p_task*>(r.handle);
     switch (r.type) {
       case kRequestAddTask:
@@ -245,7 +241,7 @@ void CP2pSession::run_requests() {
 void CP2pSession::drop_requests() {
   std::list<session_request> rest;
   {
-    held h(queue_lock_);
+    scoped_lock h(queue_lock_);
     rest.swap(requests_);
   }
   for (session_request& r : rest) {
@@ -253,7 +249,7 @@ void CP2pSession::drop_requests() {
     if (r.type == kRequestFinish) delete[] static_cast<uint8_t*>(r.data);
     if (r.type == kRequestDeleteTask && r.data) SetEvent(static_cast<HANDLE>(r.data));
   }
-  held h(lock_);
+  scoped_lock h(lock_);
   for (auto& [handle, task] : tasks_) delete task;
   tasks_.clear();
 }
@@ -264,7 +260,7 @@ void CP2pSession::start() {
                              : "CP2pSession::load_ip_list load limit ip list fail");
   set_session_state(Session_State_INIT, Session_State_DNS);
   {
-    held h(lock_);
+    scoped_lock h(lock_);
     id_.node_type = options().node_type;
     id_.user_id = settings().user_id;
     id_.subnet_id = uint16_t(settings().subnet_id);
@@ -310,25 +306,25 @@ bool CP2pSession::bind_udp(uint16_t port) {
 bool CP2pSession::rebind_udp(uint16_t port) {
   if (!thread_) return bind_udp(port);
   {
-    held h(rebind_lock_);
+    scoped_lock h(rebind_lock_);
     rebind_port_ = port;
     rebind_pending_ = true;
     ResetEvent(rebind_done_);
   }
   if (WaitForSingleObject(rebind_done_, kRebindWaitMs) != WAIT_OBJECT_0) return false;
-  held h(rebind_lock_);
+  scoped_lock h(rebind_lock_);
   return rebind_result_;
 }
 
 void CP2pSession::handle_rebind() {
   uint16_t port = 0;
   {
-    held h(rebind_lock_);
+    scoped_lock h(rebind_lock_);
     if (!rebind_pending_) return;
     port = rebind_port_;
   }
   const bool ok = bind_udp(port);
-  held h(rebind_lock_);
+  scoped_lock h(rebind_lock_);
   rebind_pending_ = false;
   rebind_result_ = ok;
   SetEvent(rebind_done_);
@@ -715,7 +711,7 @@ P2P::LocalIdentity CP2pSession::local_identity() {
 void CP2pSession::udp_machine(uint32_t now) {
   bool share_send = false, share_reset = false;
   {
-    held h(lock_);
+    scoped_lock h(lock_);
     switch (state_) {
       case Session_State_INIT:
         if (next_ != Session_State_DNS) break;
@@ -873,7 +869,7 @@ void CP2pSession::poll_connect(const fd_set& writable, const fd_set& failed, uin
   connect_purpose_ = kConnectNone;
   SOCKET s = connecting_;
   connecting_ = INVALID_SOCKET;
-  held h(lock_);
+  scoped_lock h(lock_);
   if (ok) {
     server_manager::instance().attach(s);
     if (purpose == kConnectCp) {
@@ -909,7 +905,7 @@ void CP2pSession::link_pass_step() {
 void CP2pSession::tcp_machine(uint32_t now) {
   bool share_periodic = false;
   {
-    held h(lock_);
+    scoped_lock h(lock_);
     link_pass_step();
     if (udp_mode_ || connect_purpose_ != kConnectNone) return;
     server_manager& link = server_manager::instance();
@@ -1018,7 +1014,7 @@ void CP2pSession::send_keepalive2() {
 }
 
 void CP2pSession::send_logout() {
-  held h(lock_);
+  scoped_lock h(lock_);
   if (udp_mode_) {
     if (!sp_.ip) return;
     send_udp(P2P::udp_logout_body(local_identity()), sp_);
@@ -1093,7 +1089,7 @@ void CP2pSession::dispatch(const P2P::UdpChecked& packet, const sockaddr_in& fro
     case P2P::kUdpShareAccepted2: {
       bool ok;
       {
-        held h(lock_);
+        scoped_lock h(lock_);
         ok = expected("share acknowledgement", from, sp_, Session_State_SCHEDULER, -1);
       }
       if (ok) get_shareres_manager()->server_accept_share(body, n, *this);
@@ -1132,7 +1128,7 @@ void CP2pSession::dispatch(const P2P::UdpChecked& packet, const sockaddr_in& fro
 }
 
 void CP2pSession::on_register_reply(const uint8_t* body, size_t n, const sockaddr_in& from) {
-  held h(lock_);
+  scoped_lock h(lock_);
   endpoint cp = cp_;
   // Any resolved registration-server address answers for the server on its port.
   for (uint32_t a : cp_addresses_)
@@ -1157,7 +1153,7 @@ void CP2pSession::on_register_reply(const uint8_t* body, size_t n, const sockadd
 }
 
 void CP2pSession::on_super_node_reply(uint16_t command, const uint8_t* body, size_t n, const sockaddr_in& from) {
-  held h(lock_);
+  scoped_lock h(lock_);
   endpoint cp = cp_;
   for (uint32_t a : cp_addresses_)
     if (a == from.sin_addr.s_addr) cp.ip = a;
@@ -1193,7 +1189,7 @@ void CP2pSession::on_super_node_reply(uint16_t command, const uint8_t* body, siz
 void CP2pSession::on_login_reply(const uint8_t* body, size_t n, const sockaddr_in& from) {
   P2P::LoginReply reply;
   {
-    held h(lock_);
+    scoped_lock h(lock_);
     if (!expected("login reply", from, sp_, Session_State_WAIT, Session_state_LOGIN)) return;
     if (P2P::parse_login_reply(body, n, reply) != P2P::ReplyError::kNone) {
       P2P_LOG(3, "login reply of %u bytes dropped", unsigned(n));
@@ -1206,7 +1202,7 @@ void CP2pSession::on_login_reply(const uint8_t* body, size_t n, const sockaddr_i
 void CP2pSession::logged_in(const P2P::LoginReply& reply, bool over_tcp) {
   const uint32_t now = GetTickCount();
   {
-    held h(lock_);
+    scoped_lock h(lock_);
     id_.public_ip = reply.public_ip;
     id_.public_port = reply.public_port;
     if (reply.subnet_id) id_.subnet_id = reply.subnet_id;
@@ -1248,7 +1244,7 @@ void CP2pSession::logged_in(const P2P::LoginReply& reply, bool over_tcp) {
 void CP2pSession::on_keepalive_reply(const uint8_t* body, size_t n, const sockaddr_in& from) {
   bool restart = false, share_timer = false;
   {
-    held h(lock_);
+    scoped_lock h(lock_);
     if (!expected("keepalive reply", from, sp_, Session_State_SCHEDULER, -1)) return;
     P2P::KeepaliveReply r;
     if (P2P::parse_keepalive_reply(body, n, r) != P2P::ReplyError::kNone) {
@@ -1278,7 +1274,7 @@ void CP2pSession::on_keepalive_reply(const uint8_t* body, size_t n, const sockad
 }
 
 void CP2pSession::on_nat_port_check(const uint8_t* body, size_t n, const sockaddr_in& from) {
-  held h(lock_);
+  scoped_lock h(lock_);
   const uint8_t node = options().node_type;
   if (node == 5 || node == 7) return;
   if (!expected("NAT port check", from, sp_, Session_State_SCHEDULER, -1)) return;
@@ -1325,7 +1321,7 @@ void CP2pSession::on_nat_probe(uint16_t command, const uint8_t* body, size_t n, 
 void CP2pSession::on_nat_result(const uint8_t* body, size_t n, const sockaddr_in& from) {
   uint8_t nat_type = 0;
   {
-    held h(lock_);
+    scoped_lock h(lock_);
     if (!expected("NAT result", from, sp_, Session_State_SCHEDULER, -1)) return;
     if (P2P::parse_nat_result(body, n, nat_type) != P2P::ReplyError::kNone) return;
     id_.nat_type = nat_type;
@@ -1340,7 +1336,7 @@ void CP2pSession::on_nat_result(const uint8_t* body, size_t n, const sockaddr_in
 // ---- the TCP link's replies
 
 void CP2pSession::on_link_register_reply(const uint8_t* body, uint32_t n) {
-  held h(lock_);
+  scoped_lock h(lock_);
   if (state_ != Session_State_WAIT || next_ != Session_State_REGISTER) {
     P2P_LOG(1, "ignored TCP register reply in %s", session_state_name(state_));
     return;
@@ -1385,7 +1381,7 @@ void CP2pSession::on_link_register_reply(const uint8_t* body, uint32_t n) {
 void CP2pSession::on_link_login_reply(const uint8_t* body, uint32_t n) {
   P2P::TcpLoginReply r;
   {
-    held h(lock_);
+    scoped_lock h(lock_);
     if (state_ != Session_State_WAIT || next_ != Session_state_LOGIN) {
       P2P_LOG(1, "ignored TCP login reply in %s", session_state_name(state_));
       return;
@@ -1404,7 +1400,7 @@ void CP2pSession::on_link_login_reply(const uint8_t* body, uint32_t n) {
 }
 
 void CP2pSession::on_link_keepalive_ok() {
-  held h(lock_);
+  scoped_lock h(lock_);
   keepalive_misses_ = 0;
 }
 
@@ -1417,7 +1413,7 @@ uint64_t CP2pSession::node_id() { return identity().user_id; }
 void CP2pSession::send_to_sp(const std::vector<uint8_t>& body) {
   endpoint sp;
   {
-    held h(lock_);
+    scoped_lock h(lock_);
     sp = sp_;
   }
   send_udp(body, sp);

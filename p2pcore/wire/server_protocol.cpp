@@ -109,23 +109,6 @@ std::vector<uint8_t> tcp_logout_body(uint32_t elapsed_ms) {
   return w.take();
 }
 
-std::vector<uint8_t> udp_share_batch_body(uint8_t node_type, uint64_t node_id, uint32_t serial_id,
-                                          const std::vector<const uint8_t*>& fids) {
-  size_t n = fids.size() < kUdpShareBatchMax ? fids.size() : kUdpShareBatchMax;
-  WireWriter w(17 + 17 * n);
-  w.u16(kUdpShareReport).u8(node_type).u64(node_id).u32(serial_id).u16(static_cast<uint16_t>(n));
-  for (size_t i = 0; i < n; ++i) w.bytes(fids[i], 16).u8(kShareItemValue);
-  return w.take();
-}
-
-std::vector<uint8_t> tcp_share_batch_body(uint32_t type, const std::vector<const uint8_t*>& fids) {
-  size_t n = fids.size() < kTcpShareBatchMax ? fids.size() : kTcpShareBatchMax;
-  WireWriter w(9 + 17 * n);
-  w.u8(0).u32(type).u32(static_cast<uint32_t>(n));
-  for (size_t i = 0; i < n; ++i) w.bytes(fids[i], 16).u8(kShareItemValue);
-  return w.take();
-}
-
 const char* reply_error_text(ReplyError e) {
   switch (e) {
     case ReplyError::kNone: return "ok";
@@ -232,12 +215,6 @@ ReplyError parse_nat_port_check(const uint8_t* body, size_t n, NatPortCheck& out
   if (!body || n != 20) return ReplyError::kLength;
   if (load_u32le(body + 2) != kNatPortCheckMagic) return ReplyError::kMagic;
   out.seen_port = static_cast<uint16_t>(body[18] | (body[19] << 8));
-  return ReplyError::kNone;
-}
-
-ReplyError parse_share_accepted(const uint8_t* body, size_t n, uint32_t& serial_id) {
-  if (!body || n < 7) return ReplyError::kLength;
-  serial_id = load_u32le(body + 3);
   return ReplyError::kNone;
 }
 

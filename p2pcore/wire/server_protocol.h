@@ -108,15 +108,6 @@ std::vector<uint8_t> tcp_login_body(const LocalIdentity& id);                   
 std::vector<uint8_t> tcp_keepalive_body(uint32_t elapsed_ms, uint16_t share_count);      // 6
 std::vector<uint8_t> tcp_logout_body(uint32_t elapsed_ms);                               // 8
 
-// One item of a share report: the file id and the value 100.
-inline constexpr uint8_t kShareItemValue = 100;
-inline constexpr size_t kUdpShareBatchMax = 60;
-inline constexpr size_t kTcpShareBatchMax = 255;  // the item counter is 8 bits wide
-enum : uint32_t { kShareBatchAdd = 1, kShareBatchDelete = 2 };
-std::vector<uint8_t> udp_share_batch_body(uint8_t node_type, uint64_t node_id, uint32_t serial_id,
-                                          const std::vector<const uint8_t*>& fids);
-std::vector<uint8_t> tcp_share_batch_body(uint32_t type, const std::vector<const uint8_t*>& fids);
-
 enum class ReplyError {
   kNone,
   kLength,     // body of the wrong or too small length
@@ -175,8 +166,6 @@ struct NatPortCheck {  // UDP 19
   uint16_t seen_port = 0;
 };
 ReplyError parse_nat_port_check(const uint8_t* body, size_t n, NatPortCheck& out);
-
-ReplyError parse_share_accepted(const uint8_t* body, size_t n, uint32_t& serial_id);  // UDP 13, 29
 
 struct NatProbe {  // UDP 63, 66, 68
   uint64_t user_id = 0;

@@ -72,9 +72,4 @@ struct UdpChecked {
 // Checks a received datagram and unmasks it in place. Safe on any input.
 UdpChecked check_datagram(uint8_t* datagram, size_t n);
 
-// Index of a command in the per-second command tables (low byte of the code).
-inline uint8_t udp_command_index(uint16_t command) { return static_cast<uint8_t>(command); }
-// Index of a server-link command: (code - 96) mod 256, always in 0..255.
-inline uint8_t tcp_command_index(uint16_t command) { return static_cast<uint8_t>(command - 96u); }
-
 }  // namespace P2P

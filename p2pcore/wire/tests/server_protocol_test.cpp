@@ -45,9 +45,6 @@ std::vector<uint8_t> sp_list_body(uint8_t result, uint16_t count, const std::vec
 
 TEST(ServerProtocol, RequestBodySizesAndCodes) {
   const LocalIdentity id = sample_identity();
-  std::vector<const uint8_t*> fids;
-  const uint8_t fid[16] = {1};
-  for (int i = 0; i < 70; ++i) fids.push_back(fid);
   struct Row { const char* name; std::vector<uint8_t> body; size_t size; int code; };
   const Row rows[] = {
       {"register", udp_register_body(id), 23, kUdpRegister},
@@ -59,12 +56,10 @@ TEST(ServerProtocol, RequestBodySizesAndCodes) {
       {"logout", udp_logout_body(id), 27, kUdpLogout},
       {"keep NAT port", udp_keep_nat_body(id), 15, kUdpKeepNat},
       {"NAT answer", udp_nat_answer_body(kUdpNatCallMeAnswer, 5), 10, kUdpNatCallMeAnswer},
-      {"UDP share batch stops at 60", udp_share_batch_body(5, 1, 1, fids), 17 + 17 * 60, kUdpShareReport},
       {"TCP register", tcp_register_body(id, "0123456789ABCDEF0123456789ABCDEF"), 108, -1},
       {"TCP login", tcp_login_body(id), 142, -1},
       {"TCP keepalive", tcp_keepalive_body(1, 2), 6, -1},
       {"TCP logout", tcp_logout_body(1), 8, -1},
-      {"TCP share batch", tcp_share_batch_body(kShareBatchAdd, fids), 9 + 17 * 70, -1},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
@@ -73,8 +68,6 @@ TEST(ServerProtocol, RequestBodySizesAndCodes) {
       EXPECT_EQ(code_of(r.body), r.code);
     }
   }
-  std::vector<const uint8_t*> many(300, fid);
-  EXPECT_EQ(tcp_share_batch_body(kShareBatchAdd, many).size(), 9u + 17 * kTcpShareBatchMax);
 }
 
 TEST(ServerProtocol, EveryParserChecksItsMinimumLength) {
@@ -98,8 +91,6 @@ TEST(ServerProtocol, EveryParserChecksItsMinimumLength) {
        [](const uint8_t* b, size_t n) { KeepaliveReply r; return parse_keepalive_reply(b, n, r); }},
       {"NAT port check", kUdpNatPortCheck, 20, true,
        [](const uint8_t* b, size_t n) { NatPortCheck r; return parse_nat_port_check(b, n, r); }},
-      {"share accepted", kUdpShareAccepted, 7, false,
-       [](const uint8_t* b, size_t n) { uint32_t s; return parse_share_accepted(b, n, s); }},
       {"NAT full cone probe", kUdpNatFullConeTest, 10, false,
        [](const uint8_t* b, size_t n) { NatProbe r; return parse_nat_probe(b, n, r); }},
       {"NAT call-me probe", kUdpNatCallMeTest, 12, false,
@@ -209,7 +200,7 @@ TEST(ServerProtocol, RandomBodiesAreSafe) {
     for (uint8_t& x : b) x = static_cast<uint8_t>(gen() % 4 ? gen() : 1);
     const uint8_t* p = b.empty() ? nullptr : b.data();
     RegisterReply rr; SuperNodeReply sp; LoginReply lr; KeepaliveReply kr; NatPortCheck nc;
-    uint32_t serial; NatProbe probe; uint8_t nat; PeerListHead pl; TcpRegisterReply tr; TcpLoginReply tl;
+    NatProbe probe; uint8_t nat; PeerListHead pl; TcpRegisterReply tr; TcpLoginReply tl;
     uint16_t res;
     parse_register_reply(p, b.size(), rr);
     parse_sp_list(p, b.size(), sp);
@@ -218,7 +209,6 @@ TEST(ServerProtocol, RandomBodiesAreSafe) {
     parse_login_reply(p, b.size(), lr);
     parse_keepalive_reply(p, b.size(), kr);
     parse_nat_port_check(p, b.size(), nc);
-    parse_share_accepted(p, b.size(), serial);
     parse_nat_probe(p, b.size(), probe);
     parse_nat_result(p, b.size(), nat);
     if (parse_peer_list(p, b.size(), pl) == ReplyError::kNone) {

@@ -184,16 +184,6 @@ TEST(UdpPacket, RandomDatagramsAreSafe) {
   }
 }
 
-TEST(UdpPacket, CommandIndexesStayInRange) {
-  struct Row { uint16_t command; uint8_t udp; uint8_t tcp; };
-  const Row rows[] = {{0, 0, 160}, {1, 1, 161}, {96, 96, 0}, {97, 97, 1}, {351, 95, 255}, {0xFFFF, 255, 159}};
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.command);
-    EXPECT_EQ(udp_command_index(r.command), r.udp);
-    EXPECT_EQ(tcp_command_index(r.command), r.tcp);
-  }
-}
-
 namespace {
 std::vector<uint8_t> from_hex(const char* hex) {
   std::vector<uint8_t> out;
