@@ -381,6 +381,9 @@ void CP2pSession::write_network_facts() {
 
 void CP2pSession::scheduler_setup() {
   set_thread_name("p2p_scheduler");
+  // The thread's own Winsock reference: the library may start before its UDP
+  // port is set, when no socket object has started Winsock yet.
+  winsock_start();
   // Without the listening socket peers cannot reach us over TCP, but the
   // session with the servers runs on over UDP.
   open_listen_socket();
@@ -539,6 +542,7 @@ void CP2pSession::scheduler_end() {
   P2P_LOG(4, "CP2pSession::SchedulerInternal to free");
   server_manager::destroy();
   P2P_LOG(4, "CP2pSession::SchedulerInternal_cdn::  terminate p2p kernel ok!!!!!!!!!!");
+  WSACleanup();
 }
 
 // ---- timers and the state machines

@@ -3,7 +3,8 @@
 // answer per line on standard output.
 //   app <dir>            set_p2p_app_path (before init)
 //   init <udp port>      p2p_initialize_network, p2p_initialize, set_p2p_node_type(5)
-//   net <udp port>       p2p_initialize_network again
+//   start                p2p_initialize and set_p2p_node_type(5) without a UDP port
+//   net <udp port>       p2p_initialize_network (again)
 //   id                   get_p2p_id: "id <result> <user id> <public ip> <public port> <lan port> <nat class>"
 //   share <fid hex> <path>  p2p_add_share with the file's size
 //   uninit               p2p_uninitialize
@@ -55,6 +56,10 @@ int main() {
       int init = p2p_initialize();
       set_p2p_node_type(5);
       printf("ok init %d %d\n", net, init);
+    } else if (word == "start") {
+      int init = p2p_initialize();
+      set_p2p_node_type(5);
+      printf("ok start %d\n", init);
     } else if (word == "net") {
       printf("ok net %d\n", p2p_initialize_network(static_cast<uint16_t>(atoi(rest.c_str()))));
     } else if (word == "id") {

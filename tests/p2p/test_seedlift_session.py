@@ -104,7 +104,7 @@ class Core:
 
 
 class Case:
-    def __init__(self, args, name, force_tcp=1, cp_tcp_port=0, **doubles_options):
+    def __init__(self, args, name, force_tcp=1, cp_tcp_port=0, tcp_local_host="", **doubles_options):
         self.args = args
         self.dir = tempfile.mkdtemp(prefix="p2p_session_%s_" % name)
         self.udp_port = free_port(socket.SOCK_DGRAM)
@@ -113,8 +113,8 @@ class Case:
                           nat_port=free_port(socket.SOCK_DGRAM))
         with open(os.path.join(self.dir, "P2PCfg.ini"), "w", newline="\r\n") as f:
             f.write("[Netcard]\ntcp_port=%d\n[OthersSet]\nServHost=127.0.0.1\nServPort=%d\nDebug=8\nForceTcp=%d\n"
-                    "LocalShareList=1\n[AdvanceSet]\nUserID=0\n"
-                    % (free_port(socket.SOCK_STREAM), self.ports["cp_port"], force_tcp))
+                    "LocalShareList=1\nTcpLocalHost=%s\n[AdvanceSet]\nUserID=0\n"
+                    % (free_port(socket.SOCK_STREAM), self.ports["cp_port"], force_tcp, tcp_local_host))
         self.media = os.path.join(self.dir, "clip.mp4")
         with open(self.media, "wb") as f:
             f.write(os.urandom(4096))
@@ -172,8 +172,21 @@ def udp_login(c):
     batch = c.wait("share_batch", 20)
     check(batch["transport"] == "udp" and FID.hex().upper() in batch["fids"] and batch["values"] == [100],
           "share batch %s" % batch)
+    check(batch["serial_id"] == 1, "first batch with SerialID %d" % batch["serial_id"])
+    # After the NAT result the test socket is gone: a late probe gets no answer.
+    c.wait("nat_result")
+    c.doubles.nat.sendto(w.datagram(w.nat_probe(w.NAT_FULLCONE, reg["user_id"])), ("127.0.0.1", c.udp_port))
+    time.sleep(2)
+    check(c.doubles.count("nat_answer") == 3, "a late NAT probe was answered")
+    # A new port from p2p_initialize_network: the scheduler rebinds and the session starts over.
+    new_port = free_port(socket.SOCK_DGRAM)
+    check(c.core.ask("net %d" % new_port, "ok net") == "ok net 1", "rebinding the UDP port failed")
+    c.wait("login", 30, where=lambda e: e["source"].endswith(":%d" % new_port))
+    check(c.doubles.count("register") == 1, "registered again although the user id is known")
+    again = c.core.wait_logged_in(20)
+    check(again["public_port"] == new_port, "public port %d after the rebind" % again["public_port"])
     c.core.ask("uninit", "ok uninit", 60)
-    c.wait("logout", 10)
+    c.wait("logout", 10, where=lambda e: e["source"].endswith(":%d" % new_port))
 
 
 def keepalive_status_2(c):
@@ -215,6 +228,20 @@ def spoofed_replies(c):
     check("ignored" in log, "no log line for the ignored replies")
 
 
+def late_network(c):
+    """Started before its UDP port: a rate-limited wait, then the port from p2p_initialize_network; no TCP
+    listen; a super node list (reply 11) carries no login target, so the login goes to the super node."""
+    check(c.core.ask("start", "ok start") == "ok start 1", "p2p_initialize failed")
+    time.sleep(3)
+    check(c.core_log().count("udp valid!") == 1, "the missing UDP socket is logged %d times in 3 s"
+          % c.core_log().count("udp valid!"))
+    check(c.core.ask("net %d" % c.udp_port, "ok net") == "ok net 1", "p2p_initialize_network failed")
+    login = c.wait("login", 30)
+    check(login["target"] == "sp", "login to %s after a super node list" % login["target"])
+    c.core.wait_logged_in(20)
+    check("TCP::Main bind socket fail!" in c.core_log(), "the listening socket did not fail as arranged")
+
+
 def tcp_fallback(c):
     """No UDP answers: registration and login move to the TCP link after five resends each."""
     c.init()
@@ -248,6 +275,7 @@ CASES = {
     "udp_login": (udp_login, {}),
     "keepalive_status_2": (keepalive_status_2, {"keepalive_status_once": 2}),
     "spoofed_replies": (spoofed_replies, {}),
+    "late_network": (late_network, {"sp_reply": "11", "tcp_local_host": "10.255.255.1"}),
     "tcp_fallback": (tcp_fallback, {"no_udp_answers": True, "cp_tcp_port": 8000}),
     "tcp_only": (tcp_only, {"force_tcp": 0, "cp_tcp_port": 8000, "keepalive_s": 2}),
 }
