@@ -712,6 +712,14 @@ P2P::LocalIdentity CP2pSession::local_identity() {
   return l;
 }
 
+// The keep-NAT timer of a logged-in session, over either transport.
+void CP2pSession::keep_nat_step(uint32_t now) {
+  if (!elapsed(now, keep_nat_tick_, keep_nat_ms_)) return;
+  keep_nat_tick_ = now;
+  send_udp(P2P::udp_keep_nat_body(local_identity()), sp_);
+  P2P_LOG(1, "send keep_NAT_port: sp[%s:%d]", ipv4_text(sp_.ip).c_str(), int(sp_.port));
+}
+
 void CP2pSession::udp_machine(uint32_t now) {
   bool share_send = false, share_reset = false;
   {
@@ -803,11 +811,7 @@ void CP2pSession::udp_machine(uint32_t now) {
             send_keepalive();
           }
         }
-        if (elapsed(now, keep_nat_tick_, keep_nat_ms_)) {
-          keep_nat_tick_ = now;
-          send_udp(P2P::udp_keep_nat_body(local_identity()), sp_);
-          P2P_LOG(1, "send keep_NAT_port: sp[%s:%d]", ipv4_text(sp_.ip).c_str(), int(sp_.port));
-        }
+        keep_nat_step(now);
         break;
       }
       default:
@@ -961,11 +965,7 @@ void CP2pSession::tcp_machine(uint32_t now) {
             send_keepalive2();
           }
         }
-        if (elapsed(now, keep_nat_tick_, keep_nat_ms_)) {
-          keep_nat_tick_ = now;
-          send_udp(P2P::udp_keep_nat_body(local_identity()), sp_);
-          P2P_LOG(1, "send keep_NAT_port: sp[%s:%d]", ipv4_text(sp_.ip).c_str(), int(sp_.port));
-        }
+        keep_nat_step(now);
         break;
       default:
         break;

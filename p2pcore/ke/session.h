@@ -139,6 +139,7 @@ class CP2pSession : private server_link_events, private share_report_link {
   void udp_machine(uint32_t now);
   void tcp_machine(uint32_t now);
   bool resend_due(uint32_t now);
+  void keep_nat_step(uint32_t now);
   bool dns_step(uint32_t now, bool tcp);
   void start_resolve();
   int finish_resolve();  // 1 resolved, 0 failed, -1 still running

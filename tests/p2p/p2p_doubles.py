@@ -24,6 +24,15 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import p2p_wire as w  # noqa: E402
 
 
+def free_port(kind=socket.SOCK_DGRAM):
+    """A loopback port free at the moment of the call, for a test's own doubles."""
+    s = socket.socket(socket.AF_INET, kind)
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
 class Doubles:
     def __init__(self, host="127.0.0.1", cp_port=18000, cp_tcp_port=8000, sp_port=18002, up_port=18004,
                  nat_port=18006, log_path=None, no_udp_answers=False, keepalive_status=0,

@@ -9,15 +9,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "lib"))
 sys.path.insert(0, HERE)
 import p2p_doubles  # noqa: E402
+from p2p_doubles import free_port  # noqa: E402
 import p2p_wire as w  # noqa: E402
-
-
-def free_port(kind=socket.SOCK_DGRAM):
-    s = socket.socket(socket.AF_INET, kind)
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
 
 
 def body(code, size, fields=b""):

@@ -21,6 +21,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "lib"))
 sys.path.insert(0, HERE)
 import p2p_doubles  # noqa: E402
+from p2p_doubles import free_port  # noqa: E402
 import p2p_wire as w  # noqa: E402
 
 FID = bytes(range(0x10, 0x20))
@@ -33,14 +34,6 @@ class Failure(Exception):
 def check(condition, message):
     if not condition:
         raise Failure(message)
-
-
-def free_port(kind):
-    s = socket.socket(socket.AF_INET, kind)
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
 
 
 def windows_path(path):

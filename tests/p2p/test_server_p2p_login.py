@@ -14,14 +14,7 @@ sys.path.insert(0, HERE)
 import orchard_channel as oc  # noqa: E402
 import orchard_proc as op  # noqa: E402
 import p2p_doubles  # noqa: E402
-
-
-def free_port(kind):
-    s = socket.socket(socket.AF_INET, kind)
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
+from p2p_doubles import free_port  # noqa: E402
 
 
 def write(work, name, text):
