@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 
+#include "foundation/channel/channel_io.h"
 #include "foundation/channel/tcp_channel.h"
 
 class CTcpServerSession {
@@ -36,7 +37,7 @@ class CTcpServerSession {
   void AcceptOne();
   // Serves one request of s; false when s must be closed.
   bool ServeRequest(SOCKET s);
-  bool SendReply(SOCKET s, CByteBuffer* reply);
+  bool ServeFrame(SOCKET s);
 
   HANDLE thread_ = nullptr;
   std::atomic<uint32_t> stop_{0};
@@ -46,4 +47,5 @@ class CTcpServerSession {
   std::map<SOCKET, int64_t> clients_;  // socket -> accept time, seconds since 1970
   CommandHandler handler_ = nullptr;
   std::map<SOCKET, uint64_t> closing_;  // clients that failed during this pass
+  ChannelBlock receive_;                // used by the scheduler thread only
 };
