@@ -16,6 +16,7 @@
 #include "foundation/codec/channel_frame.h"
 #include "foundation/codec/md5.h"
 #include "foundation/codec/sha1.h"
+#include "tests/channel/raw_peer.h"
 
 namespace {
 
@@ -58,26 +59,6 @@ Rate ChannelRate(const std::vector<uint8_t>& body, uint32_t replyBytes, double s
     elapsed = Now() - start;
   } while (elapsed < seconds);
   return {n / elapsed, double(n) * replyBytes / elapsed / 1e6};
-}
-
-bool SendAll(SOCKET s, const char* p, size_t n) {
-  while (n > 0) {
-    const int r = send(s, p, int(n), 0);
-    if (r <= 0) return false;
-    p += r;
-    n -= size_t(r);
-  }
-  return true;
-}
-
-bool RecvAll(SOCKET s, char* p, size_t n) {
-  while (n > 0) {
-    const int r = recv(s, p, int(n), 0);
-    if (r <= 0) return false;
-    p += r;
-    n -= size_t(r);
-  }
-  return true;
 }
 
 void NoDelay(SOCKET s) {

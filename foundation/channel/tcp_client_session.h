@@ -7,7 +7,7 @@
 #include <string>
 
 #include "foundation/channel/channel_io.h"
-#include "foundation/channel/channel_lock.h"
+#include "foundation/sync/locks.h"
 #include "foundation/channel/tcp_channel.h"
 
 class CTcpClientSession {
