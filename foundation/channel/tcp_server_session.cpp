@@ -22,7 +22,8 @@ CTcpServerSession& CTcpServerSession::Instance() {
 }
 
 int CTcpServerSession::InitializeSession(const char* address, uint32_t port, CommandHandler handler) {
-  if (thread_ != nullptr) return kChannelStartSocketFailed;  // already serving
+  // Already serving, or a stopped thread has not finished its last pass.
+  if (thread_ != nullptr || running_) return kChannelStartSocketFailed;
   IpcBuildMask();
   address_ = address ? address : "";
   port_ = port;
@@ -37,9 +38,11 @@ int CTcpServerSession::InitializeSession(const char* address, uint32_t port, Com
     return kChannelStartSocketFailed;
   }
   listener_ = SOCKET(listener);
-  thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ThreadMain, this, 0, nullptr));
+  running_ = true;
+  thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ThreadMain, this, 0, &threadId_));
   if (thread_ == nullptr) {
     CHANNEL_LOG("CTcpServerSession::InitializeSession CreateThread failed!");
+    running_ = false;
     closesocket(listener_);
     listener_ = INVALID_SOCKET;
     return kChannelStartThreadFailed;
@@ -51,16 +54,12 @@ int CTcpServerSession::InitializeSession(const char* address, uint32_t port, Com
 int CTcpServerSession::Stop() {
   stop_ = 1;
   if (thread_ == nullptr) return 0;
-  // The handler must not run while the caller tears the server down.
-  const bool ended = WaitForSingleObject(thread_, kStopWaitMs) == WAIT_OBJECT_0;
+  // The handler must not run while the caller tears the server down, so wait
+  // for the thread (bounded). A stop from the handler itself cannot wait for
+  // its own thread; the thread ends after this pass either way.
+  if (GetCurrentThreadId() != threadId_) WaitForSingleObject(thread_, kStopWaitMs);
   CloseHandle(thread_);
   thread_ = nullptr;
-  if (!ended) return 0;  // the thread still uses the sockets: leave them be
-  for (const auto& client : clients_) closesocket(client.first);
-  clients_.clear();
-  closing_.clear();
-  closesocket(listener_);
-  listener_ = INVALID_SOCKET;
   return 0;
 }
 
@@ -194,4 +193,12 @@ void CTcpServerSession::SchedulerInternal_server() {
     }
   }
   CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server over");
+  // The thread owns the sockets; once it has stopped nothing else serves them.
+  for (const auto& client : clients_) closesocket(client.first);
+  for (const auto& client : closing_) closesocket(client.first);
+  clients_.clear();
+  closing_.clear();
+  closesocket(listener_);
+  listener_ = INVALID_SOCKET;
+  running_ = false;
 }

@@ -24,8 +24,8 @@ class CTcpServerSession {
   // 0 started, 16 the listening socket could not be set up (or the server
   // already runs), 17 the thread could not be created.
   int InitializeSession(const char* address, uint32_t port, CommandHandler handler);
-  // Sets the stop flag and waits (bounded) for the scheduler thread; once it
-  // has ended the listening and client sockets are closed.
+  // Sets the stop flag and waits (bounded) for the scheduler thread, which
+  // closes the listening and client sockets as it ends.
   int Stop();
 
  private:
@@ -40,7 +40,9 @@ class CTcpServerSession {
   bool ServeFrame(SOCKET s);
 
   HANDLE thread_ = nullptr;
+  unsigned threadId_ = 0;
   std::atomic<uint32_t> stop_{0};
+  std::atomic<bool> running_{false};  // the scheduler thread has not ended yet
   std::string address_;
   uint32_t port_ = 0;
   SOCKET listener_ = INVALID_SOCKET;
