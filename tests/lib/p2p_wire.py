@@ -9,24 +9,14 @@ description, apart from the library's own encoder. Standard library only.
 import random
 import struct
 
-# --- CRC-32 of the packets: reflected table, start 0xFFFFFFFE, no final step.
+from orchard_channel import _CRC_TABLE as CRC_TABLE, crc_update
 
-def _crc_table():
-    table = []
-    for i in range(256):
-        c = i
-        for _ in range(8):
-            c = (0xEDB88320 ^ (c >> 1)) if c & 1 else c >> 1
-        table.append(c)
-    return table
-
-CRC_TABLE = _crc_table()
+# --- CRC-32 of the packets: reflected table, start 0xFFFFFFFE, no final step
+# (the same form as the control channel's checksum).
 
 
 def crc(data, reg=0xFFFFFFFE):
-    for b in data:
-        reg = (reg >> 8) ^ CRC_TABLE[(reg ^ b) & 0xFF]
-    return reg
+    return crc_update(data, reg)
 
 
 # The second constant table of the UDP masks; the library holds the same words.
