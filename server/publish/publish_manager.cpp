@@ -131,7 +131,7 @@ bool CPublishManager::BuildRecord(const std::wstring& path, const CPublishDir* d
     item->lastModTime = static_cast<int64_t>((uint64_t{fa.ftLastWriteTime.dwHighDateTime} << 32) |
                                              fa.ftLastWriteTime.dwLowDateTime);
   }
-  item->state = kStateNotPublished;
+  item->state = kPublishNone;
   return true;
 }
 
@@ -309,7 +309,7 @@ int CPublishManager::ListDir(const std::wstring& path, std::vector<CPublishItem>
     if (SizeOf(fd) == 0 || !IsMediaExtension(full)) continue;
     BuildRecord(full, &dir, &item);
     if (IsFileRecorded(&item)) {
-      item.state = kStatePublished;
+      item.state = kPublishDone;
       if (!unpublishedOnly) list->push_back(item);
       continue;
     }

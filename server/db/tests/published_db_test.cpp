@@ -63,7 +63,7 @@ class PublishedDbTest : public testing::Test {
       it.fileSize = (int64_t{fa.nFileSizeHigh} << 32) | fa.nFileSizeLow;
       it.lastModTime = (int64_t{fa.ftLastWriteTime.dwHighDateTime} << 32) | fa.ftLastWriteTime.dwLowDateTime;
     }
-    it.state = kStateNotPublished;
+    it.state = kPublishNone;
     return it;
   }
   // Reads one value straight from the file with a connection of its own.

@@ -156,7 +156,7 @@ class PublishManagerTest : public testing::Test {
     it.fileSize = (int64_t{fa.nFileSizeHigh} << 32) | fa.nFileSizeLow;
     it.lastModTime = (int64_t{fa.ftLastWriteTime.dwHighDateTime} << 32) | fa.ftLastWriteTime.dwLowDateTime;
     std::memset(it.fid, fidByte, 16);
-    it.state = kStatePublished;
+    it.state = kPublishDone;
     ASSERT_EQ(SaveFile(it), 1);
   }
   CPublishDir Published(const std::wstring& path) {
@@ -336,7 +336,7 @@ TEST_F(PublishManagerTest, ListDir) {
   const std::wstring a = v + L"\\a.mp4";
   SetRecordPath(queued.fileName, U16(a), a.size());
   PathRecordId(U16(a), a.size(), queued.id);
-  queued.state = kStatePublishing;
+  queued.state = kPublishRunning;
   queue_.queued[Hex(queued.id)] = queued;
 
   std::vector<CPublishItem> all;
@@ -346,8 +346,8 @@ TEST_F(PublishManagerTest, ListDir) {
   std::set<std::wstring> names;
   for (const auto& kv : byName) names.insert(kv.first);
   EXPECT_EQ(names, (std::set<std::wstring>{L"a.mp4", L"hidden.avi", L"sub", L"emptydir"}));
-  EXPECT_EQ(byName[L"a.mp4"].state, kStatePublishing);
-  EXPECT_EQ(byName[L"hidden.avi"].state, kStateNotPublished);
+  EXPECT_EQ(byName[L"a.mp4"].state, kPublishRunning);
+  EXPECT_EQ(byName[L"hidden.avi"].state, kPublishNone);
   EXPECT_TRUE(byName[L"sub"].attributes & FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_EQ(0, std::memcmp(byName[L"hidden.avi"].dirId, d.dirId, 16));
 
@@ -356,7 +356,7 @@ TEST_F(PublishManagerTest, ListDir) {
   ASSERT_EQ(sub.size(), 2u);  // c.rmvb published, and deeper
   for (const auto& it : sub) {
     if (PathOf(it).find(L"c.rmvb") != std::wstring::npos) {
-      EXPECT_EQ(it.state, kStatePublished);
+      EXPECT_EQ(it.state, kPublishDone);
     }
   }
 
