@@ -18,10 +18,9 @@ void (*g_autoDirHandler)(const std::wstring&) = nullptr;
 
 // The PATH field of a request; false when all 260 units are taken, as a path
 // that long cannot be stored without cutting it.
-bool ReadPath(const CommandArgs& args, std::wstring* path) {
+bool ReadPath(CStreamReader& request, std::wstring* path) {
   uint8_t bytes[520];
-  CStreamReader reader(args.data, args.size);
-  reader.ReadBytes(bytes, sizeof bytes);
+  request.ReadBytes(bytes, sizeof bytes);
   const std::u16string p = ReadPathField(bytes);
   path->assign(p.begin(), p.end());
   return p.size() < kPathUnits;
@@ -48,9 +47,9 @@ void ReplyList(CByteBuffer* reply, const std::vector<Record>& records) {
   Reply(reply, ControlStatus::Ok, payload.data(), static_cast<uint32_t>(payload.size()));
 }
 
-void AddDirCommand(const CommandArgs& args, CByteBuffer* reply, const char* name, int pubAll) {
+void AddDirCommand(CStreamReader& request, CByteBuffer* reply, const char* name, int pubAll) {
   std::wstring path;
-  const bool fits = ReadPath(args, &path);
+  const bool fits = ReadPath(request, &path);
   WriteLog(&g_MainLog, 1, "CMD - %s - %s", name, Narrow(path).c_str());
   if (!fits) {
     WriteLog(&g_MainLog, 1, "Err - AddDir - Path too long");
@@ -88,8 +87,8 @@ void AddDirCommand(const CommandArgs& args, CByteBuffer* reply, const char* name
 }
 
 // Commands 4, 5, 17 and 18 answer nothing in any case.
-bool ReadLoggedPath(const CommandArgs& args, const char* logText, std::wstring* path) {
-  const bool fits = ReadPath(args, path);
+bool ReadLoggedPath(CStreamReader& request, const char* logText, std::wstring* path) {
+  const bool fits = ReadPath(request, path);
   if (logText) WriteLog(&g_MainLog, 1, "CMD - %s - %s", logText, Narrow(*path).c_str());
   if (!fits) WriteLog(&g_MainLog, 1, "Err - Path too long - %s", Narrow(*path).c_str());
   return fits && !path->empty();
@@ -98,41 +97,41 @@ bool ReadLoggedPath(const CommandArgs& args, const char* logText, std::wstring* 
 
 void SetAutoDirHandler(void (*handler)(const std::wstring& dir)) { g_autoDirHandler = handler; }
 
-void OnAddDir(const CommandArgs& args, CByteBuffer* reply) { AddDirCommand(args, reply, "AddDir", 0); }
-void OnPubDir(const CommandArgs& args, CByteBuffer* reply) { AddDirCommand(args, reply, "PubDir", 1); }
+void OnAddDir(CStreamReader& request, CByteBuffer* reply) { AddDirCommand(request, reply, "AddDir", 0); }
+void OnPubDir(CStreamReader& request, CByteBuffer* reply) { AddDirCommand(request, reply, "PubDir", 1); }
 
-void OnDelDir(const CommandArgs& args, CByteBuffer*) {
+void OnDelDir(CStreamReader& request, CByteBuffer*) {
   std::wstring path;
-  if (ReadLoggedPath(args, "DelDir", &path)) PublishManager().RemoveDir(path);
+  if (ReadLoggedPath(request, "DelDir", &path)) PublishManager().RemoveDir(path);
 }
 
-void OnSetAutoDir(const CommandArgs& args, CByteBuffer*) {
+void OnSetAutoDir(CStreamReader& request, CByteBuffer*) {
   std::wstring path;
-  if (!ReadLoggedPath(args, nullptr, &path)) return;
+  if (!ReadLoggedPath(request, nullptr, &path)) return;
   PublishManager().PublishPath(path, nullptr);
   if (g_autoDirHandler) g_autoDirHandler(path);
 }
 
-void OnPubFile(const CommandArgs& args, CByteBuffer*) {
+void OnPubFile(CStreamReader& request, CByteBuffer*) {
   std::wstring path;
-  if (ReadLoggedPath(args, "PubFile", &path)) PublishManager().PublishPath(path, nullptr);
+  if (ReadLoggedPath(request, "PubFile", &path)) PublishManager().PublishPath(path, nullptr);
 }
 
-void OnCancelPubFile(const CommandArgs& args, CByteBuffer*) {
+void OnCancelPubFile(CStreamReader& request, CByteBuffer*) {
   std::wstring path;
-  if (ReadLoggedPath(args, "CancelPubFile", &path)) PublishManager().CancelFile(path, nullptr);
+  if (ReadLoggedPath(request, "CancelPubFile", &path)) PublishManager().CancelFile(path, nullptr);
 }
 
-void OnDirList(const CommandArgs&, CByteBuffer* reply) {
+void OnDirList(CStreamReader&, CByteBuffer* reply) {
   WriteLog(&g_MainLog, 1, "CMD - DirList");
   const std::vector<CPublishDir> dirs = PublishManager().Dirs();
   for (const CPublishDir& d : dirs) WriteLog(&g_MainLog, 1, "OK - DirList - %s", Narrow(PathOf(d)).c_str());
   ReplyList(reply, dirs);
 }
 
-void OnGetFileList(const CommandArgs& args, CByteBuffer* reply) {
+void OnGetFileList(CStreamReader& request, CByteBuffer* reply) {
   std::wstring path;
-  const bool fits = ReadPath(args, &path);
+  const bool fits = ReadPath(request, &path);
   WriteLog(&g_MainLog, 1, "CMD - GetFileList - %s", Narrow(path).c_str());
   if (!fits || !IsDirectoryPath(path)) {
     WriteLog(&g_MainLog, 1, "Err - GetFileList - No exist");
@@ -148,7 +147,7 @@ void OnGetFileList(const CommandArgs& args, CByteBuffer* reply) {
   ReplyList(reply, files);
 }
 
-void OnAllUnpublished(const CommandArgs&, CByteBuffer* reply) {
+void OnAllUnpublished(CStreamReader&, CByteBuffer* reply) {
   WriteLog(&g_MainLog, 1, "CMD - All Unpublished");
   std::vector<CPublishItem> files;
   for (const CPublishDir& d : PublishManager().Dirs()) {

@@ -10,15 +10,15 @@
 // published, and the user interface sees a failure rather than success.
 constexpr uint16_t kStatusNotStored = 500;
 
-void OnAddDir(const CommandArgs& args, CByteBuffer* reply);
-void OnPubDir(const CommandArgs& args, CByteBuffer* reply);
-void OnDelDir(const CommandArgs& args, CByteBuffer* reply);
-void OnSetAutoDir(const CommandArgs& args, CByteBuffer* reply);
-void OnPubFile(const CommandArgs& args, CByteBuffer* reply);
-void OnCancelPubFile(const CommandArgs& args, CByteBuffer* reply);
-void OnDirList(const CommandArgs& args, CByteBuffer* reply);
-void OnGetFileList(const CommandArgs& args, CByteBuffer* reply);
-void OnAllUnpublished(const CommandArgs& args, CByteBuffer* reply);
+void OnAddDir(CStreamReader& request, CByteBuffer* reply);
+void OnPubDir(CStreamReader& request, CByteBuffer* reply);
+void OnDelDir(CStreamReader& request, CByteBuffer* reply);
+void OnSetAutoDir(CStreamReader& request, CByteBuffer* reply);
+void OnPubFile(CStreamReader& request, CByteBuffer* reply);
+void OnCancelPubFile(CStreamReader& request, CByteBuffer* reply);
+void OnDirList(CStreamReader& request, CByteBuffer* reply);
+void OnGetFileList(CStreamReader& request, CByteBuffer* reply);
+void OnAllUnpublished(CStreamReader& request, CByteBuffer* reply);
 
 // Command 5 makes its path the watched automatic-publish directory; the
 // directory watcher sets this. Until then the path is only published.

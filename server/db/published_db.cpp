@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "foundation/log/server_logs.h"
+#include "foundation/text/hex_text.h"
+#include "foundation/util/path_ops.h"
+#include "foundation/util/wide_text.h"
 #include "sqlite3.h"
 
 namespace {
@@ -96,7 +99,7 @@ class Statement {
 
 const char16_t* U16(const wchar_t* p) { return reinterpret_cast<const char16_t*>(p); }
 
-void IdOfPath(const std::wstring& path, uint8_t id[16]) { PathRecordId(U16(path.c_str()), path.size(), id); }
+void IdOfPath(const std::wstring& path, uint8_t id[16]) { MakePathRecordId(path, id); }
 
 bool IsHexUpper(wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F'); }
 
@@ -113,14 +116,8 @@ bool IsValidTableName(const wchar_t* name) {
 }
 
 std::wstring DirTableName(const uint8_t dirId[16]) {
-  if (dirId == nullptr || IsZeroId(dirId)) return std::wstring();
-  static const wchar_t kDigits[] = L"0123456789ABCDEF";
-  std::wstring s = L"_";
-  for (int i = 0; i < 16; ++i) {
-    s.push_back(kDigits[dirId[i] >> 4]);
-    s.push_back(kDigits[dirId[i] & 15]);
-  }
-  return s;
+  const std::string hex = BytesToHex(dirId);  // empty for a zero id
+  return hex.empty() ? std::wstring() : L"_" + std::wstring(hex.begin(), hex.end());
 }
 
 bool SetDatabasePath(const wchar_t* path) {
@@ -130,12 +127,7 @@ bool SetDatabasePath(const wchar_t* path) {
 }
 
 int OpenDatabase() {
-  wchar_t module[MAX_PATH];
-  DWORD n = GetModuleFileNameW(nullptr, module, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return 0;
-  std::wstring dir(module, n);
-  dir.erase(dir.rfind(L'\\') + 1);
-  if (!SetDatabasePath((dir + kDatabaseFileName).c_str())) return 0;
+  if (!SetDatabasePath(ModulePathOf(kDatabaseFileName).c_str())) return 0;
   return OpenDatabaseFile();
 }
 

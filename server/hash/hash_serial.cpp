@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "foundation/text/hex_text.h"
+#include "foundation/util/path_ops.h"
 #include "server/hash/codec/file_ids.h"
 #include "server/hash/codec/hash_record.h"
 #include "server/hash/codec/piece_hash.h"
@@ -14,17 +16,6 @@
 
 namespace {
 CHashSerial* g_instance = nullptr;
-
-std::wstring Hex(const uint8_t* p, size_t n) {
-  static const wchar_t kDigits[] = L"0123456789ABCDEF";
-  std::wstring s;
-  s.reserve(2 * n);
-  for (size_t i = 0; i < n; ++i) {
-    s.push_back(kDigits[p[i] >> 4]);
-    s.push_back(kDigits[p[i] & 15]);
-  }
-  return s;
-}
 
 bool ReadWhole(const std::wstring& path, uint64_t size, std::vector<uint8_t>* out) {
   CFileByteSource f;
@@ -49,7 +40,8 @@ CHashSerial::CHashSerial() : readBuffer_(0x400000) {}
 void CHashSerial::SetDataDir(const std::wstring& dir) { dataDir_ = dir; }
 
 std::wstring CHashSerial::RecordPath(const uint8_t sid[16]) const {
-  const std::wstring hex = Hex(sid, 16);
+  const std::string narrow = HexText(sid, 16);
+  const std::wstring hex(narrow.begin(), narrow.end());
   std::wstring p = dataDir_;
   if (!p.empty() && p.back() != L'\\') p += L'\\';
   return p + L"HashSerial\\" + hex.substr(0, 3) + L"\\" + hex;
@@ -121,11 +113,8 @@ int CHashSerial::Save(uint64_t size, const uint8_t sid[16], const uint8_t fid[16
   const std::vector<uint8_t> rec = EncodeHashRecord(size, fid, digests.data(), digests.size());
   if (rec.empty()) return 0;
   const std::wstring recordPath = RecordPath(sid);
-  // The data directory itself exists (the configuration creates it); the two
-  // levels below it are ours.
   const std::wstring sub = recordPath.substr(0, recordPath.rfind(L'\\'));
-  CreateDirectoryW(sub.substr(0, sub.rfind(L'\\')).c_str(), nullptr);
-  CreateDirectoryW(sub.c_str(), nullptr);
+  if (!IsDirectory(sub.c_str()) && !CreateDirectoryTree(sub.c_str())) return 0;
   DeleteFileW(recordPath.c_str());
   HANDLE h = CreateFileW(recordPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -4,9 +4,11 @@
 #include <process.h>
 
 #include <cstring>
-#include <cwctype>
 
 #include "foundation/log/server_logs.h"
+#include "foundation/text/hex_text.h"
+#include "foundation/util/path_ops.h"
+#include "foundation/util/wide_text.h"
 #include "server/db/published_db.h"
 
 namespace {
@@ -25,26 +27,6 @@ bool Covers(const std::wstring& dir, const std::wstring& path) {
   return path.size() == dir.size() || dir.back() == L'\\' || path[dir.size()] == L'\\';
 }
 
-std::string HexId(const uint8_t id[16]) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string s;
-  for (int i = 0; i < 16; ++i) {
-    s.push_back(kDigits[id[i] >> 4]);
-    s.push_back(kDigits[id[i] & 15]);
-  }
-  return s;
-}
-
-bool IsMediaExtension(const std::wstring& path) {
-  static const wchar_t kList[] = L".wmv.avi.rm.rmvb.mp4.mkv.flv.f4v.asf.";
-  const size_t dot = path.rfind(L'.');
-  const size_t slash = path.find_last_of(L"\\/");
-  if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)) return false;
-  std::wstring ext = path.substr(dot);
-  for (auto& c : ext) c = static_cast<wchar_t>(std::towlower(c));
-  ext += L'.';
-  return std::wcsstr(kList, ext.c_str()) != nullptr;
-}
 
 // Search pattern of a scan and the directory its entries lie in.
 void Pattern(const std::wstring& path, std::wstring* pattern, std::wstring* base) {
@@ -58,16 +40,9 @@ void Pattern(const std::wstring& path, std::wstring* pattern, std::wstring* base
   }
 }
 
-bool IsDot(const WIN32_FIND_DATAW& fd) {
-  return std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0;
-}
-
 uint64_t SizeOf(const WIN32_FIND_DATAW& fd) { return (uint64_t{fd.nFileSizeHigh} << 32) | fd.nFileSizeLow; }
 
-bool IsDirectoryPath(const std::wstring& p) {
-  const DWORD a = GetFileAttributesW(p.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
+bool IsDirectoryPath(const std::wstring& p) { return !p.empty() && IsDirectory(p.c_str()); }
 
 int ShareStored(const wchar_t* path, uint64_t size, const uint8_t fid[16], void* core) {
   return core ? static_cast<IShareCore*>(core)->AddShare(path, size, fid) : -1;
@@ -122,7 +97,7 @@ std::vector<CPublishDir> CPublishManager::Dirs() const {
 bool CPublishManager::BuildRecord(const std::wstring& path, const CPublishDir* dir, CPublishItem* item) const {
   std::memset(item, 0, sizeof *item);
   if (!SetRecordPath(item->fileName, U16(path), path.size())) return false;
-  PathRecordId(U16(path), path.size(), item->id);
+  MakePathRecordId(path, item->id);
   if (dir) std::memcpy(item->dirId, dir->dirId, 16);
   WIN32_FILE_ATTRIBUTE_DATA fa;
   if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &fa)) {
@@ -143,7 +118,7 @@ AddDirResult CPublishManager::AddDirEx(const std::wstring& path, int pubAll) {
     LogPathTooLong("AddDir", path);
     return AddDirResult::kBadPath;
   }
-  PathRecordId(U16(path), path.size(), dir.dirId);
+  MakePathRecordId(path, dir.dirId);
   dir.pubAll = pubAll ? 1 : 0;
   {
     // Checked and appended under one lock, so two adds cannot both pass the check.
@@ -230,7 +205,7 @@ void CPublishManager::ScanDir(const std::wstring& path, int action, const CPubli
   HANDLE h = FindFirstFileW(pattern.c_str(), &fd);
   if (h == INVALID_HANDLE_VALUE) return;
   do {
-    if (IsDot(fd) || (fd.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN)) continue;
+    if (IsDotEntry(fd) || (fd.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN)) continue;
     const std::wstring full = base + L"\\" + fd.cFileName;
     // Junctions and links may lead out of the published tree or round in a circle.
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -241,7 +216,7 @@ void CPublishManager::ScanDir(const std::wstring& path, int action, const CPubli
       ScanDir(full, action, dir);
       continue;
     }
-    if (SizeOf(fd) == 0 || !IsMediaExtension(full)) continue;
+    if (SizeOf(fd) == 0 || !IsPublishableFile(full)) continue;
     if (full.size() >= kRecordPathUnits) {
       LogPathTooLong("ScanDir", full);
       continue;
@@ -266,7 +241,7 @@ void CPublishManager::CancelFile(const std::wstring& path, const CPublishDir* di
     LogPathTooLong("CancelFile", path);
     return;
   }
-  if (queue_) queue_->CancelTask(HexId(item.id));
+  if (queue_) queue_->CancelTask(BytesToHex(item.id));
   if (dir == nullptr || !QueryFile(&item)) return;
   if (core_ && core_->IsLoggedIn()) {
     WriteLog(&g_MainLog, 1, "delete from p2p");
@@ -289,7 +264,7 @@ int CPublishManager::ListDir(const std::wstring& path, std::vector<CPublishItem>
     return 0;
   }
   do {
-    if (IsDot(fd)) continue;
+    if (IsDotEntry(fd)) continue;
     const std::wstring full = base + L"\\" + fd.cFileName;
     if (full.size() >= kRecordPathUnits) {
       LogPathTooLong("ListDir", full);
@@ -306,7 +281,7 @@ int CPublishManager::ListDir(const std::wstring& path, std::vector<CPublishItem>
       list->push_back(item);
       continue;
     }
-    if (SizeOf(fd) == 0 || !IsMediaExtension(full)) continue;
+    if (SizeOf(fd) == 0 || !IsPublishableFile(full)) continue;
     BuildRecord(full, &dir, &item);
     if (IsFileRecorded(&item)) {
       item.state = kPublishDone;
@@ -314,7 +289,7 @@ int CPublishManager::ListDir(const std::wstring& path, std::vector<CPublishItem>
       continue;
     }
     CPublishItem queued;
-    if (queue_ && queue_->FindTask(HexId(item.id), &queued)) list->push_back(queued);
+    if (queue_ && queue_->FindTask(BytesToHex(item.id), &queued)) list->push_back(queued);
     else list->push_back(item);
   } while (FindNextFileW(h, &fd));
   FindClose(h);

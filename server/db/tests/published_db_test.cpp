@@ -1,6 +1,7 @@
 // The published-files database on a temporary file: statement texts as stored,
 // table names checked, rows saved once or updated in place, and stored files
 // re-shared only while unchanged.
+#include "foundation/util/wide_text.h"
 #include "server/db/published_db.h"
 
 #include <windows.h>
@@ -18,7 +19,7 @@ const char16_t* U16(const std::wstring& s) { return reinterpret_cast<const char1
 
 CPublishDir DirRecord(const std::wstring& path, uint32_t pubAll) {
   CPublishDir d{};
-  PathRecordId(U16(path), path.size(), d.dirId);
+  MakePathRecordId(path, d.dirId);
   SetRecordPath(d.path, U16(path), path.size());
   d.pubAll = pubAll;
   return d;
@@ -57,7 +58,7 @@ class PublishedDbTest : public testing::Test {
     CPublishItem it{};
     std::memcpy(it.dirId, dir.dirId, 16);
     SetRecordPath(it.fileName, U16(path), path.size());
-    PathRecordId(U16(path), path.size(), it.id);
+    MakePathRecordId(path, it.id);
     WIN32_FILE_ATTRIBUTE_DATA fa;
     if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &fa)) {
       it.fileSize = (int64_t{fa.nFileSizeHigh} << 32) | fa.nFileSizeLow;

@@ -2,6 +2,7 @@
 // against an independent implementation. Usage: orchard_file_ids FILE
 #include <cstdio>
 
+#include "foundation/text/hex_text.h"
 #include "server/hash/codec/file_ids.h"
 
 namespace {
@@ -22,9 +23,7 @@ class StdioSource : public IByteSource {
 };
 
 void PrintHex(const char* name, const DigestHolder& h) {
-  std::printf("%s=", name);
-  for (uint32_t i = 0; i < h.length; ++i) std::printf("%02X", h.digest[i]);
-  std::printf("\n");
+  std::printf("%s=%s\n", name, HexText(h.digest, h.length).c_str());
 }
 }  // namespace
 

@@ -1,5 +1,5 @@
-// Ids and path fields of the directory and file records that the database
-// stores and the control channel sends. Platform-free.
+// Path fields of the directory and file records that the database stores and
+// the control channel sends (record ids come from MakePathRecordId). Platform-free.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -9,8 +9,6 @@
 // The records themselves are the control channel's (CPublishDir, CPublishItem, PublishState).
 constexpr size_t kRecordPathUnits = kPathUnits;
 
-// Record id of a path: MD5 of its UTF-16LE units without the terminator.
-void PathRecordId(const char16_t* path, size_t units, uint8_t id[16]);
 // Copies a path into a record field. A path that does not fit with its zero
 // (260 units or more) is refused and the field is left alone: never cut.
 bool SetRecordPath(char16_t (&field)[kRecordPathUnits], const char16_t* path, size_t units);

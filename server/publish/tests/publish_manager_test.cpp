@@ -1,5 +1,6 @@
 // The publish manager on a temporary tree and database, with doubles for the
 // publish queue, the P2P core and the FTP share list.
+#include "foundation/util/wide_text.h"
 #include "server/publish/publish_manager.h"
 
 #include <windows.h>
@@ -150,7 +151,7 @@ class PublishManagerTest : public testing::Test {
     CPublishItem it{};
     std::memcpy(it.dirId, dir.dirId, 16);
     SetRecordPath(it.fileName, U16(path), path.size());
-    PathRecordId(U16(path), path.size(), it.id);
+    MakePathRecordId(path, it.id);
     WIN32_FILE_ATTRIBUTE_DATA fa;
     ASSERT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &fa));
     it.fileSize = (int64_t{fa.nFileSizeHigh} << 32) | fa.nFileSizeLow;
@@ -298,10 +299,10 @@ TEST_F(PublishManagerTest, CancelWithdrawsSharesOnlyWhileLoggedIn) {
     }
     CPublishItem q{};
     std::memcpy(q.dirId, d.dirId, 16);
-    PathRecordId(U16(a), a.size(), q.id);
+    MakePathRecordId(a, q.id);
     EXPECT_FALSE(QueryFile(&q));
     uint8_t id[16];
-    PathRecordId(U16(a), a.size(), id);
+    MakePathRecordId(a, id);
     EXPECT_EQ(queue_.cancelled, std::vector<std::string>{Hex(id)});
   }
 }
@@ -335,7 +336,7 @@ TEST_F(PublishManagerTest, ListDir) {
   CPublishItem queued{};
   const std::wstring a = v + L"\\a.mp4";
   SetRecordPath(queued.fileName, U16(a), a.size());
-  PathRecordId(U16(a), a.size(), queued.id);
+  MakePathRecordId(a, queued.id);
   queued.state = kPublishRunning;
   queue_.queued[Hex(queued.id)] = queued;
 
