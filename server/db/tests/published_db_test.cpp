@@ -1,7 +1,6 @@
 // The published-files database on a temporary file: statement texts as stored,
 // table names checked, rows saved once or updated in place, and stored files
 // re-shared only while unchanged.
-#include "foundation/util/wide_text.h"
 #include "server/db/published_db.h"
 
 #include <windows.h>
@@ -12,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/util/wide_text.h"
 #include "sqlite3.h"
 
 namespace {

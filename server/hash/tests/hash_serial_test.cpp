@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 
+#include "foundation/util/path_ops.h"
 #include "server/hash/codec/file_ids.h"
 #include "server/hash/codec/piece_size.h"
 #include "server/hash/file_source.h"
@@ -29,21 +30,7 @@ class HashSerialTest : public testing::Test {
   }
   void TearDown() override {
     CHashSerial::FreeInstance();
-    RemoveTree(dir_);
-  }
-  static void RemoveTree(const std::wstring& d) {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((d + L"\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-      do {
-        std::wstring n = fd.cFileName;
-        if (n == L"." || n == L"..") continue;
-        std::wstring p = d + L"\\" + n;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(p); else DeleteFileW(p.c_str());
-      } while (FindNextFileW(h, &fd));
-      FindClose(h);
-    }
-    RemoveDirectoryW(d.c_str());
+    RemoveDirectoryTree(dir_.c_str());
   }
   std::wstring WriteFileOf(const wchar_t* name, uint64_t size, uint32_t seed) {
     std::wstring p = dir_ + L"\\" + name;

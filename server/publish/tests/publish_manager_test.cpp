@@ -1,6 +1,5 @@
 // The publish manager on a temporary tree and database, with doubles for the
 // publish queue, the P2P core and the FTP share list.
-#include "foundation/util/wide_text.h"
 #include "server/publish/publish_manager.h"
 
 #include <windows.h>
@@ -14,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/util/path_ops.h"
+#include "foundation/util/wide_text.h"
 #include "server/db/published_db.h"
 
 namespace {
@@ -77,7 +78,7 @@ class PublishManagerTest : public testing::Test {
     wchar_t tmp[MAX_PATH];
     GetTempPathW(MAX_PATH, tmp);
     root_ = std::wstring(tmp) + L"orchard_pm_" + std::to_wstring(GetCurrentProcessId());
-    RemoveTree(root_);
+    RemoveDirectoryTree(root_.c_str());
     CreateDirectoryW(root_.c_str(), nullptr);
     db_ = root_ + L"\\ZEDURE.db";
     ASSERT_TRUE(SetDatabasePath(db_.c_str()));
@@ -88,33 +89,13 @@ class PublishManagerTest : public testing::Test {
   void TearDown() override {
     pm_.UnInit();
     CloseDatabase();
-    RemoveTree(root_);
+    RemoveDirectoryTree(root_.c_str());
   }
   void Wire(CPublishManager& m) {
     m.SetQueue(&queue_);
     m.SetShareCore(&core_);
     m.SetFtpShares(&ftp_);
     m.SetLoaderDone([] { ++g_loaderDone; });
-  }
-  static void RemoveTree(const std::wstring& d) {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((d + L"\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-      do {
-        std::wstring n = fd.cFileName;
-        if (n == L"." || n == L"..") continue;
-        std::wstring p = d + L"\\" + n;
-        SetFileAttributesW(p.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-          RemoveTree(p);
-        else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-          RemoveDirectoryW(p.c_str());
-        else
-          DeleteFileW(p.c_str());
-      } while (FindNextFileW(h, &fd));
-      FindClose(h);
-    }
-    RemoveDirectoryW(d.c_str());
   }
   std::wstring Dir(const std::wstring& rel) {
     std::wstring p = root_ + L"\\" + rel;
