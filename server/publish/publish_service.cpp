@@ -41,4 +41,7 @@ int InitPublishing(const std::wstring& dataDir) {
 
 void StartPublishingAtLogin() { PublishManager().StartLoader(); }
 
-void StopPublishing() { PublishManager().UnInit(); }
+void StopPublishing() {
+  PublishManager().UnInit();  // its last user, the publish task, has stopped now
+  CHashSerial::FreeInstance();
+}

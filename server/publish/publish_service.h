@@ -9,5 +9,6 @@
 int InitPublishing(const std::wstring& dataDir);
 // At P2P login: re-shares the stored files when directories were queued.
 void StartPublishingAtLogin();
-// At shutdown: the loader, then the publish task; the directory list is emptied.
+// At shutdown: the loader, then the publish task; the directory list is
+// emptied and the hash-record store freed.
 void StopPublishing();
