@@ -2,6 +2,7 @@
 #include "server/control/command_table.h"
 
 #include "server/control/dir_commands.h"
+#include "server/control/p2p_commands.h"
 #include "server/control/server_commands.h"
 
 namespace {
@@ -19,7 +20,16 @@ const CommandEntry kCommands[] = {
     {ControlCommand::GetServerInfo, OnGetServerInfo},
     {ControlCommand::GetSystemInfo, OnGetSystemInfo},
     {ControlCommand::GetPerformance, OnGetPerformance},
+    {ControlCommand::GetUserList, OnGetUserList},
+    {ControlCommand::GetUploadingList, OnGetUploadingList},
+    {ControlCommand::GetP2pSetting, OnGetP2pSetting},
+    {ControlCommand::SetP2pMaxUpSpeed, OnSetP2pMaxUpSpeed},
+    {ControlCommand::SetP2pLogLevel, OnSetP2pLogLevel},
+    {ControlCommand::SetP2pPort, OnSetP2pPort},
+    {ControlCommand::GetP2pStatistics, OnGetP2pStatistics},
     {ControlCommand::CloseServer, OnCloseServer},
+    {ControlCommand::ResumeUpload, OnResumeUpload},
+    {ControlCommand::PauseUpload, OnPauseUpload},
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "foundation/codec/stream_reader.h"
 #include "foundation/log/server_logs.h"
+#include "foundation/util/code_pages.h"
 #include "server/control/codec/control_fields.h"
 #include "server/control/control_reply.h"
 #include "server/publish/publish_manager.h"
@@ -26,7 +27,7 @@ bool ReadPath(CStreamReader& request, std::wstring* path) {
   return p.size() < kPathUnits;
 }
 
-std::string Narrow(const std::wstring& s) { return LogText(s); }
+std::string Narrow(const std::wstring& s) { return Utf16ToGbk(s); }
 
 bool IsDirectoryPath(const std::wstring& p) {
   const DWORD a = GetFileAttributesW(p.c_str());

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "foundation/log/server_logs.h"
+#include "foundation/util/code_pages.h"
 #include "foundation/text/hex_text.h"
 #include "foundation/util/path_ops.h"
 #include "foundation/util/wide_text.h"
@@ -190,7 +191,7 @@ int LoadDirs(LoadDirCallback callback, void* context) {
     s.Column16(0, dir.dirId);
     const std::wstring path = s.ColumnText(1);
     if (!SetRecordPath(dir.path, U16(path.c_str()), path.size())) {
-      WriteLog(&g_MainLog, 3, "LoadDirs - path too long - %s", LogText(path).c_str());
+      WriteLog(&g_MainLog, 3, "LoadDirs - path too long - %s", Utf16ToGbk(path).c_str());
       continue;
     }
     dir.pubAll = static_cast<uint32_t>(sqlite3_column_int(s.get(), 2));
@@ -300,13 +301,13 @@ int LoadFile(const wchar_t* table, HANDLE stopEvent, ShareStoredFile share, void
     const int64_t lmt = static_cast<int64_t>((static_cast<uint64_t>(fa.ftLastWriteTime.dwHighDateTime) << 32) |
                                              fa.ftLastWriteTime.dwLowDateTime);
     if (sqlite3_column_int64(s.get(), 2) != size || sqlite3_column_int64(s.get(), 3) != lmt) {
-      WriteLog(&g_MainLog, 1, "LoadFile - file changed - %s", LogText(path).c_str());
+      WriteLog(&g_MainLog, 1, "LoadFile - file changed - %s", Utf16ToGbk(path).c_str());
       continue;
     }
     uint8_t fid[16];
     s.Column16(6, fid);
     const int added = share ? share(path.c_str(), static_cast<uint64_t>(size), fid, context) : -1;
-    if (added == 0 || added == 1) WriteLog(&g_MainLog, 1, "LoadFile - file add - %s", LogText(path).c_str());
+    if (added == 0 || added == 1) WriteLog(&g_MainLog, 1, "LoadFile - file add - %s", Utf16ToGbk(path).c_str());
   }
   if (stopped()) return 0;
   return rc == SQLITE_DONE ? 1 : 0;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "foundation/log/server_logs.h"
+#include "foundation/util/code_pages.h"
 #include "foundation/text/hex_text.h"
 #include "foundation/util/path_ops.h"
 #include "foundation/util/wide_text.h"
@@ -49,7 +50,7 @@ int ShareStored(const wchar_t* path, uint64_t size, const uint8_t fid[16], void*
 }
 
 void LogPathTooLong(const char* where, const std::wstring& path) {
-  WriteLog(&g_MainLog, 3, "%s - path too long - %s", where, LogText(path).c_str());
+  WriteLog(&g_MainLog, 3, "%s - path too long - %s", where, Utf16ToGbk(path).c_str());
 }
 }  // namespace
 
@@ -126,13 +127,13 @@ AddDirResult CPublishManager::AddDirEx(const std::wstring& path, int pubAll) {
     for (const CPublishDir& d : dirs_) {
       const std::wstring p = PathOf(d.path);
       if (Covers(p, path) || Covers(path, p)) {
-        WriteLog(&g_MainLog, 1, "AddDir - overlaps published %s", LogText(p).c_str());
+        WriteLog(&g_MainLog, 1, "AddDir - overlaps published %s", Utf16ToGbk(p).c_str());
         return AddDirResult::kOverlaps;
       }
     }
     // Kept only once it is stored, so that what is listed is what a restart loads.
     if (!SaveDir(dir, path.c_str(), dir.pubAll)) {
-      WriteLog(&g_MainLog, 3, "AddDir - SaveDir failed - %s", LogText(path).c_str());
+      WriteLog(&g_MainLog, 3, "AddDir - SaveDir failed - %s", Utf16ToGbk(path).c_str());
       return AddDirResult::kNotStored;
     }
     dirs_.push_back(dir);
@@ -209,7 +210,7 @@ void CPublishManager::ScanDir(const std::wstring& path, int action, const CPubli
     const std::wstring full = base + L"\\" + fd.cFileName;
     // Junctions and links may lead out of the published tree or round in a circle.
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-      WriteLog(&g_MainLog, 1, "ScanDir - skip reparse point - %s", LogText(full).c_str());
+      WriteLog(&g_MainLog, 1, "ScanDir - skip reparse point - %s", Utf16ToGbk(full).c_str());
       continue;
     }
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -229,7 +230,7 @@ void CPublishManager::ScanDir(const std::wstring& path, int action, const CPubli
 
 void CPublishManager::CancelFile(const std::wstring& path, const CPublishDir* dir) {
   if (path.empty()) return;
-  WriteLog(&g_MainLog, 1, "cancel published file %s", LogText(path).c_str());
+  WriteLog(&g_MainLog, 1, "cancel published file %s", Utf16ToGbk(path).c_str());
   CPublishDir covering;
   if (dir == nullptr && FindDir(path, &covering)) dir = &covering;
   if (IsDirectoryPath(path)) {
@@ -309,7 +310,7 @@ int CPublishManager::LoadFromDatabase() {
       std::lock_guard<std::mutex> lock(dirsLock_);
       dirs_.push_back(d);
     }
-    WriteLog(&g_MainLog, 1, "publish dir - %s", LogText(p).c_str());
+    WriteLog(&g_MainLog, 1, "publish dir - %s", Utf16ToGbk(p).c_str());
     QueueLoad(d);
   }
   return 1;
@@ -364,7 +365,7 @@ void CPublishManager::LoaderLoop() {
       return;
     }
     const std::wstring p = PathOf(dir.path);
-    WriteLog(&g_MainLog, 1, "Load directory - %s", LogText(p).c_str());
+    WriteLog(&g_MainLog, 1, "Load directory - %s", Utf16ToGbk(p).c_str());
     LoadFile(DirTableName(dir.dirId).c_str(), loaderStop_, &ShareStored, core_);
   }
 }
