@@ -5,26 +5,9 @@
 #include <cstring>
 
 #include "foundation/codec/crc32.h"
+#include "foundation/codec/stream_reader.h"
+#include "foundation/codec/stream_writer.h"
 #include "server/hash/codec/piece_size.h"
-
-namespace {
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void Put64(uint8_t* p, uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint32_t Get32(const uint8_t* p) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
-uint64_t Get64(const uint8_t* p) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
-}  // namespace
 
 std::vector<uint8_t> EncodeHashRecord(uint64_t fileSize, const uint8_t fid[16],
                                       const uint8_t* digests, size_t digestBytes) {
@@ -34,12 +17,15 @@ std::vector<uint8_t> EncodeHashRecord(uint64_t fileSize, const uint8_t fid[16],
   if (body > UINT32_MAX) return rec;
   rec.assign(kHashRecordHeaderSize + static_cast<size_t>(body), 0);
   uint8_t* b = rec.data() + kHashRecordHeaderSize;
-  Put64(b, fileSize);
-  std::memcpy(b + 8, fid, 16);
-  if (digestBytes) std::memcpy(b + 24, digests, digestBytes);
-  Put32(rec.data(), kHashRecordVersion);
-  Put32(rec.data() + 4, Crc32Raw(b, static_cast<size_t>(body)));
-  Put32(rec.data() + 8, static_cast<uint32_t>(body));
+  CStreamWriter w(b, static_cast<uint32_t>(body));
+  w.WriteUInt64(fileSize);
+  w.WriteBytes(fid, 16);
+  if (digestBytes) w.WriteBytes(digests, static_cast<uint32_t>(digestBytes));
+  // The header goes in last: its check value covers the finished body.
+  CStreamWriter h(rec.data(), kHashRecordHeaderSize);
+  h.WriteUInt32(kHashRecordVersion);
+  h.WriteUInt32(Crc32Raw(b, static_cast<size_t>(body)));
+  h.WriteUInt32(static_cast<uint32_t>(body));
   return rec;
 }
 
@@ -50,17 +36,19 @@ bool HashRecordFileSizeOk(uint64_t recordFileSize) {
 HashRecordCheck DecodeHashRecord(const uint8_t* data, uint64_t n, uint64_t expectedFileSize,
                                  HashRecordContents* out) {
   if (data == nullptr || !HashRecordFileSizeOk(n)) return HashRecordCheck::kBadFileSize;
-  const uint32_t version = Get32(data);
-  const uint32_t check = Get32(data + 4);
-  const uint32_t bodyLength = Get32(data + 8);
+  CStreamReader header(data, kHashRecordHeaderSize);
+  const uint32_t version = header.ReadUInt32();
+  const uint32_t check = header.ReadUInt32();
+  const uint32_t bodyLength = header.ReadUInt32();
   if (version != kHashRecordVersion || n != uint64_t{bodyLength} + kHashRecordHeaderSize)
     return HashRecordCheck::kBadHeader;
   const uint8_t* body = data + kHashRecordHeaderSize;
   if (bodyLength < kHashRecordBodyFixed || Crc32Raw(body, bodyLength) != check)
     return HashRecordCheck::kBadBody;
   HashRecordContents c;
-  c.fileSize = Get64(body);
-  std::memcpy(c.fid, body + 8, 16);
+  CStreamReader reader(body, bodyLength);
+  c.fileSize = reader.ReadUInt64();
+  reader.ReadBytes(c.fid, 16);
   if (out) {
     out->fileSize = c.fileSize;
     std::memcpy(out->fid, c.fid, 16);
