@@ -175,6 +175,11 @@ void CPublishManager::RemoveDir(const std::wstring& path) {
 
 void CPublishManager::PublishPath(const std::wstring& path, const CPublishDir* dir) {
   if (path.empty()) return;
+  // A path that is not there would otherwise become a directory of its own below.
+  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    WriteLog(&g_MainLog, 1, "PublishPath - No exist - %s", Utf16ToGbk(path).c_str());
+    return;
+  }
   CPublishDir covering;
   if (dir == nullptr) {
     if (!FindDir(path, &covering)) {
@@ -187,7 +192,6 @@ void CPublishManager::PublishPath(const std::wstring& path, const CPublishDir* d
     ScanDir(path, kScanPublish, dir);
     return;
   }
-  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
   CPublishItem item;
   if (!BuildRecord(path, dir, &item)) {
     LogPathTooLong("PublishPath", path);
