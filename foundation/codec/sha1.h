@@ -11,7 +11,8 @@ class CSha1 {
   void Final(uint8_t digest[20]);
 
  private:
-  void Transform(const uint8_t block[64]);
+  // Runs `count` full 64-byte blocks through the compression function.
+  void Transform(const uint8_t* blocks, size_t count);
   uint32_t state_[5];
   uint32_t count_[2];  // bit count, low word first
   uint8_t buffer_[64];
@@ -19,3 +20,7 @@ class CSha1 {
 
 // Note the output comes first.
 void Sha1Digest(uint8_t digest[20], const void* data, size_t length);
+
+// The portable compression function, whichever form CSha1 chose for this
+// processor; tests compare the two.
+void Sha1BlocksPortable(uint32_t state[5], const uint8_t* blocks, size_t count);

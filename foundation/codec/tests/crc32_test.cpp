@@ -10,6 +10,10 @@ TEST(Crc32, FormsOverKnownInputs) {
   // started at 0xFFFFFFFF and inverted; our forms start elsewhere and never invert.
   static const Row rows[] = {
       {"empty", "", 0, 0xFFFFFFFEu, 0u},
+      // One zero byte: the standard CRC-32 would be 0xD202EF8D.
+      {"one zero byte", "\0", 1, 0x5AFA20E4u, 0u},
+      {"abc", "abc", 3, 0xCB19D40Au, 0xCA6598D0u},
+      {"check string", "123456789", 9, 0x2370D29Au, 0x2DFD2D88u},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);

@@ -1,0 +1,31 @@
+// The channel's socket operations: IPv4 TCP, non-blocking sockets, deadlines
+// in milliseconds. Results follow the channel's convention: a socket (> 0) or
+// a negative code; byte counts, 0 on time-out, -1 on error.
+#pragma once
+#include <winsock2.h>
+
+#include <cstdint>
+
+// The select sets of the channel hold at most this many sockets.
+constexpr u_int kChannelSelectLimit = 64;
+static_assert(FD_SETSIZE >= kChannelSelectLimit, "fd_set too small for the channel's select");
+
+// SO_REUSEADDR, bind to inet_addr(address):port, listen (backlog 10),
+// non-blocking. The socket, or -1 (the socket is closed on any failure).
+intptr_t TcpListenOn(const char* address, uint32_t port);
+// A non-blocking accepted socket, or -1.
+intptr_t TcpAccept(SOCKET listener);
+// Connects within 500 ms to address (network order, as inet_addr gives it).
+// The non-blocking socket, or -WSA error of connect, -1 time-out, -2 select
+// error, -3 connect refused or failed. The socket is closed on every failure.
+intptr_t TcpConnectTimeout(uint32_t address, uint16_t port);
+// > 0 ready, 0 time-out, -1 error.
+int TcpWaitReadable(SOCKET s, int32_t ms);
+int TcpWaitWritable(SOCKET s, int32_t ms);
+// Move exactly n bytes within ms from the call: n, the count moved so far on
+// time-out or when the peer closed, -1 on error.
+int64_t TcpRecvExact(SOCKET s, void* buf, uint32_t n, int32_t ms);
+int64_t TcpSendExact(SOCKET s, const void* buf, uint32_t n, int32_t ms);
+// The channel's frames are written in small pieces (total, checksum, body);
+// without this the second piece waits for the peer's delayed acknowledgement.
+void TcpNoDelay(SOCKET s);

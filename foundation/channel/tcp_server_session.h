@@ -1,0 +1,49 @@
+// CTcpServerSession: the server half of the control channel. One scheduler
+// thread accepts clients, reads framed requests, runs the command handler and
+// sends the replies, one request after another.
+#pragma once
+#include <winsock2.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "foundation/channel/tcp_channel.h"
+
+class CTcpServerSession {
+ public:
+  static constexpr size_t kMaxClients = 50;
+  static constexpr int32_t kSelectTimeoutMs = 30;
+  // How long a stop waits for the scheduler thread to finish its pass.
+  static constexpr DWORD kStopWaitMs = 5000;
+
+  static CTcpServerSession& Instance();
+
+  // 0 started, 16 the listening socket could not be set up (or the server
+  // already runs), 17 the thread could not be created.
+  int InitializeSession(const char* address, uint32_t port, CommandHandler handler);
+  // Sets the stop flag and waits (bounded) for the scheduler thread; once it
+  // has ended the listening and client sockets are closed.
+  int Stop();
+
+ private:
+  CTcpServerSession() = default;
+  static unsigned __stdcall ThreadMain(void* self);
+  void SchedulerInternal_server();
+  void ClosePending();
+  void EvictOldest();
+  void AcceptOne();
+  // Serves one request of s; false when s must be closed.
+  bool ServeRequest(SOCKET s);
+  bool SendReply(SOCKET s, CByteBuffer* reply);
+
+  HANDLE thread_ = nullptr;
+  std::atomic<uint32_t> stop_{0};
+  std::string address_;
+  uint32_t port_ = 0;
+  SOCKET listener_ = INVALID_SOCKET;
+  std::map<SOCKET, int64_t> clients_;  // socket -> accept time, seconds since 1970
+  CommandHandler handler_ = nullptr;
+  std::map<SOCKET, uint64_t> closing_;  // clients that failed during this pass
+};

@@ -1,0 +1,96 @@
+// Channel checksum, mask and scrambling: known bytes, round trips across the
+// mask's wrap, tampering, and the receiver's total check.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "foundation/codec/channel_frame.h"
+#include "foundation/codec/tests/test_hex.h"
+
+class ChannelFrame : public ::testing::Test {
+ protected:
+  void SetUp() override { IpcBuildMask(); }
+};
+
+TEST_F(ChannelFrame, MaskComesFromBothTables) {
+  // Word 0 is (crc[0] >> 8) + salt[255]; word 255 is (crc[255] >> 8) + salt[0].
+  EXPECT_EQ(ToHex(ChannelMask, 8), "99c141192acd05d3");
+  EXPECT_EQ(ToHex(ChannelMask + 1016, 8), "6262c2d85c3f9f28");
+}
+
+TEST_F(ChannelFrame, EncodeKnownBodies) {
+  struct Row {
+    const char* name;
+    std::vector<uint8_t> body;
+    uint32_t checksum;
+    const char* scrambled;
+  };
+  const Row rows[] = {
+      {"empty", {}, 0xFFFFFFFEu, ""},
+      {"abc", {'a', 'b', 'c'}, 0xCB19D40Au, "462ccd"},
+      {"command 129", {0x81, 0x00}, 0x85A5754Bu, "978a"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::vector<uint8_t> body = r.body;
+    EXPECT_EQ(IpcEncodeBody(body.data(), uint32_t(body.size())), r.checksum);
+    EXPECT_EQ(ToHex(body.data(), body.size()), r.scrambled);
+    EXPECT_TRUE(IpcDecodeBody(body.data(), uint32_t(body.size()), r.checksum));
+    EXPECT_EQ(body, r.body);
+  }
+}
+
+// Bodies longer than the mask reuse it from the start: index (checksum + i) mod 1024.
+TEST_F(ChannelFrame, RoundTripAcrossMaskWrap) {
+  static const size_t kSizes[] = {1, 1023, 1024, 1025, 5000};
+  for (size_t n : kSizes) {
+    SCOPED_TRACE("size " + std::to_string(n));
+    const std::vector<uint8_t> plain = PatternBytes(n);
+    std::vector<uint8_t> body = plain;
+    const uint32_t checksum = IpcEncodeBody(body.data(), uint32_t(n));
+    EXPECT_NE(body, plain);
+    const size_t step = n > 1024 ? 1024 : 0;
+    for (size_t i = 0; i + step < n && step; ++i)
+      ASSERT_EQ(body[i] ^ plain[i], body[i + step] ^ plain[i + step]) << "byte " << i;
+    EXPECT_TRUE(IpcDecodeBody(body.data(), uint32_t(n), checksum));
+    EXPECT_EQ(body, plain);
+  }
+}
+
+TEST_F(ChannelFrame, DecodeRejectsTampering) {
+  const std::vector<uint8_t> plain = PatternBytes(100);
+  struct Row {
+    const char* name;
+    size_t flipByte;  // index of a body byte to flip, or SIZE_MAX
+    uint32_t checksumDelta;
+  };
+  static const Row rows[] = {
+      {"body byte flipped", 17, 0},
+      {"last body byte flipped", 99, 0},
+      {"checksum off by one", SIZE_MAX, 1},
+      {"checksum off by the mask size", SIZE_MAX, 1024},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::vector<uint8_t> body = plain;
+    const uint32_t checksum = IpcEncodeBody(body.data(), uint32_t(body.size()));
+    if (r.flipByte != SIZE_MAX) body[r.flipByte] ^= 0x40;
+    EXPECT_FALSE(IpcDecodeBody(body.data(), uint32_t(body.size()), checksum + r.checksumDelta));
+  }
+}
+
+TEST(ChannelTotal, Acceptable) {
+  struct Row {
+    uint32_t total;
+    bool ok;
+  };
+  static const Row rows[] = {
+      {0, false}, {3, false}, {4, true}, {5, true},
+      {kChannelMaxTotal, true}, {kChannelMaxTotal + 1, false}, {0xFFFFFFFFu, false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE("total " + std::to_string(r.total));
+    EXPECT_EQ(ChannelTotalAcceptable(r.total), r.ok);
+  }
+}

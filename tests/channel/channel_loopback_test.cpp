@@ -1,0 +1,485 @@
+// The control channel's real server and client over loopback, each also
+// faced with a raw peer that sends what the real sessions never would.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "foundation/channel/session_log.h"
+#include "foundation/channel/socket_ops.h"
+#include "foundation/channel/tcp_channel.h"
+#include "tests/channel/raw_peer.h"
+
+namespace {
+
+constexpr uint16_t kServerPort = 19101;   // the real server
+constexpr uint16_t kPeerPort = 19102;     // a raw server for the real client
+constexpr uint16_t kNobodyPort = 19103;   // nothing listens here
+
+std::atomic<int> handlerCalls{0};
+std::atomic<bool> handlerRunning{false};
+
+std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+uint32_t ReadU32(const uint8_t* p) { return ChannelLoadU32(p); }
+
+// Test handler: empty -> empty; 'E'... -> echo; 'N' u32 n -> n bytes
+// i mod 251; 'S' u32 ms -> sleep, then "done".
+void TestHandler(CByteBuffer* request, CByteBuffer* reply) {
+  handlerRunning = true;
+  ++handlerCalls;
+  const uint8_t* p = request->Data();
+  const uint32_t n = request->Length();
+  if (n >= 1 && p[0] == 'E') {
+    reply->Append(p, n);
+  } else if (n >= 5 && p[0] == 'N') {
+    std::vector<uint8_t> big(ReadU32(p + 1));
+    for (size_t i = 0; i < big.size(); ++i) big[i] = uint8_t(i % 251);
+    reply->Append(big.data(), uint32_t(big.size()));
+  } else if (n >= 5 && p[0] == 'S') {
+    Sleep(ReadU32(p + 1));
+    reply->Append("done", 4);
+  }
+  handlerRunning = false;
+}
+
+std::vector<uint8_t> Command(char code, uint32_t arg) {
+  std::vector<uint8_t> b = {uint8_t(code)};
+  const std::vector<uint8_t> a = U32(arg);
+  b.insert(b.end(), a.begin(), a.end());
+  return b;
+}
+
+std::string ReadFile(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+class ChannelEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    StartWinsock();
+    // The channel logs land in the current directory; keep them out of bin/.
+    wchar_t dir[MAX_PATH];
+    GetTempPathW(MAX_PATH, dir);
+    std::wstring work = std::wstring(dir) + L"orchard_channel_tests";
+    CreateDirectoryW(work.c_str(), nullptr);
+    SetCurrentDirectoryW(work.c_str());
+  }
+};
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ChannelEnvironment);
+
+// The real server, started for each test.
+class ChannelServer : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(TcpServerStart("127.0.0.1", kServerPort, TestHandler), kChannelOk); }
+  void TearDown() override {
+    TcpClientClose();
+    EXPECT_EQ(TcpServerStop(), 0);
+  }
+};
+
+// A raw listener standing in for the server, for the real client.
+class ChannelClient : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    listener_ = RawListen(kPeerPort);
+    ASSERT_NE(listener_, INVALID_SOCKET);
+  }
+  void TearDown() override {
+    TcpClientClose();
+    for (SOCKET s : accepted_) closesocket(s);
+    closesocket(listener_);
+  }
+  SOCKET Accept(long ms = 2000) {
+    SOCKET s = RawAccept(listener_, ms);
+    if (s != INVALID_SOCKET) accepted_.push_back(s);
+    return s;
+  }
+  // Runs TcpClientSendCmd on a thread of its own while the test plays the server.
+  std::thread SendAsync(std::vector<uint8_t> body, int* result, CByteBuffer* reply) {
+    return std::thread([body, result, reply] {
+      CByteBuffer request;
+      request.Append(body.data(), uint32_t(body.size()));
+      *result = TcpClientSendCmd(&request, reply, 1000);
+    });
+  }
+  SOCKET listener_ = INVALID_SOCKET;
+  std::vector<SOCKET> accepted_;
+};
+
+}  // namespace
+
+TEST_F(ChannelServer, RoundTrips) {
+  ASSERT_EQ(TcpClientConnect("127.0.0.1", kServerPort), kChannelOk);
+  struct Row {
+    const char* name;
+    std::vector<uint8_t> request;
+    size_t replyLength;
+  };
+  const Row rows[] = {
+      {"empty request, empty reply", {}, 0},
+      {"echo", Bytes("Ehello"), 6},
+      {"reply longer than the mask", Command('N', 5000), 5000},
+      {"one MiB reply", Command('N', 1 << 20), 1 << 20},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    CByteBuffer request, reply;
+    request.Append(r.request.data(), uint32_t(r.request.size()));
+    ASSERT_EQ(TcpClientSendCmd(&request, &reply), kChannelOk);
+    ASSERT_EQ(reply.Length(), r.replyLength);
+    if (r.request.size() > 0 && r.request[0] == 'E') {
+      EXPECT_EQ(0, std::memcmp(reply.Data(), r.request.data(), r.replyLength));
+    } else {
+      for (size_t i = 0; i < r.replyLength; ++i) ASSERT_EQ(reply.Data()[i], uint8_t(i % 251)) << "byte " << i;
+    }
+    // The caller's request is left scrambled.
+    std::vector<uint8_t> scrambled = r.request;
+    IpcEncodeBody(scrambled.data(), uint32_t(scrambled.size()));
+    ASSERT_EQ(request.Length(), scrambled.size());
+    EXPECT_EQ(0, std::memcmp(request.Data(), scrambled.data(), scrambled.size()));
+  }
+}
+
+TEST_F(ChannelServer, EmptyFrameOnTheWire) {
+  SOCKET s = RawConnect(kServerPort);
+  ASSERT_NE(s, INVALID_SOCKET);
+  const uint8_t emptyFrame[8] = {4, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF};
+  ASSERT_TRUE(SendAll(s, emptyFrame, 8));
+  SetRecvTimeout(s, 2000);
+  uint8_t reply[8];
+  ASSERT_TRUE(RecvAll(s, reply, 8));
+  EXPECT_EQ(0, std::memcmp(reply, emptyFrame, 8));
+  closesocket(s);
+}
+
+// A spoiled checksum gets no reply, and the same connection is served next time.
+TEST_F(ChannelServer, ChecksumMismatchIsDroppedConnectionKept) {
+  SOCKET s = RawConnect(kServerPort);
+  ASSERT_NE(s, INVALID_SOCKET);
+  const int callsBefore = handlerCalls;
+  ASSERT_TRUE(SendAll(s, Frame(Bytes("Ebad"), 1).data(), 12));
+  EXPECT_FALSE(RecvFrame(s, 500).has_value());
+  EXPECT_EQ(handlerCalls, callsBefore);
+  const std::vector<uint8_t> good = Frame(Bytes("Egood"));
+  ASSERT_TRUE(SendAll(s, good.data(), good.size()));
+  auto reply = RecvFrame(s, 2000);
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_EQ(*reply, Bytes("Egood"));
+  closesocket(s);
+}
+
+// Totals that leave no room for the checksum or exceed the bound close the
+// connection without allocating; other clients are still served.
+TEST_F(ChannelServer, BadTotalClosesConnection) {
+  struct Row {
+    const char* name;
+    uint32_t total;
+  };
+  static const Row rows[] = {
+      {"zero", 0}, {"three", 3}, {"one above the bound", kChannelMaxTotal + 1}, {"all ones", 0xFFFFFFFFu}};
+  SOCKET bystander = RawConnect(kServerPort);
+  ASSERT_NE(bystander, INVALID_SOCKET);
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    SOCKET s = RawConnect(kServerPort);
+    ASSERT_NE(s, INVALID_SOCKET);
+    const std::vector<uint8_t> total = U32(r.total);
+    std::vector<uint8_t> bytes = total;
+    bytes.resize(16, 0xAA);  // a few bytes of "checksum and body"
+    ASSERT_TRUE(SendAll(s, bytes.data(), bytes.size()));
+    EXPECT_TRUE(PeerClosed(s, 3000));
+    closesocket(s);
+
+    const std::vector<uint8_t> ping = Frame(Bytes("Eping"));
+    ASSERT_TRUE(SendAll(bystander, ping.data(), ping.size()));
+    auto reply = RecvFrame(bystander, 2000);
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(*reply, Bytes("Eping"));
+  }
+  closesocket(bystander);
+}
+
+TEST_F(ChannelServer, FrameArrivingInPieces) {
+  SOCKET s = RawConnect(kServerPort);
+  ASSERT_NE(s, INVALID_SOCKET);
+  const std::vector<uint8_t> frame = Frame(Bytes("Epieces"));
+  const size_t cuts[] = {0, 2, 4, 6, 9, frame.size()};
+  for (size_t i = 0; i + 1 < sizeof cuts / sizeof cuts[0]; ++i) {
+    ASSERT_TRUE(SendAll(s, frame.data() + cuts[i], cuts[i + 1] - cuts[i]));
+    Sleep(100);
+  }
+  auto reply = RecvFrame(s, 2000);
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_EQ(*reply, Bytes("Epieces"));
+  closesocket(s);
+}
+
+// The 51st client makes the next pass close the client accepted earliest.
+TEST_F(ChannelServer, FiftyFirstClientEvictsOldest) {
+  SOCKET oldest = RawConnect(kServerPort);
+  ASSERT_NE(oldest, INVALID_SOCKET);
+  // Make sure the first client is accepted, then let a second go by so its
+  // accept time is the only one earlier than the others'.
+  std::vector<uint8_t> ping = Frame(Bytes("Eping"));
+  ASSERT_TRUE(SendAll(oldest, ping.data(), ping.size()));
+  ASSERT_TRUE(RecvFrame(oldest, 2000).has_value());
+  Sleep(1100);
+  std::vector<SOCKET> others;
+  for (int i = 0; i < 50; ++i) {
+    SOCKET s = RawConnect(kServerPort);
+    ASSERT_NE(s, INVALID_SOCKET);
+    others.push_back(s);
+  }
+  EXPECT_TRUE(PeerClosed(oldest, 3000));
+  closesocket(oldest);
+
+  fd_set set;
+  set.fd_count = 0;
+  for (SOCKET s : others) set.fd_array[set.fd_count++] = s;
+  timeval tv = {0, 300 * 1000};
+  EXPECT_EQ(select(0, &set, nullptr, nullptr, &tv), 0) << "another client was closed too";
+  ASSERT_TRUE(SendAll(others.back(), ping.data(), ping.size()));
+  EXPECT_TRUE(RecvFrame(others.back(), 2000).has_value());
+  for (SOCKET s : others) closesocket(s);
+}
+
+// Stop returns only after the request in progress is finished, and then
+// the port no longer accepts connections.
+TEST_F(ChannelServer, StopWaitsForTheSchedulerThread) {
+  SOCKET s = RawConnect(kServerPort);
+  ASSERT_NE(s, INVALID_SOCKET);
+  const std::vector<uint8_t> slow = Frame(Command('S', 800));
+  ASSERT_TRUE(SendAll(s, slow.data(), slow.size()));
+  for (int i = 0; i < 200 && !handlerRunning; ++i) Sleep(10);
+  ASSERT_TRUE(handlerRunning);
+  EXPECT_EQ(TcpServerStop(), 0);
+  EXPECT_FALSE(handlerRunning);
+  // The reply was sent before the thread ended.
+  auto reply = RecvFrame(s, 1000);
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_EQ(*reply, Bytes("done"));
+  closesocket(s);
+  EXPECT_EQ(RawConnect(kServerPort), INVALID_SOCKET);
+  // The fixture's TearDown stops again: a second stop is harmless.
+}
+
+TEST_F(ChannelServer, StartTwiceIsRefused) {
+  EXPECT_EQ(TcpServerStart("127.0.0.1", kServerPort, TestHandler), kChannelStartSocketFailed);
+}
+
+TEST(ChannelServerStart, BadAddressFailsWithSocketError) {
+  EXPECT_EQ(TcpServerStart("not an address", kServerPort, TestHandler), kChannelStartSocketFailed);
+  EXPECT_EQ(TcpServerStop(), 0);
+}
+
+TEST(ChannelConnect, RefusedConnectFailsAtOnce) {
+  StartWinsock();
+  // -3 (connect failed) rather than -1 (the 500 ms wait ran out).
+  EXPECT_EQ(TcpConnectTimeout(inet_addr("127.0.0.1"), kNobodyPort), -3);
+  EXPECT_EQ(TcpClientConnect("127.0.0.1", kNobodyPort), kChannelNotConnected);
+  CByteBuffer request, reply;
+  EXPECT_EQ(TcpClientSendCmd(&request, &reply), kChannelNotConnected);
+}
+
+TEST_F(ChannelClient, ReconnectClosesTheOldSocket) {
+  ASSERT_EQ(TcpClientConnect("127.0.0.1", kPeerPort), kChannelOk);
+  SOCKET first = Accept();
+  ASSERT_NE(first, INVALID_SOCKET);
+  ASSERT_EQ(TcpClientConnect("127.0.0.1", kPeerPort), kChannelOk);
+  SOCKET second = Accept();
+  ASSERT_NE(second, INVALID_SOCKET);
+  EXPECT_TRUE(PeerClosed(first, 2000));
+  EXPECT_FALSE(PeerClosed(second, 200));
+}
+
+TEST_F(ChannelClient, CloseThenSendReconnects) {
+  ASSERT_EQ(TcpClientConnect("127.0.0.1", kPeerPort), kChannelOk);
+  SOCKET first = Accept();
+  ASSERT_NE(first, INVALID_SOCKET);
+  EXPECT_EQ(TcpClientClose(), 1);
+  EXPECT_TRUE(PeerClosed(first, 2000));
+
+  int result = -1;
+  CByteBuffer reply;
+  std::thread t = SendAsync(Bytes("Ehi"), &result, &reply);
+  SOCKET second = Accept();
+  ASSERT_NE(second, INVALID_SOCKET);
+  auto request = RecvFrame(second, 2000);
+  ASSERT_TRUE(request.has_value());
+  EXPECT_EQ(*request, Bytes("Ehi"));
+  const std::vector<uint8_t> answer = Frame(Bytes("ok"));
+  ASSERT_TRUE(SendAll(second, answer.data(), answer.size()));
+  t.join();
+  EXPECT_EQ(result, kChannelOk);
+  ASSERT_EQ(reply.Length(), 2u);
+  EXPECT_EQ(0, std::memcmp(reply.Data(), "ok", 2));
+}
+
+// A server that never answers: the client waits out its deadline, gets 2 and
+// reconnects on its next command.
+TEST_F(ChannelClient, NoReplyIsSocketErrorThenReconnect) {
+  ASSERT_EQ(TcpClientConnect("127.0.0.1", kPeerPort), kChannelOk);
+  SOCKET first = Accept();
+  ASSERT_NE(first, INVALID_SOCKET);
+  int result = -1;
+  CByteBuffer reply;
+  std::thread t = SendAsync(Bytes("Ex"), &result, &reply);
+  ASSERT_TRUE(RecvFrame(first, 2000).has_value());
+  t.join();
+  EXPECT_EQ(result, kChannelSocketError);
+  EXPECT_TRUE(PeerClosed(first, 1000));
+
+  std::thread again = SendAsync(Bytes("Ey"), &result, &reply);
+  SOCKET second = Accept();
+  ASSERT_NE(second, INVALID_SOCKET);
+  ASSERT_TRUE(RecvFrame(second, 2000).has_value());
+  const std::vector<uint8_t> answer = Frame({});
+  ASSERT_TRUE(SendAll(second, answer.data(), answer.size()));
+  again.join();
+  EXPECT_EQ(result, kChannelOk);
+  EXPECT_EQ(reply.Length(), 0u);
+}
+
+// What the client does with each kind of broken reply, and whether it keeps
+// the connection for the next command.
+TEST_F(ChannelClient, BrokenReplies) {
+  struct Row {
+    const char* name;
+    std::vector<uint8_t> reply;
+    int result;
+    bool connectionKept;
+  };
+  std::vector<uint8_t> hugeTotal = U32(kChannelMaxTotal + 1);
+  hugeTotal.resize(12, 0);
+  std::vector<uint8_t> shortTotal = U32(3);
+  shortTotal.resize(8, 0);
+  std::vector<uint8_t> cutShort = Frame(Bytes("abcdef"));
+  cutShort.resize(cutShort.size() - 3);
+  const Row rows[] = {
+      {"checksum mismatch", Frame(Bytes("xyz"), 1), kChannelChecksumMismatch, true},
+      {"total above the bound", hugeTotal, kChannelSocketError, false},
+      {"total without room for the checksum", shortTotal, kChannelSocketError, false},
+      {"body cut short", cutShort, kChannelSocketError, false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ASSERT_EQ(TcpClientConnect("127.0.0.1", kPeerPort), kChannelOk);
+    SOCKET peer = Accept();
+    ASSERT_NE(peer, INVALID_SOCKET);
+    int result = -1;
+    CByteBuffer reply;
+    reply.Append("keep", 4);
+    std::thread t = SendAsync(Bytes("Eq"), &result, &reply);
+    ASSERT_TRUE(RecvFrame(peer, 2000).has_value());
+    ASSERT_TRUE(SendAll(peer, r.reply.data(), r.reply.size()));
+    t.join();
+    EXPECT_EQ(result, r.result);
+    // Nothing is added to the caller's reply on a failure.
+    ASSERT_EQ(reply.Length(), 4u);
+    EXPECT_EQ(PeerClosed(peer, 300), !r.connectionKept);
+  }
+}
+
+TEST_F(ChannelClient, ReplyIsAppended) {
+  ASSERT_EQ(TcpClientConnect("127.0.0.1", kPeerPort), kChannelOk);
+  SOCKET peer = Accept();
+  ASSERT_NE(peer, INVALID_SOCKET);
+  int result = -1;
+  CByteBuffer reply;
+  reply.Append("ab", 2);
+  std::thread t = SendAsync({}, &result, &reply);
+  auto request = RecvFrame(peer, 2000);
+  ASSERT_TRUE(request.has_value());
+  EXPECT_TRUE(request->empty());
+  const std::vector<uint8_t> answer = Frame(Bytes("cd"));
+  ASSERT_TRUE(SendAll(peer, answer.data(), answer.size()));
+  t.join();
+  EXPECT_EQ(result, kChannelOk);
+  ASSERT_EQ(reply.Length(), 4u);
+  EXPECT_EQ(0, std::memcmp(reply.Data(), "abcd", 4));
+}
+
+TEST_F(ChannelClient, SecondConnectTruncatesClientLog) {
+  ASSERT_EQ(TcpClientConnect("127.0.0.1", kPeerPort), kChannelOk);
+  CHANNEL_LOG("marker before the second connect");
+  EXPECT_NE(ReadFile("tcpclient.log").find("marker before"), std::string::npos);
+  ASSERT_EQ(TcpClientConnect("127.0.0.1", kPeerPort), kChannelOk);
+  const std::string log = ReadFile("tcpclient.log");
+  EXPECT_EQ(log.find("marker before"), std::string::npos);
+  EXPECT_NE(log.find("CTcpClientSession::connect_server Connect to Server OK"), std::string::npos);
+}
+
+TEST(SessionLog, EntryLayoutAndLongMessages) {
+  CSessionLog& log = CSessionLog::Instance();
+  ASSERT_TRUE(log.Open(L"session_log_test.log"));
+  log.SetThreshold(2);
+  EXPECT_EQ(log.Write(1, "below the threshold"), 0);
+  EXPECT_EQ(log.Write(2, "value %d", 42), 1);
+  const std::string longText(3000, 'x');
+  EXPECT_EQ(log.Write(2, "%s", longText.c_str()), 1);
+  log.Close();
+  EXPECT_EQ(log.Write(3, "closed"), 0);
+
+  const std::string text = ReadFile("session_log_test.log");
+  // "\r\n[YYYY-MM-DD hh:mm:ss:mmm] value 42", then the long entry cut at 1024 bytes.
+  const std::string first = "] value 42";
+  ASSERT_GE(text.size(), 2u + 24 + first.size());
+  EXPECT_EQ(text.substr(0, 3), "\r\n[");
+  EXPECT_EQ(text.substr(2 + 24, first.size()), first);
+  EXPECT_EQ(text.find("below"), std::string::npos);
+  const size_t second = text.find("\r\n[", 2);
+  ASSERT_NE(second, std::string::npos);
+  EXPECT_EQ(text.size() - second, size_t(CSessionLog::kMaxEntry));
+}
+
+// The exact-transfer loop against a raw peer: full, none, part then time-out,
+// part then close.
+TEST(SocketOps, RecvExact) {
+  StartWinsock();
+  struct Row {
+    const char* name;
+    size_t peerSends;
+    bool peerCloses;
+    uint32_t want;
+    int32_t ms;
+    int64_t expected;
+  };
+  static const Row rows[] = {
+      {"everything arrives", 10, false, 10, 1000, 10},
+      {"nothing arrives", 0, false, 10, 150, 0},
+      {"part arrives, then the deadline", 4, false, 10, 200, 4},
+      {"part arrives, then the peer closes", 4, true, 10, 2000, 4},
+      {"nothing wanted", 0, false, 0, 100, 0},
+  };
+  SOCKET listener = RawListen(kPeerPort);
+  ASSERT_NE(listener, INVALID_SOCKET);
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    const intptr_t subject = TcpConnectTimeout(inet_addr("127.0.0.1"), kPeerPort);
+    ASSERT_GT(subject, 0);
+    SOCKET peer = RawAccept(listener, 2000);
+    ASSERT_NE(peer, INVALID_SOCKET);
+    std::vector<uint8_t> sent(r.peerSends, 0x5A);
+    if (!sent.empty()) {
+      ASSERT_TRUE(SendAll(peer, sent.data(), sent.size()));
+    }
+    if (r.peerCloses) closesocket(peer);
+    uint8_t buf[16] = {};
+    EXPECT_EQ(TcpRecvExact(SOCKET(subject), buf, r.want, r.ms), r.expected);
+    if (!r.peerCloses) closesocket(peer);
+    closesocket(SOCKET(subject));
+  }
+  closesocket(listener);
+}
