@@ -39,7 +39,7 @@ ReplyReader Reader(const CByteBuffer& reply) { return ReplyReader(reply.Data(), 
 // Result of the commands from 65 on.
 int SettingResult(int transport, uint16_t status) {
   if (transport != kChannelOk) return kResultTransportFailed;
-  return status == kStatusOk ? kResultOk : status;
+  return status == kStatusOk ? static_cast<int>(kResultOk) : status;
 }
 
 // Codes 4, 5, 17 and 18: a path, nothing copied out, the line for every status.
@@ -124,7 +124,7 @@ int AddPublishDirectory(const std::wstring& path, int flag) {
   if (Transact(RequestBuilder(code).Path(View(path)).Bytes(), reply) != kChannelOk) return kResultSocketError;
   uint16_t status = Reader(reply).Status();
   WriteUiLog(1, "Recv RES - %d - Add directory %s", status, logPath.c_str());
-  return status == kStatusOk ? kResultOk : status;
+  return status == kStatusOk ? static_cast<int>(kResultOk) : status;
 }
 
 int DeletePublishDirectory(const std::wstring& path) {

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include "foundation/channel/tcp_channel.h"
+#include "platform/wtl/module.h"
 #include "ui/app/monitor_start.h"
 #include "ui/app/res_string.h"
 #include "ui/settings/ui_config.h"

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ui/client/control_client.h"
 #include "ui/client/tests/client_fixture.h"
 
 namespace {
