@@ -9,9 +9,8 @@ FakeChannel& Fake() {
 }
 
 std::vector<uint8_t> StatusReply(uint16_t status, std::vector<uint8_t> payload) {
-  std::vector<uint8_t> body{static_cast<uint8_t>(status), static_cast<uint8_t>(status >> 8)};
-  body.insert(body.end(), payload.begin(), payload.end());
-  return body;
+  payload.insert(payload.begin(), {static_cast<uint8_t>(status), static_cast<uint8_t>(status >> 8)});
+  return payload;
 }
 
 int TcpClientConnect(const char* address, uint16_t port) {
