@@ -130,6 +130,20 @@ def start_ui(wine, folder, locale, args=()):
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+def exits(process, timeout):
+    try:
+        process.wait(timeout)
+        return True
+    except subprocess.TimeoutExpired:
+        return False
+
+
+def end(process):
+    if process.poll() is None:
+        process.kill()
+        process.wait()
+
+
 def intervals(times):
     return [b - a for a, b in zip(times, times[1:])]
 
@@ -262,16 +276,9 @@ def first_run(wine, bin_dir, shots):
             closing = [r for r in double.of(129) if r.when >= close_at]
             check(len(closing) == 1 and closing[0].connection != ui_connection,
                   "/close sends command 129 on a connection of its own")
-            try:
-                ui.wait(20)
-                exited = True
-            except subprocess.TimeoutExpired:
-                exited = False
-            check(exited, "the running OrchardUI exits on the close broadcast")
+            check(exits(ui, 20), "the running OrchardUI exits on the close broadcast")
         finally:
-            if ui.poll() is None:
-                ui.kill()
-                ui.wait()
+            end(ui)
 
     ini = open(os.path.join(folder, "od_ui_cfg.ini"), encoding="latin-1").read().replace("\r", "")
     for line in ("UrlFmt=1", "count=1", "lastconn=127.0.0.1", "[site_1]", "address=127.0.0.1", "port=9090",
@@ -314,16 +321,9 @@ def second_run(wine, bin_dir, shots):
             check(drv.screenshot(main, shot), "screenshot " + shot)
 
             drv.run("command", main, 2003)
-            try:
-                ui.wait(20)
-                exited = True
-            except subprocess.TimeoutExpired:
-                exited = False
-            check(exited, "exit from the tray menu ends the program")
+            check(exits(ui, 20), "exit from the tray menu ends the program")
         finally:
-            if ui.poll() is None:
-                ui.kill()
-                ui.wait()
+            end(ui)
     ini = open(os.path.join(folder, "od_ui_cfg.ini"), encoding="latin-1").read().replace("\r", "").split("\n")
     for line in ("UrlFmt=0", "NameFmt=1", "Sort=1", "count=2", "address=127.0.0.10", "port=9191"):
         check(line in ini, "settings written back: " + line)

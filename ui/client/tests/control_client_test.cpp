@@ -24,15 +24,6 @@ std::vector<uint8_t> Cat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) 
   return a;
 }
 
-std::vector<uint8_t> Utf16Field(std::u16string_view text, size_t bytes) {
-  std::vector<uint8_t> field(bytes, 0);
-  for (size_t i = 0; i < text.size() && 2 * i + 1 < bytes; ++i) {
-    field[2 * i] = static_cast<uint8_t>(text[i]);
-    field[2 * i + 1] = static_cast<uint8_t>(text[i] >> 8);
-  }
-  return field;
-}
-
 FakeExchange Ok(std::vector<uint8_t> payload = {}) { return {0, StatusReply(200, std::move(payload))}; }
 FakeExchange Status(uint16_t status, std::vector<uint8_t> payload = {}) {
   return {0, StatusReply(status, std::move(payload))};

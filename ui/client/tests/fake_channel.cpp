@@ -13,6 +13,15 @@ std::vector<uint8_t> StatusReply(uint16_t status, std::vector<uint8_t> payload) 
   return payload;
 }
 
+std::vector<uint8_t> Utf16Field(std::u16string_view text, size_t bytes) {
+  std::vector<uint8_t> field(bytes, 0);
+  for (size_t i = 0; i < text.size() && 2 * i + 1 < bytes; ++i) {
+    field[2 * i] = static_cast<uint8_t>(text[i]);
+    field[2 * i + 1] = static_cast<uint8_t>(text[i] >> 8);
+  }
+  return field;
+}
+
 int TcpClientConnect(const char* address, uint16_t port) {
   Fake().connectedAddress = address;
   Fake().connectedPort = port;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct FakeExchange {
@@ -22,3 +23,5 @@ struct FakeChannel {
 FakeChannel& Fake();
 // A reply body: the status, then `payload`.
 std::vector<uint8_t> StatusReply(uint16_t status, std::vector<uint8_t> payload = {});
+// A zero-filled field of `bytes` holding `text` as UTF-16LE.
+std::vector<uint8_t> Utf16Field(std::u16string_view text, size_t bytes);

@@ -8,18 +8,9 @@
 
 namespace {
 
-std::vector<uint8_t> Field(std::u16string_view text, size_t bytes) {
-  std::vector<uint8_t> field(bytes, 0);
-  for (size_t i = 0; i < text.size() && 2 * i + 1 < bytes; ++i) {
-    field[2 * i] = static_cast<uint8_t>(text[i]);
-    field[2 * i + 1] = static_cast<uint8_t>(text[i] >> 8);
-  }
-  return field;
-}
-
 FakeExchange AccountReply(std::u16string_view user, std::u16string_view password) {
-  std::vector<uint8_t> payload = Field(user, 128);
-  std::vector<uint8_t> pw = Field(password, 128);
+  std::vector<uint8_t> payload = Utf16Field(user, 128);
+  std::vector<uint8_t> pw = Utf16Field(password, 128);
   payload.insert(payload.end(), pw.begin(), pw.end());
   payload.insert(payload.end(), 4, 0);
   return {0, StatusReply(200, payload)};
@@ -87,7 +78,7 @@ TEST_F(SettingsCacheTest, FtpHostTypeFromTheHostText) {
   for (const Row& row : rows) {
     std::u16string host = row.host;
     SCOPED_TRACE(std::string(host.begin(), host.end()));
-    std::vector<uint8_t> payload = Field(host, 128);
+    std::vector<uint8_t> payload = Utf16Field(host, 128);
     payload.push_back(0x79);  // port 2169
     payload.push_back(0x08);
     Fake().script = {{0, StatusReply(200, payload)}};
