@@ -1,0 +1,86 @@
+// CLogFile: the written-through, thresholded log file of the programs.
+#include "foundation/log/log_file.h"
+
+#include <cstdarg>
+
+namespace {
+constexpr UINT kGbkCodePage = 936;
+}
+
+int CLogFile::Open(const wchar_t* path, uint32_t threshold, bool append) {
+  if (!path) return 0;
+  SetThreshold(threshold);
+  return OpenEx(path, append, true, false);
+}
+
+int CLogFile::OpenEx(const wchar_t* path, bool append, bool writeThrough, bool mark) {
+  if (IsOpen()) Close();
+  handle_ = nullptr;
+  if (!path) return 0;
+  DWORD flags = FILE_ATTRIBUTE_NORMAL | (writeThrough ? FILE_FLAG_WRITE_THROUGH : 0);
+  HANDLE h = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, flags,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  handle_ = h;
+  if (mark) {
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(h, &size) && size.QuadPart == 0) {
+      static const unsigned char bom[2] = {0xFF, 0xFE};
+      DWORD written = 0;
+      WriteFile(h, bom, sizeof bom, &written, nullptr);
+    }
+  }
+  return 1;
+}
+
+void CLogFile::Flush() {
+  if (IsOpen()) FlushFileBuffers(handle_);
+}
+
+void CLogFile::Close() {
+  if (!IsOpen()) return;
+  FlushFileBuffers(handle_);
+  CloseNoFlush();
+}
+
+void CLogFile::CloseNoFlush() {
+  if (!IsOpen()) return;
+  CloseHandle(handle_);
+  handle_ = nullptr;
+}
+
+int WriteLog(CLogFile* log, uint32_t level, const char* format, ...) {
+  if (!log || !log->IsOpen() || level < log->Threshold()) return 0;
+  char area[kLogEntryMax + 1];
+  va_list args;
+  va_start(args, format);
+  size_t length = FormatLogEntry(area, LocalTimeText(1).c_str(), format, args);
+  va_end(args);
+  // Writers on several threads share the handle's file position, so the move
+  // to the end and the write are one step under the log's lock.
+  AcquireSRWLockExclusive(&log->writeLock_);
+  LARGE_INTEGER zero{};
+  DWORD written = 0;
+  bool ok = SetFilePointerEx(log->handle_, zero, nullptr, FILE_END) &&
+            WriteFile(log->handle_, area, static_cast<DWORD>(length), &written, nullptr) && written == length;
+  if (!ok) FlushFileBuffers(log->handle_);
+  ReleaseSRWLockExclusive(&log->writeLock_);
+  return ok ? 1 : 0;
+}
+
+std::string LocalTimeText(int mode) {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  LogTimeFields t{st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
+  return FormatTimeText(mode, t);
+}
+
+std::string LogText(const wchar_t* text) {
+  if (!text || !*text) return std::string();
+  int n = WideCharToMultiByte(kGbkCodePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return std::string();
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(kGbkCodePage, 0, text, -1, out.data(), n, nullptr, nullptr);
+  out.resize(static_cast<size_t>(n - 1));
+  return out;
+}

@@ -1,0 +1,50 @@
+// CLogFile: one log file, written through, one timestamped entry per call,
+// filtered by a level threshold. Levels run from 1 (information) to 3 (error).
+#pragma once
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "foundation/log/log_format.h"
+
+class CLogFile {
+ public:
+  CLogFile() = default;
+  ~CLogFile() { Close(); }
+  CLogFile(const CLogFile&) = delete;
+  CLogFile& operator=(const CLogFile&) = delete;
+
+  // A null path does nothing and gives 0; else stores the threshold and opens
+  // with write-through and no mark. 1 opened, 0 failed.
+  int Open(const wchar_t* path, uint32_t threshold, bool append);
+  // Appending keeps the contents and adds after them; otherwise the file is
+  // emptied. The mark puts FF FE at the start of an empty file.
+  int OpenEx(const wchar_t* path, bool append, bool writeThrough, bool mark);
+  bool IsOpen() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+  void Flush();
+  void Close();            // flushes first
+  void CloseNoFlush();
+
+  uint32_t Threshold() const { return threshold_.load(std::memory_order_relaxed); }
+  void SetThreshold(uint32_t threshold) { threshold_.store(threshold, std::memory_order_relaxed); }
+
+ private:
+  friend int WriteLog(CLogFile* log, uint32_t level, const char* format, ...);
+  std::atomic<uint32_t> threshold_{0};
+  HANDLE handle_ = nullptr;
+  SRWLOCK writeLock_ = SRWLOCK_INIT;  // one entry at a time at the file's end
+};
+
+// 1 when the whole entry was written; 0 when the log is closed, the level is
+// below the threshold or the write failed. Safe from any thread: each entry
+// goes to the end of the file in one write while no other entry is written.
+int WriteLog(CLogFile* log, uint32_t level, const char* format, ...) ORCHARD_PRINTF(3, 4);
+
+// The current local time in the texts of FormatTimeText.
+std::string LocalTimeText(int mode);
+
+// A wide text (a path, a window text) as the log's narrow GBK text.
+std::string LogText(const wchar_t* text);
+inline std::string LogText(const std::wstring& text) { return LogText(text.c_str()); }

@@ -1,0 +1,116 @@
+// CServer's window: creation, the window procedure and the close sequence.
+#include "server/app/server.h"
+
+#include "foundation/channel/tcp_channel.h"
+#include "foundation/log/server_logs.h"
+#include "platform/vxaucommon/vxaucommon.h"
+#include "server/app/app_resources.h"
+#include "server/control/command_dispatch.h"
+#include "server/control/server_state.h"
+
+CServer* g_Server = nullptr;
+
+CServer::~CServer() {
+  if (window_ && IsWindow(window_)) DestroyWindow(window_);
+  window_ = nullptr;
+}
+
+int CServer::Create(HINSTANCE instance) {
+  wchar_t title[101] = {};
+  wchar_t className[101] = {};
+  LoadStringW(instance, IDS_SERVER_TITLE, title, 100);
+  LoadStringW(instance, IDS_SERVER_CLASS, className, 100);
+
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.style = CS_HREDRAW | CS_VREDRAW;
+  wc.lpfnWndProc = ServerWndProc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  wc.lpszClassName = className;
+  RegisterClassExW(&wc);
+
+  window_ = CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, 0, 0, 800, 600, nullptr, nullptr, instance,
+                            nullptr);
+  if (!window_) return kNoWindow;
+  SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  SetServerWindow(window_);
+
+  int channel = TcpServerStart(kChannelAddress, kChannelPort, OnTransferCommand);
+  if (channel != 0) {
+    WriteLog(&g_MainLog, 3, "Initialize transfer module error %d", channel);
+    return kNoChannel;
+  }
+  WriteLog(&g_MainLog, 1, "Initialize transfer module ok");
+
+  InitAutoUpdate();
+  // The publish manager loads the published directories here once it exists.
+  StartServices();
+  return kCreated;
+}
+
+void CServer::StopOnce() {
+  if (stopped_) return;
+  stopped_ = true;
+  TcpServerStop();
+  WriteLog(&g_MainLog, 1, "UnInit transfer module");
+  StopServer();
+}
+
+void CServer::CloseSequence() {
+  StopOnce();
+  PostQuitMessage(0);
+}
+
+LRESULT CServer::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_DESTROY:
+      AU::UnInitAutoUpdate();
+      WriteLog(&g_MainLog, 1, "WM_DESTROY");
+      SetServerWindow(nullptr);
+      return 0;
+    case WM_CLOSE:
+      WriteLog(&g_MainLog, 1, "WM_CLOSE");
+      CloseSequence();
+      return 0;  // the window stays until the server object goes
+    case WM_TIMER:
+      OnTimer(wParam);
+      return 0;
+    case kMsgFtpAccount:
+      SetServerStatus(kStatusFtpLogon);
+      WriteLog(&g_MainLog, 1, "Logon ftp server");
+      // The FTP account and share directories are exchanged here once the FTP library is linked.
+      return 0;
+    default:
+      break;
+  }
+  if (message != 0) {
+    if (message == updateMessages_[0]) {
+      WriteLog(&g_MainLog, 1, "AutoUpdate - avalible");
+      AU::InstallUpdate();
+      return 0;
+    }
+    if (message == updateMessages_[1]) {
+      WriteLog(&g_MainLog, 1, "AutoUpdate - complete");
+      AU::DisplayUpdateNotify();
+      if (AU::HasPendingUpdate()) {
+        WriteLog(&g_MainLog, 1, "AutoUpdate - HasPendingUpdate");
+        updateInstallPending_ = 1;
+      }
+      return 0;
+    }
+    if (message == updateMessages_[2]) {
+      WriteLog(&g_MainLog, 1, "AutoUpdate - product quit");
+      CloseSequence();
+      return 0;
+    }
+  }
+  return DefWindowProcW(window_, message, wParam, lParam);
+}
+
+LRESULT CALLBACK ServerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* server = reinterpret_cast<CServer*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (!server) return DefWindowProcW(window, message, wParam, lParam);
+  return server->OnMessage(message, wParam, lParam);
+}

@@ -1,0 +1,83 @@
+// CSvrConfig: load at start-up, write-back at shutdown, the data directory.
+#include "server/config/svr_config.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include "foundation/log/server_logs.h"
+#include "server/config/program_dir.h"
+#include "server/control/p2p_api.h"
+#include "server/control/server_state.h"
+
+CSvrConfig g_SvrConfig;
+
+namespace {
+
+std::wstring JoinPath(std::wstring dir, const wchar_t* name) {
+  if (!dir.empty() && dir.back() != L'\\') dir += L'\\';
+  return dir + name;
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace
+
+int CSvrConfig::InitStoreDir() {
+  wchar_t appData[MAX_PATH] = {};
+  std::wstring base;
+  if (SHGetSpecialFolderPathW(nullptr, appData, CSIDL_APPDATA, TRUE))
+    base = appData;
+  else
+    base = ProgramDir();
+  dataDir = JoinPath(base, kStoreDirName);
+  DWORD attributes = GetFileAttributesW(dataDir.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 1;
+  return CreateDirectoryW(dataDir.c_str(), nullptr) ? 1 : 0;
+}
+
+int CSvrConfig::Load(const wchar_t* dir) {
+  InitStoreDir();
+  ini.SetPath(JoinPath(dir ? std::wstring(dir) : ProgramDir(), kSvrConfigFile));
+  if (!FileExists(ini.Path())) {
+    WriteLog(&g_MainLog, 1, "Config %s isn't exist", LogText(ini.Path()).c_str());
+    return 0;
+  }
+  logLevel = ini.GetInt(L"service", L"loglevel", 0);
+  serviceType = ini.GetInt(L"service", L"servicetype", 15);
+  p2pMaxUpSpeed = ini.GetInt(L"limit", L"p2p_max_upspeed", 0);
+  p2pLogLevel = ini.GetInt(L"p2p", L"loglevel", 0);
+  p2pPort = ini.GetInt(L"p2p", L"port", 8000);
+  ftpUser = ini.GetText(L"ftp", L"user", L"");
+  ftpPassword = ini.GetText(L"ftp", L"pswd", L"");
+  ftpHostType = ini.GetInt(L"ftp", L"hosttype", 1);
+  ftpHost = ini.GetText(L"ftp", L"host", L"");
+  autoDir = ini.GetText(L"auto", L"dir", L"");
+  waitTime = ini.GetInt(L"update", L"waittime", 60);
+  WriteLog(&g_MainLog, 1, "Load config OK");
+  return 1;
+}
+
+int CSvrConfig::Save() {
+  if (ini.Path().empty()) return 0;  // never loaded: no file to write
+  if (waitTime == 0) waitTime = 60;
+  bool ok = ini.WriteInt(L"limit", L"p2p_max_upspeed", p2pMaxUpSpeed);
+  ok = ini.WriteText(L"ftp", L"user", ftpUser) && ok;
+  ok = ini.WriteText(L"ftp", L"pswd", ftpPassword) && ok;
+  ok = ini.WriteInt(L"ftp", L"hosttype", ftpHostType) && ok;
+  ok = ini.WriteText(L"ftp", L"host", ftpHost) && ok;
+  ok = ini.WriteInt(L"p2p", L"port", p2pPort) && ok;
+  ok = ini.WriteInt(L"p2p", L"loglevel", p2pLogLevel) && ok;
+  ok = ini.WriteText(L"auto", L"dir", autoDir) && ok;
+  ok = ini.WriteInt(L"update", L"waittime", waitTime) && ok;
+  ini.Flush();
+  WriteLog(&g_MainLog, 1, "Save config");
+  return ok ? 1 : 0;
+}
+
+void CSvrConfig::ApplyP2PSettings() {
+  if (!P2pLoggedIn()) return;
+  set_p2p_upload_speed_max(p2pMaxUpSpeed);
+  WriteLog(&g_MainLog, 1, "P2PSvr - Set MaxUploaderSpeed %d", p2pMaxUpSpeed);
+  set_p2p_debug_level(p2pLogLevel);
+  WriteLog(&g_MainLog, 1, "P2PSvr - Set Level of Log %d", p2pLogLevel);
+}

@@ -1,0 +1,127 @@
+// The control channel's command codes, statuses and the byte-packed records
+// that travel in request and reply bodies. Platform-free.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+enum class ControlCommand : uint16_t {
+  AddDir = 1,
+  PubDir = 2,
+  DelDir = 4,
+  SetAutoDir = 5,
+  PubFile = 17,
+  CancelPubFile = 18,
+  DirList = 33,
+  GetFileList = 34,
+  AllUnpublished = 35,
+  ExportURL = 49,
+  GetFtpAccount = 65,
+  SetFtpAccount = 66,
+  GetFtpSetting = 67,
+  SetFtpSetting = 68,
+  GetFtpStatistics = 69,
+  GetServerInfo = 81,
+  GetSystemInfo = 82,
+  GetPerformance = 83,
+  GetUserList = 97,
+  GetUploadingList = 98,
+  GetP2pSetting = 113,
+  SetP2pMaxUpSpeed = 114,
+  SetP2pLogLevel = 115,
+  SetP2pPort = 116,
+  GetP2pStatistics = 117,
+  CloseServer = 129,
+  ResumeUpload = 130,
+  PauseUpload = 131,
+};
+constexpr uint16_t kLastControlCommand = 131;
+
+enum class ControlStatus : uint16_t {
+  Ok = 200,
+  AlreadyPublished = 403,
+  NotFound = 404,
+  PortInitFailed = 501,
+  NotLoggedIn = 502,
+};
+
+constexpr size_t kPathUnits = 260;  // PATH field: 520 bytes
+constexpr size_t kNameUnits = 64;   // NAME field: 128 bytes
+
+#pragma pack(push, 1)
+
+// A published directory.
+struct CPublishDir {
+  uint8_t dirId[16];             // MD5 of the path's UTF-16LE units
+  char16_t path[kPathUnits];     // at most 259 characters, zero-padded
+  uint32_t pubAll;               // 1 when added to publish every file
+};
+
+// A file of a published directory.
+struct CPublishItem {
+  uint32_t attributes;
+  int64_t fileSize;
+  int64_t lastModTime;           // FILETIME of the last write
+  int64_t pubTime;               // local time of publishing as a FILETIME value
+  int32_t maxConn;
+  uint8_t state;                 // PublishState
+  uint8_t dirId[16];
+  uint8_t id[16];                // MD5 of fileName's UTF-16LE units
+  char16_t fileName[kPathUnits]; // full path, at most 259 characters
+  uint8_t fid[16];
+  uint8_t sid[16];
+};
+
+struct FtpShareDirEntry {
+  char16_t first[kPathUnits];
+  char16_t second[kPathUnits];
+  uint32_t isHome;               // 1 for the FTP home entry
+};
+
+struct ServerInfoBlock {
+  char16_t status[kNameUnits];
+  uint64_t nodeId;
+  uint32_t publicIp;
+  uint32_t dirCount;
+  uint32_t shareCount;
+};
+
+struct SystemInfoBlock {
+  char16_t os[kNameUnits];
+  char16_t cpu[kNameUnits];
+};
+
+// Memory figures are 32-bit fields; larger values are clamped to 0xFFFFFFFF.
+struct PerformanceBlock {
+  uint32_t totalPhys;
+  uint32_t availPhys;
+  uint32_t availVirtual;
+  uint64_t reserved0;            // always 0
+  uint64_t reserved1;            // always 0
+};
+
+#pragma pack(pop)
+
+enum PublishState : uint8_t {
+  kPublishNone = 1,       // not published, or publishing failed
+  kPublishChanged = 2,    // changed after publishing
+  kPublishCancelled = 5,
+  kPublishWaiting = 6,
+  kPublishRunning = 7,
+  kPublishDone = 8,
+};
+
+static_assert(sizeof(CPublishDir) == 540);
+static_assert(offsetof(CPublishDir, path) == 16 && offsetof(CPublishDir, pubAll) == 536);
+static_assert(sizeof(CPublishItem) == 617);
+static_assert(offsetof(CPublishItem, fileSize) == 4 && offsetof(CPublishItem, lastModTime) == 12);
+static_assert(offsetof(CPublishItem, pubTime) == 20 && offsetof(CPublishItem, maxConn) == 28);
+static_assert(offsetof(CPublishItem, state) == 32 && offsetof(CPublishItem, dirId) == 33);
+static_assert(offsetof(CPublishItem, id) == 49 && offsetof(CPublishItem, fileName) == 65);
+static_assert(offsetof(CPublishItem, fid) == 585 && offsetof(CPublishItem, sid) == 601);
+static_assert(sizeof(FtpShareDirEntry) == 1044);
+static_assert(offsetof(FtpShareDirEntry, second) == 520 && offsetof(FtpShareDirEntry, isHome) == 1040);
+static_assert(sizeof(ServerInfoBlock) == 148);
+static_assert(offsetof(ServerInfoBlock, nodeId) == 128 && offsetof(ServerInfoBlock, publicIp) == 136);
+static_assert(offsetof(ServerInfoBlock, dirCount) == 140 && offsetof(ServerInfoBlock, shareCount) == 144);
+static_assert(sizeof(SystemInfoBlock) == 256 && offsetof(SystemInfoBlock, cpu) == 128);
+static_assert(sizeof(PerformanceBlock) == 28 && offsetof(PerformanceBlock, reserved0) == 12);

@@ -1,0 +1,14 @@
+// OnTransferCommand: decode the code, dispatch through the command table.
+#include "server/control/command_dispatch.h"
+
+#include "server/control/command_table.h"
+
+void OnTransferCommand(CByteBuffer* request, CByteBuffer* reply) {
+  if (!request || !reply) return;
+  CStreamReader in(request->Data(), request->Length());
+  uint16_t code = in.ReadUInt16();  // a body too short for it reads as code 0
+  if (code == 0 || code > kLastControlCommand) return;
+  const CommandEntry* entry = FindCommand(code);
+  if (!entry || !entry->handler) return;
+  entry->handler(in, reply);
+}

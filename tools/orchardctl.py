@@ -1,0 +1,60 @@
+#!/usr/bin/env python3
+"""Talks to a running OrchardSvc over its control channel.
+
+  orchardctl.py [--host H] [--port P] stop             command 129: stop the server
+  orchardctl.py [--host H] [--port P] send CODE [HEX]  any command, arguments in hex
+
+Prints the reply's u16 status and the rest of the reply in hex.
+"""
+
+import argparse
+import os
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "lib"))
+from orchard_channel import ChannelClient, ChannelError, command, split_status  # noqa: E402
+
+STOP_COMMAND = 129
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--port", type=int, default=9090)
+    parser.add_argument("--timeout", type=float, default=10.0, help="seconds to wait for the reply")
+    sub = parser.add_subparsers(dest="action", required=True)
+    sub.add_parser("stop", help="send command 129")
+    send = sub.add_parser("send", help="send any command")
+    send.add_argument("code", type=int)
+    send.add_argument("hexbody", nargs="?", default="")
+    args = parser.parse_args()
+
+    if args.action == "stop":
+        code, body = STOP_COMMAND, b""
+    else:
+        code = args.code
+        try:
+            body = bytes.fromhex(args.hexbody)
+        except ValueError:
+            parser.error("HEXBODY is not hexadecimal: %r" % args.hexbody)
+    if not 0 <= code <= 0xFFFF:
+        parser.error("CODE must fit in 16 bits")
+
+    try:
+        with ChannelClient(args.host, args.port, timeout=args.timeout) as client:
+            reply = client.send(command(code, body))
+    except (OSError, ChannelError) as e:
+        print("error: %s:%d: %s" % (args.host, args.port, e), file=sys.stderr)
+        return 1
+
+    status, rest = split_status(reply)
+    print("status %s" % ("none (empty reply)" if status is None else status))
+    if rest:
+        print("data %s" % rest.hex())
+    if args.action == "stop":
+        return 0 if status == 200 else 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
