@@ -16,11 +16,11 @@ import shutil
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from bmp_to_png import convert  # noqa: E402
+from orchard_proc import WineProcess, make_work_dir, remove_work_dir  # noqa: E402
 from ui_server_double import UiServerDouble  # noqa: E402
 
 WM_CLOSE = 0x0010
@@ -116,32 +116,14 @@ class Driver:
 
 
 def prepare(bin_dir, files, extra=None):
-    folder = tempfile.mkdtemp(prefix="orchard_ui_")
-    for name in files:
-        shutil.copy(os.path.join(bin_dir, name), folder)
+    folder = make_work_dir(bin_dir, files, prefix="orchard_ui_")
     for target, source in (extra or {}).items():
         shutil.copy(os.path.join(bin_dir, source), os.path.join(folder, target))
     return folder
 
 
 def start_ui(wine, folder, locale, args=()):
-    env = dict(os.environ, LC_ALL=locale, LANG=locale)
-    return subprocess.Popen([wine, os.path.join(folder, "OrchardUI.exe")] + list(args), cwd=folder, env=env,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-
-def exits(process, timeout):
-    try:
-        process.wait(timeout)
-        return True
-    except subprocess.TimeoutExpired:
-        return False
-
-
-def end(process):
-    if process.poll() is None:
-        process.kill()
-        process.wait()
+    return WineProcess(wine, folder, "OrchardUI.exe", args, env=dict(os.environ, LC_ALL=locale, LANG=locale))
 
 
 def intervals(times):
@@ -276,9 +258,9 @@ def first_run(wine, bin_dir, shots):
             closing = [r for r in double.of(129) if r.when >= close_at]
             check(len(closing) == 1 and closing[0].connection != ui_connection,
                   "/close sends command 129 on a connection of its own")
-            check(exits(ui, 20), "the running OrchardUI exits on the close broadcast")
+            check(ui.wait(20) is not None, "the running OrchardUI exits on the close broadcast")
         finally:
-            end(ui)
+            ui.kill()
 
     ini = open(os.path.join(folder, "od_ui_cfg.ini"), encoding="latin-1").read().replace("\r", "")
     for line in ("UrlFmt=1", "count=1", "lastconn=127.0.0.1", "[site_1]", "address=127.0.0.1", "port=9090",
@@ -288,7 +270,7 @@ def first_run(wine, bin_dir, shots):
     for text in ("language - ", "Send CMD - Get infomation of server", "Recv RES - Get account of ftp",
                  "Send CMD - Close server", "Monitor  -start"):
         check(text in log, "od_client.Log has " + text)
-    shutil.rmtree(folder, ignore_errors=True)
+    remove_work_dir(folder)
 
 
 def second_run(wine, bin_dir, shots):
@@ -321,14 +303,14 @@ def second_run(wine, bin_dir, shots):
             check(drv.screenshot(main, shot), "screenshot " + shot)
 
             drv.run("command", main, 2003)
-            check(exits(ui, 20), "exit from the tray menu ends the program")
+            check(ui.wait(20) is not None, "exit from the tray menu ends the program")
         finally:
-            end(ui)
+            ui.kill()
     ini = open(os.path.join(folder, "od_ui_cfg.ini"), encoding="latin-1").read().replace("\r", "").split("\n")
     for line in ("UrlFmt=0", "NameFmt=1", "Sort=1", "count=2", "address=127.0.0.10", "port=9191"):
         check(line in ini, "settings written back: " + line)
     check(ini.count("[site_3]") == 0, "no site was added for a known address")
-    shutil.rmtree(folder, ignore_errors=True)
+    remove_work_dir(folder)
 
 
 def close_without_server(wine, bin_dir):
@@ -339,7 +321,7 @@ def close_without_server(wine, bin_dir):
     check(r.returncode == 0 and time.monotonic() - started < 30, "-close with no server ends at once")
     drv = Driver(wine, folder)
     check(drv.wait_window("Orchard - Login", 2) is None, "the close switch opens no window")
-    shutil.rmtree(folder, ignore_errors=True)
+    remove_work_dir(folder)
 
 
 def main():

@@ -2,7 +2,7 @@
 #include "ui/app/languages.h"
 
 #include "ui/settings/ui_log.h"
-#include "ui/text/system_code_page.h"
+#include "foundation/util/code_pages.h"
 
 namespace {
 uint16_t ConvertLocale(uint16_t id) { return static_cast<uint16_t>(ConvertDefaultLocale(id)); }
@@ -35,12 +35,12 @@ HMODULE LoadLanguageDll(const CMultiLanguage& languages, const std::wstring& pro
   for (uint16_t id : languages.Candidates()) {
     wchar_t code[8] = L"LOC";
     if (id != kSystemDefaultLanguage && GetLocaleInfoW(id, LOCALE_SABBREVLANGNAME, code, 4) == 0) return nullptr;
-    WriteUiLog(1, "language - %s", ToSystemCodePage(code).c_str());
+    WriteUiLog(1, "language - %s", WideToNarrow(code, CP_ACP).c_str());
     std::wstring wideCode = code;
     auto path = LanguageLibraryPath(program, std::u16string(wideCode.begin(), wideCode.end()));
     if (!path) return nullptr;
     std::wstring file(path->begin(), path->end());
-    WriteUiLog(1, "language - %s", ToSystemCodePage(file).c_str());
+    WriteUiLog(1, "language - %s", WideToNarrow(file, CP_ACP).c_str());
     HMODULE library = LoadLibraryW(file.c_str());
     if (library != nullptr) return library;
   }

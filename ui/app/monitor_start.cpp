@@ -8,7 +8,7 @@
 #include <string>
 
 #include "ui/settings/ui_log.h"
-#include "ui/text/system_code_page.h"
+#include "foundation/util/code_pages.h"
 
 int RunMonitorStart() {
   wchar_t module[MAX_PATH] = {};
@@ -18,7 +18,7 @@ int RunMonitorStart() {
   if (PathCombineW(program, module, L"OrchardMon.exe") == nullptr || !PathFileExistsW(program)) return 0;
 
   wchar_t commandLine[] = L" -start";  // CreateProcessW may write into it
-  WriteUiLog(1, "Monitor %s", ToSystemCodePage(commandLine).c_str());
+  WriteUiLog(1, "Monitor %s", WideToNarrow(commandLine, CP_ACP).c_str());
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;

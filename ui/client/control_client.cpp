@@ -5,7 +5,7 @@
 
 #include "foundation/channel/tcp_channel.h"
 #include "ui/settings/ui_log.h"
-#include "ui/text/system_code_page.h"
+#include "foundation/util/code_pages.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wide strings");
 
@@ -25,7 +25,7 @@ std::wstring Wide(const char16_t* units, size_t maxUnits) { return Wide(FixedTex
 bool IsEmptyArgument(const std::wstring& path) { return path.empty() || path[0] == L'\0'; }
 
 // The narrow form of a path for the log.
-std::string LogText(const std::wstring& s) { return ToSystemCodePage(s.c_str()); }
+std::string LogText(const std::wstring& s) { return WideToNarrow(s.c_str(), CP_ACP); }
 
 // One request and its reply; returns the transport result.
 int Transact(const std::vector<uint8_t>& request, CByteBuffer& reply) {

@@ -9,7 +9,7 @@
 #include "ui/app/monitor_start.h"
 #include "ui/app/res_string.h"
 #include "ui/settings/ui_config.h"
-#include "ui/text/system_code_page.h"
+#include "foundation/util/code_pages.h"
 
 namespace {
 std::u16string U16(const std::wstring& s) { return std::u16string(s.begin(), s.end()); }
@@ -86,7 +86,7 @@ void CConnDlg::OnOK() {
     return;
   }
   SetStatus(IDS_CONN_CONNECTING);
-  if (TcpClientConnect(ToSystemCodePage(address).c_str(), port) != kChannelOk) {
+  if (TcpClientConnect(WideToNarrow(address, CP_ACP).c_str(), port) != kChannelOk) {
     Message(IDS_CONN_FAILED);
     return;
   }

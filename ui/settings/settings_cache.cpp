@@ -5,9 +5,10 @@
 #include <windows.h>
 
 #include "foundation/codec/md5.h"
+#include "foundation/text/hex_text.h"
 #include "ui/client/control_client.h"
 #include "ui/settings/ui_log.h"
-#include "ui/text/system_code_page.h"
+#include "foundation/util/code_pages.h"
 
 SettingsCache& Cache() {
   static SettingsCache cache;
@@ -20,13 +21,8 @@ namespace {
 std::wstring Md5Hex(const std::string& bytes) {
   uint8_t digest[16];
   MD5Digest(bytes.data(), bytes.size(), digest);
-  static const wchar_t kDigits[] = L"0123456789ABCDEF";
-  std::wstring hex;
-  for (uint8_t b : digest) {
-    hex += kDigits[b >> 4];
-    hex += kDigits[b & 15];
-  }
-  return hex;
+  std::string hex = HexText(digest, sizeof digest);
+  return std::wstring(hex.begin(), hex.end());
 }
 }  // namespace
 
@@ -40,7 +36,7 @@ void LoadFtpAccount() {
     cache.ftpUser = reply.user;
   }
   if (!cache.ftpPassword.empty()) {
-    std::wstring expected = Md5Hex(ToSystemCodePage(cache.ftpPassword));
+    std::wstring expected = Md5Hex(WideToNarrow(cache.ftpPassword, CP_ACP));
     if (lstrcmpiW(expected.c_str(), reply.password.c_str()) != 0) {
       WriteUiLog(3, "FTP Account return pswd diff client record");
       cache.ftpPassword.clear();
@@ -55,7 +51,7 @@ void LoadFtpSetting() {
   if (GetFtpSetting(host, port) != kResultOk) return;
   SettingsCache& cache = Cache();
   if (!host.empty()) {
-    std::string narrow = ToSystemCodePage(host);
+    std::string narrow = WideToNarrow(host, CP_ACP);
     if (narrow.size() > 64) narrow.resize(64);
     bool address = !narrow.empty() && narrow[0] >= '0' && narrow[0] <= '9' && inet_addr(narrow.c_str()) != INADDR_NONE;
     cache.ftpHostType = address ? 1 : 2;

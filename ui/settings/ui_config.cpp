@@ -5,7 +5,7 @@
 #include <shlwapi.h>
 
 #include "ui/settings/ui_log.h"
-#include "ui/text/system_code_page.h"
+#include "foundation/util/code_pages.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ std::wstring UiConfigPath() {
 
 void LoadUiConfig(const std::wstring& path, UiConfig& config) {
   if (!PathFileExistsW(path.c_str())) {
-    WriteUiLog(1, "Config %s isn't exist", ToSystemCodePage(path).c_str());
+    WriteUiLog(1, "Config %s isn't exist", WideToNarrow(path, CP_ACP).c_str());
     return;
   }
   config.urlFmt = ReadInt(path, L"user", L"UrlFmt", 0);

@@ -4,9 +4,9 @@
 #include <windows.h>
 
 #include <cstdarg>
-#include <cstdio>
+#include <string>
 
-#include "ui/settings/codec/log_entry.h"
+#include "foundation/log/log_format.h"
 
 namespace {
 unsigned g_threshold = 1;
@@ -36,16 +36,15 @@ bool IsUiLogOpen() { return HandleOpen(); }
 
 void WriteUiLog(unsigned level, const char* format, ...) {
   if (!HandleOpen() || level < g_threshold) return;
-  char text[kLogEntryMaxBytes];
-  va_list args;
-  va_start(args, format);
-  int n = std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  if (n < 0) return;
   SYSTEMTIME now;
   GetLocalTime(&now);
-  LogTime t{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
-  std::string entry = FormatLogEntry(t, text);
+  LogTimeFields t{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+  std::string time = FormatTimeText(1, t);
+  char entry[kLogEntryMax + 1];
+  va_list args;
+  va_start(args, format);
+  size_t n = FormatLogEntry(entry, time.c_str(), format, args);
+  va_end(args);
   DWORD written = 0;
-  WriteFile(g_file, entry.data(), static_cast<DWORD>(entry.size()), &written, nullptr);
+  WriteFile(g_file, entry, static_cast<DWORD>(n), &written, nullptr);
 }

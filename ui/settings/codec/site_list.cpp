@@ -2,22 +2,13 @@
 // site's address is a different server.
 #include "ui/settings/codec/site_list.h"
 
-namespace {
-char16_t Fold(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c; }
+#include "foundation/text/ascii_case.h"
 
-bool SameAddress(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Fold(a[i]) != Fold(b[i])) return false;
-  }
-  return true;
-}
-}  // namespace
 
 int FindSite(const std::vector<Site>& sites, std::u16string_view address) {
   if (address.empty()) return -1;
   for (size_t i = 0; i < sites.size(); ++i) {
-    if (SameAddress(sites[i].address, address)) return static_cast<int>(i);
+    if (sites[i].address.size() == address.size() && CompareNoCase(sites[i].address, address) == 0) return static_cast<int>(i);
   }
   return -1;
 }
