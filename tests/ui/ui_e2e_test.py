@@ -7,7 +7,8 @@ poll period and the windows that must not poll, the layout after a resize,
 stop and start from the menu, the "/close" switch and the settings written at
 exit. Second run (English language library): automatic login from the site
 list, the about box from the library, switching site re-reading the settings,
-exit from the tray menu. Screenshots of both dialogs go to ui-screenshots/.
+exit from the tray menu. Last, against the real OrchardSvc: log in, poll,
+and stop it with "/close". Screenshots of both dialogs go to ui-screenshots/.
 """
 
 import argparse
@@ -20,7 +21,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from bmp_to_png import convert  # noqa: E402
-from orchard_proc import WineProcess, make_work_dir, remove_work_dir  # noqa: E402
+from orchard_proc import WineProcess, make_work_dir, remove_work_dir, wait_for_port, wait_until  # noqa: E402
 from ui_server_double import UiServerDouble  # noqa: E402
 
 WM_CLOSE = 0x0010
@@ -324,6 +325,45 @@ def close_without_server(wine, bin_dir):
     remove_work_dir(folder)
 
 
+def with_real_server(wine, bin_dir):
+    """OrchardUI against the real OrchardSvc: it logs in, polls, and its
+    "/close" switch stops the server."""
+    if not os.path.exists(os.path.join(bin_dir, "OrchardSvc.exe")):
+        check(False, "OrchardSvc.exe is built")
+        return
+    server_dir = make_work_dir(bin_dir, ["OrchardSvc.exe", "vxaucommon.dll"], prefix="orchard_svc_ui_")
+    with open(os.path.join(server_dir, "od_svr_cfg.ini"), "w", newline="\r\n") as f:
+        f.write("[service]\nservicetype=0\n")
+    folder = prepare(bin_dir, ["OrchardUI.exe", "ui_driver.exe"])
+    with open(os.path.join(folder, "od_ui_cfg.ini"), "w", newline="\r\n") as f:
+        f.write("[site]\ncount=1\nlastconn=127.0.0.1\n[site_1]\naddress=127.0.0.1\nport=9090\nauto=1\n")
+    server = WineProcess(wine, server_dir, "OrchardSvc.exe")
+    ui = None
+    try:
+        if not check(wait_for_port(9090, 60, server), "OrchardSvc listens on 9090"):
+            return
+        ui = start_ui(wine, folder, "zh_CN.UTF-8")
+        drv = Driver(wine, folder)
+        check(drv.wait_window("Orchard") is not None, "OrchardUI logs in to OrchardSvc")
+        log_path = os.path.join(folder, "od_client.Log")
+
+        def polled_twice():
+            log = open(log_path, encoding="latin-1").read() if os.path.exists(log_path) else ""
+            return log.count("Send CMD - Get infomation of server") >= 2
+        check(wait_until(polled_twice, 15), "it polls the server with command 81")
+        closer = subprocess.run([wine, os.path.join(folder, "OrchardUI.exe"), "/close"], cwd=folder,
+                                capture_output=True, timeout=60)
+        check(closer.returncode == 0, "OrchardUI /close ends with 0")
+        check(server.wait(30) is not None, "OrchardSvc stops on command 129")
+        check(ui.wait(20) is not None, "the running OrchardUI exits on the close broadcast")
+    finally:
+        if ui is not None:
+            ui.kill()
+        server.kill()
+        remove_work_dir(server_dir)
+        remove_work_dir(folder)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True)
@@ -334,6 +374,7 @@ def main():
     close_without_server(args.wine, args.bin)
     first_run(args.wine, args.bin, shots)
     second_run(args.wine, args.bin, shots)
+    with_real_server(args.wine, args.bin)
     print("screenshots in", shots)
     if check.failures:
         print("%d failed:" % len(check.failures))
