@@ -43,7 +43,7 @@ int SettingResult(int transport, uint16_t status) {
 }
 
 // Codes 4, 5, 17 and 18: a path, nothing copied out, the line for every status.
-int PathCommand(uint16_t code, const std::wstring& path, const char* sendText, const char* recvText) {
+int PathCommand(ControlCommand code, const std::wstring& path, const char* sendText, const char* recvText) {
   if (IsEmptyArgument(path)) return kResultEmptyArgument;
   std::string logPath = LogText(path);
   WriteUiLog(1, sendText, logPath.c_str());
@@ -89,28 +89,28 @@ void NoCopy(const ReplyReader&) {}
 const std::wstring& P2pPortErrorText() { return g_portError; }
 ServerInfoBlock& ServerInfo() { return g_serverInfo; }
 
-int GetServerDirectorys(std::vector<DirRecord>& list) {
+int GetServerDirectorys(std::vector<CPublishDir>& list) {
   WriteUiLog(1, "Send CMD - Get directorys of server");
   size_t got = 0;
-  int result = ListCommand(RequestBuilder(kCmdDirList).Bytes(), list, got);
+  int result = ListCommand(RequestBuilder(ControlCommand::DirList).Bytes(), list, got);
   if (result == kResultOk) WriteUiLog(1, "Recv RES - Get %d directorys of server", static_cast<int>(got));
   return result;
 }
 
-int GetDirectoryFiles(const std::wstring& path, std::vector<FileRecord>& list) {
+int GetDirectoryFiles(const std::wstring& path, std::vector<CPublishItem>& list) {
   if (IsEmptyArgument(path)) return kResultEmptyArgument;
   std::string logPath = LogText(path);
   WriteUiLog(1, "Send CMD - Get files of %s", logPath.c_str());
   size_t got = 0;
-  int result = ListCommand(RequestBuilder(kCmdGetFileList).Path(View(path)).Bytes(), list, got);
+  int result = ListCommand(RequestBuilder(ControlCommand::GetFileList).Path(View(path)).Bytes(), list, got);
   if (result == kResultOk) WriteUiLog(1, "Recv RES - Get %d files of %s", static_cast<int>(got), logPath.c_str());
   return result;
 }
 
-int GetUnpublishedFiles(std::vector<FileRecord>& list) {
+int GetUnpublishedFiles(std::vector<CPublishItem>& list) {
   WriteUiLog(1, "Send CMD - Get Unpublished file");
   size_t got = 0;
-  int result = ListCommand(RequestBuilder(kCmdAllUnpublished).Bytes(), list, got);
+  int result = ListCommand(RequestBuilder(ControlCommand::AllUnpublished).Bytes(), list, got);
   if (result == kResultOk) WriteUiLog(1, "Recv RES - Get %d Unpublished files", static_cast<int>(got));
   return result;
 }
@@ -120,7 +120,7 @@ int AddPublishDirectory(const std::wstring& path, int flag) {
   std::string logPath = LogText(path);
   WriteUiLog(1, "Send CMD - Add directory %s", logPath.c_str());
   CByteBuffer reply;
-  uint16_t code = flag == 0 ? kCmdAddDir : kCmdPubDir;
+  ControlCommand code = flag == 0 ? ControlCommand::AddDir : ControlCommand::PubDir;
   if (Transact(RequestBuilder(code).Path(View(path)).Bytes(), reply) != kChannelOk) return kResultSocketError;
   uint16_t status = Reader(reply).Status();
   WriteUiLog(1, "Recv RES - %d - Add directory %s", status, logPath.c_str());
@@ -128,20 +128,20 @@ int AddPublishDirectory(const std::wstring& path, int flag) {
 }
 
 int DeletePublishDirectory(const std::wstring& path) {
-  return PathCommand(kCmdDelDir, path, "Send CMD - Delete directory %s", "Recv RES - %d - Delete directory %s");
+  return PathCommand(ControlCommand::DelDir, path, "Send CMD - Delete directory %s", "Recv RES - %d - Delete directory %s");
 }
 
 int SetAutoPublishDirectory(const std::wstring& path) {
-  return PathCommand(kCmdSetAutoDir, path, "Send CMD - Set auto directory %s",
+  return PathCommand(ControlCommand::SetAutoDir, path, "Send CMD - Set auto directory %s",
                      "Recv RES - %d - Set auto directory %s");
 }
 
 int PublishFile(const std::wstring& path) {
-  return PathCommand(kCmdPubFile, path, "Send CMD - Public file %s", "Recv RES - %d - Public file %s");
+  return PathCommand(ControlCommand::PubFile, path, "Send CMD - Public file %s", "Recv RES - %d - Public file %s");
 }
 
 int CancelPublishFile(const std::wstring& path) {
-  return PathCommand(kCmdCancelPubFile, path, "Send CMD - Cancel public file %s",
+  return PathCommand(ControlCommand::CancelPubFile, path, "Send CMD - Cancel public file %s",
                      "Recv RES - %d - Cancel Public file %s");
 }
 
@@ -173,7 +173,7 @@ int ExportUrl(std::wstring& text, const std::wstring& path, uint32_t linkKind, u
 int GetUserList(std::vector<UserRecord>& list) {
   WriteUiLog(1, "Send CMD - Get list of user");
   size_t got = 0;
-  if (ListCommand(RequestBuilder(kCmdGetUserList).Bytes(), list, got) != kResultOk) return 0;
+  if (ListCommand(RequestBuilder(ControlCommand::GetUserList).Bytes(), list, got) != kResultOk) return 0;
   WriteUiLog(1, "Recv RES - Get %d users", static_cast<int>(got));
   return 1;
 }
@@ -181,24 +181,24 @@ int GetUserList(std::vector<UserRecord>& list) {
 int GetUploadingList(std::vector<UploadRecord>& list) {
   WriteUiLog(1, "Send CMD - Get list of uploading file");
   size_t got = 0;
-  if (ListCommand(RequestBuilder(kCmdGetUploadingList).Bytes(), list, got) != kResultOk) return 0;
+  if (ListCommand(RequestBuilder(ControlCommand::GetUploadingList).Bytes(), list, got) != kResultOk) return 0;
   WriteUiLog(1, "Recv RES - Get  files %d", static_cast<int>(got));
   return 1;
 }
 
 int GetFtpAccount(FtpAccount& out) {
-  return SettingCommand(RequestBuilder(kCmdGetFtpAccount).Bytes(), "Send CMD - Get account of ftp",
+  return SettingCommand(RequestBuilder(ControlCommand::GetFtpAccount).Bytes(), "Send CMD - Get account of ftp",
                         "Recv RES - Get account of ftp", [&](const ReplyReader& reader) {
                           FtpAccountReply reply;
                           ReadFtpAccount(reader, reply);
                           out.user = Wide(reply.user);
                           out.password = Wide(reply.password);
                           out.dirs = std::move(reply.dirs);
-                          for (const FtpDirEntry& entry : out.dirs) {
-                            std::string first = LogText(Wide(entry.first, 260));
+                          for (const FtpShareDirEntry& entry : out.dirs) {
+                            std::string first = LogText(Wide(entry.first, kPathUnits));
                             WriteUiLog(1, "ftp dir: %s", first.c_str());
-                            if (entry.flag == 0) {
-                              std::string second = LogText(Wide(entry.second, 260));
+                            if (entry.isHome == 0) {
+                              std::string second = LogText(Wide(entry.second, kPathUnits));
                               WriteUiLog(1, "ftp dir: %s", second.c_str());
                             }
                           }
@@ -206,14 +206,14 @@ int GetFtpAccount(FtpAccount& out) {
 }
 
 int SetFtpAccount(const std::wstring& user, const std::wstring& password) {
-  return SettingCommand(RequestBuilder(kCmdSetFtpAccount).Name(View(user)).Name(View(password)).Bytes(),
+  return SettingCommand(RequestBuilder(ControlCommand::SetFtpAccount).Name(View(user)).Name(View(password)).Bytes(),
                         "Send CMD - Set account of ftp", "Recv RES - Set account of ftp", NoCopy);
 }
 
 int GetFtpSetting(std::wstring& host, uint16_t& port) {
-  return SettingCommand(RequestBuilder(kCmdGetFtpSetting).Bytes(), "Send CMD - Get setting of ftp",
+  return SettingCommand(RequestBuilder(ControlCommand::GetFtpSetting).Bytes(), "Send CMD - Get setting of ftp",
                         "Recv RES - Get setting of ftp", [&](const ReplyReader& reader) {
-                          host = Wide(reader.Text(2, 64));
+                          host = Wide(reader.Text(2, kNameUnits));
                           port = reader.U16(130);
                         });
 }
@@ -224,31 +224,31 @@ int SetFtpSetting(uint32_t hostType, const std::wstring& host, uint16_t port) {
 }
 
 int GetFtpStatistics(FtpStatistics& out) {
-  return SettingCommand(RequestBuilder(kCmdGetFtpStatistics).Bytes(), "Send CMD - Get statistics of ftp",
+  return SettingCommand(RequestBuilder(ControlCommand::GetFtpStatistics).Bytes(), "Send CMD - Get statistics of ftp",
                         "Recv RES - Get statistics of ftp",
                         [&](const ReplyReader& reader) { reader.Copy(2, &out, sizeof out); });
 }
 
 int GetP2pSetting(P2pSetting& out) {
-  return SettingCommand(RequestBuilder(kCmdGetP2pSetting).Bytes(), "Send CMD - Get setting of p2p",
+  return SettingCommand(RequestBuilder(ControlCommand::GetP2pSetting).Bytes(), "Send CMD - Get setting of p2p",
                         "Recv RES - Get setting of p2p",
                         [&](const ReplyReader& reader) { reader.Copy(2, &out, sizeof out); });
 }
 
 int SetP2pMaxUpSpeed(uint32_t speed) {
-  return SettingCommand(RequestBuilder(kCmdSetP2pMaxUpSpeed).U32(speed).Bytes(), "Send CMD - Set max up speed of p2p",
+  return SettingCommand(RequestBuilder(ControlCommand::SetP2pMaxUpSpeed).U32(speed).Bytes(), "Send CMD - Set max up speed of p2p",
                         "Recv RES - Set max up speed of p2p", NoCopy);
 }
 
 int SetP2pLogLevel(uint16_t level) {
-  return SettingCommand(RequestBuilder(kCmdSetP2pLogLevel).U16(level).Bytes(), "Send CMD - Set level of log of p2p",
+  return SettingCommand(RequestBuilder(ControlCommand::SetP2pLogLevel).U16(level).Bytes(), "Send CMD - Set level of log of p2p",
                         "Recv RES - Set level of log of p2p", NoCopy);
 }
 
 int SetP2pPort(uint16_t port) {
   WriteUiLog(1, "Send CMD - Set port of p2p");
   CByteBuffer reply;
-  int transport = Transact(RequestBuilder(kCmdSetP2pPort).U16(port).Bytes(), reply);
+  int transport = Transact(RequestBuilder(ControlCommand::SetP2pPort).U16(port).Bytes(), reply);
   if (transport != kChannelOk) return kResultTransportFailed;
   ReplyReader reader = Reader(reply);
   uint16_t status = reader.Status();
@@ -259,7 +259,7 @@ int SetP2pPort(uint16_t port) {
 }
 
 int GetP2pStatistics(P2pTotals& totals, P2pStatBlock& block) {
-  return SettingCommand(RequestBuilder(kCmdGetP2pStatistics).Bytes(), "Send CMD - Get Statistics of p2p",
+  return SettingCommand(RequestBuilder(ControlCommand::GetP2pStatistics).Bytes(), "Send CMD - Get Statistics of p2p",
                         "Recv RES - Get Statistics of p2p", [&](const ReplyReader& reader) {
                           reader.Copy(2, &totals, sizeof totals);
                           reader.Copy(26, &block, sizeof block);
@@ -267,31 +267,31 @@ int GetP2pStatistics(P2pTotals& totals, P2pStatBlock& block) {
 }
 
 int GetServerInfo() {
-  return SettingCommand(RequestBuilder(kCmdGetServerInfo).Bytes(), "Send CMD - Get infomation of server",
+  return SettingCommand(RequestBuilder(ControlCommand::GetServerInfo).Bytes(), "Send CMD - Get infomation of server",
                         "Recv RES - Get infomation of server",
                         [&](const ReplyReader& reader) { reader.Copy(2, &g_serverInfo, sizeof g_serverInfo); });
 }
 
 int GetServerSystemInfo(SystemInfoBlock& out) {
-  return SettingCommand(RequestBuilder(kCmdGetSystemInfo).Bytes(), "Send CMD - Get system infomation of server",
+  return SettingCommand(RequestBuilder(ControlCommand::GetSystemInfo).Bytes(), "Send CMD - Get system infomation of server",
                         "Recv RES - Get system infomation of server",
                         [&](const ReplyReader& reader) { reader.Copy(2, &out, sizeof out); });
 }
 
 int GetServerPerformance(PerformanceBlock& out) {
-  return SettingCommand(RequestBuilder(kCmdGetPerformance).Bytes(),
+  return SettingCommand(RequestBuilder(ControlCommand::GetPerformance).Bytes(),
                         "Send CMD - Get performance infomation of server",
                         "Recv RES - Get performance infomation of server",
                         [&](const ReplyReader& reader) { reader.Copy(2, &out, sizeof out); });
 }
 
 int CloseServer() {
-  return SettingCommand(RequestBuilder(kCmdCloseServer).Bytes(), "Send CMD - Close server", "Recv RES - Close server",
+  return SettingCommand(RequestBuilder(ControlCommand::CloseServer).Bytes(), "Send CMD - Close server", "Recv RES - Close server",
                         NoCopy);
 }
 
 int ControlServer(int on) {
-  uint16_t code = on != 0 ? kCmdResumeUpload : kCmdPauseUpload;
+  ControlCommand code = on != 0 ? ControlCommand::ResumeUpload : ControlCommand::PauseUpload;
   char sendText[64];
   std::snprintf(sendText, sizeof sendText, "Send CMD - Control server - %d", on);
   return SettingCommand(RequestBuilder(code).Bytes(), sendText, "Recv RES - Control server", NoCopy);

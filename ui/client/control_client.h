@@ -19,9 +19,9 @@ enum ControlResult : int {
 };
 
 // Lists and their files (codes 33 to 35): transport code, 256, else the status.
-int GetServerDirectorys(std::vector<DirRecord>& list);
-int GetDirectoryFiles(const std::wstring& path, std::vector<FileRecord>& list);
-int GetUnpublishedFiles(std::vector<FileRecord>& list);
+int GetServerDirectorys(std::vector<CPublishDir>& list);
+int GetDirectoryFiles(const std::wstring& path, std::vector<CPublishItem>& list);
+int GetUnpublishedFiles(std::vector<CPublishItem>& list);
 
 // Code 1 when flag is 0, else 2. 2 for every transport failure.
 int AddPublishDirectory(const std::wstring& path, int flag);
@@ -43,7 +43,7 @@ int GetUploadingList(std::vector<UploadRecord>& list);
 struct FtpAccount {
   std::wstring user;
   std::wstring password;  // as the server sends it (the MD5 text)
-  std::vector<FtpDirEntry> dirs;
+  std::vector<FtpShareDirEntry> dirs;
 };
 int GetFtpAccount(FtpAccount& out);
 int SetFtpAccount(const std::wstring& user, const std::wstring& password);

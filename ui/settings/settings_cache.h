@@ -13,7 +13,7 @@ struct SettingsCache {
   uint16_t ftpPort = 21;
   std::wstring ftpUser;
   std::wstring ftpPassword;  // plain text as last entered
-  std::vector<FtpDirEntry> ftpDirs;
+  std::vector<FtpShareDirEntry> ftpDirs;
   uint32_t p2pMaxUpSpeed = 0;
   uint16_t p2pLogLevel = 9;
   uint16_t p2pPort = 8000;

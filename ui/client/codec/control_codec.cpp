@@ -32,11 +32,11 @@ RequestBuilder& RequestBuilder::Text(std::u16string_view text, size_t fieldBytes
 }
 
 std::vector<uint8_t> BuildFtpSettingRequest(uint32_t hostType, std::u16string_view host, uint16_t port) {
-  return RequestBuilder(kCmdSetFtpSetting).U32(hostType).Name(host).U16(port).Bytes();
+  return RequestBuilder(ControlCommand::SetFtpSetting).U32(hostType).Name(host).U16(port).Bytes();
 }
 
 std::vector<uint8_t> BuildExportRequest(const ExportParams& p) {
-  RequestBuilder b(kCmdExportUrl);
+  RequestBuilder b(ControlCommand::ExportURL);
   b.U32(p.linkKind).U32(p.naming).U32(p.sort).U64(p.rangeStart).U64(p.rangeEnd);
   b.Text(p.keyword, kPathFieldBytes, kExportPathUnits);
   b.Text(p.path, kPathFieldBytes, kExportPathUnits);
@@ -87,13 +87,13 @@ std::u16string FixedText(const char16_t* units, size_t maxUnits) {
 }
 
 void ReadFtpAccount(const ReplyReader& reply, FtpAccountReply& out) {
-  out.user = reply.Text(2, 64);
-  out.password = reply.Text(130, 64);
+  out.user = reply.Text(2, kNameUnits);
+  out.password = reply.Text(130, kNameUnits);
   out.promised = reply.U32(258);
   out.dirs.clear();
-  size_t n = std::min<size_t>(out.promised, reply.WholeRecords(262, sizeof(FtpDirEntry)));
+  size_t n = std::min<size_t>(out.promised, reply.WholeRecords(262, sizeof(FtpShareDirEntry)));
   out.dirs.resize(n);
-  for (size_t i = 0; i < n; ++i) reply.Copy(262 + i * sizeof(FtpDirEntry), &out.dirs[i], sizeof(FtpDirEntry));
+  for (size_t i = 0; i < n; ++i) reply.Copy(262 + i * sizeof(FtpShareDirEntry), &out.dirs[i], sizeof(FtpShareDirEntry));
 }
 
 bool ReadExportText(const ReplyReader& reply, std::u16string& out) {

@@ -10,56 +10,25 @@
 
 #include "ui/client/codec/control_records.h"
 
-enum ControlCode : uint16_t {
-  kCmdAddDir = 1,
-  kCmdPubDir = 2,
-  kCmdDelDir = 4,
-  kCmdSetAutoDir = 5,
-  kCmdPubFile = 17,
-  kCmdCancelPubFile = 18,
-  kCmdDirList = 33,
-  kCmdGetFileList = 34,
-  kCmdAllUnpublished = 35,
-  kCmdExportUrl = 49,
-  kCmdGetFtpAccount = 65,
-  kCmdSetFtpAccount = 66,
-  kCmdGetFtpSetting = 67,
-  kCmdSetFtpSetting = 68,
-  kCmdGetFtpStatistics = 69,
-  kCmdGetServerInfo = 81,
-  kCmdGetSystemInfo = 82,
-  kCmdGetPerformance = 83,
-  kCmdGetUserList = 97,
-  kCmdGetUploadingList = 98,
-  kCmdGetP2pSetting = 113,
-  kCmdSetP2pMaxUpSpeed = 114,
-  kCmdSetP2pLogLevel = 115,
-  kCmdSetP2pPort = 116,
-  kCmdGetP2pStatistics = 117,
-  kCmdCloseServer = 129,
-  kCmdResumeUpload = 130,
-  kCmdPauseUpload = 131,
-};
-
-constexpr uint16_t kStatusOk = 200;
+constexpr uint16_t kStatusOk = static_cast<uint16_t>(ControlStatus::Ok);
 constexpr size_t kPathFieldBytes = 520;
 constexpr size_t kNameFieldBytes = 128;
-constexpr size_t kPathUnits = 259;        // most commands: 259 units and a zero
+constexpr size_t kPathSendUnits = 259;  // most commands: 259 units and a zero
 constexpr size_t kExportPathUnits = 260;  // command 49's two text fields
-constexpr size_t kNameUnits = 63;
+constexpr size_t kNameSendUnits = 63;
 constexpr size_t kPortErrorUnits = 32;
 
 // Appends little-endian fields to a request body.
 class RequestBuilder {
  public:
-  explicit RequestBuilder(uint16_t code) { U16(code); }
+  explicit RequestBuilder(ControlCommand code) { U16(static_cast<uint16_t>(code)); }
   RequestBuilder& U16(uint16_t v);
   RequestBuilder& U32(uint32_t v);
   RequestBuilder& U64(uint64_t v);
   // A zero-filled field of `fieldBytes` with at most `maxUnits` units of `text`.
   RequestBuilder& Text(std::u16string_view text, size_t fieldBytes, size_t maxUnits);
-  RequestBuilder& Path(std::u16string_view text) { return Text(text, kPathFieldBytes, kPathUnits); }
-  RequestBuilder& Name(std::u16string_view text) { return Text(text, kNameFieldBytes, kNameUnits); }
+  RequestBuilder& Path(std::u16string_view text) { return Text(text, kPathFieldBytes, kPathSendUnits); }
+  RequestBuilder& Name(std::u16string_view text) { return Text(text, kNameFieldBytes, kNameSendUnits); }
   const std::vector<uint8_t>& Bytes() const { return bytes_; }
 
  private:
@@ -129,7 +98,7 @@ struct FtpAccountReply {
   std::u16string user;
   std::u16string password;
   uint32_t promised = 0;
-  std::vector<FtpDirEntry> dirs;
+  std::vector<FtpShareDirEntry> dirs;
 };
 void ReadFtpAccount(const ReplyReader& reply, FtpAccountReply& out);
 

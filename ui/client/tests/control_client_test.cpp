@@ -46,8 +46,8 @@ struct Row {
 using ControlClient = ClientTest;
 
 TEST_F(ControlClient, RequestsResultsAndLogLines) {
-  std::vector<DirRecord> dirs;
-  std::vector<FileRecord> files;
+  std::vector<CPublishDir> dirs;
+  std::vector<CPublishItem> files;
   std::vector<UserRecord> users;
   std::vector<UploadRecord> uploads;
   std::wstring text;
@@ -63,13 +63,13 @@ TEST_F(ControlClient, RequestsResultsAndLogLines) {
 
   const std::vector<Row> rows = {
       {"33 two directories", [&] { return GetServerDirectorys(dirs); },
-       Ok(Cat(U32(2), Zeros(2 * sizeof(DirRecord)))), 33, 2, kResultOk,
+       Ok(Cat(U32(2), Zeros(2 * sizeof(CPublishDir)))), 33, 2, kResultOk,
        {"Send CMD - Get directorys of server", "Recv RES - Get 2 directorys of server"}},
       {"33 socket error", [&] { return GetServerDirectorys(dirs); }, Transport(kChannelSocketError), 33, 2,
        kResultSocketError, {"Send CMD - Get directorys of server"}},
       {"33 not connected", [&] { return GetServerDirectorys(dirs); }, Transport(kChannelNotConnected), 33, 2,
        kResultNotConnected, {"Send CMD - Get directorys of server"}},
-      {"34 files", [&] { return GetDirectoryFiles(kPath, files); }, Ok(Cat(U32(1), Zeros(sizeof(FileRecord)))), 34,
+      {"34 files", [&] { return GetDirectoryFiles(kPath, files); }, Ok(Cat(U32(1), Zeros(sizeof(CPublishItem)))), 34,
        522, kResultOk, {"Send CMD - Get files of C:\\video", "Recv RES - Get 1 files of C:\\video"}},
       {"34 not found", [&] { return GetDirectoryFiles(kPath, files); }, Status(404), 34, 522, 404,
        {"Send CMD - Get files of C:\\video"}},
@@ -174,8 +174,8 @@ TEST_F(ControlClient, RequestsResultsAndLogLines) {
 
 TEST_F(ControlClient, CopiesOutReplyFields) {
   // A list reply promising more records than it holds: only whole ones arrive.
-  std::vector<DirRecord> dirs;
-  Fake().script = {Ok(Cat(U32(1000), Zeros(sizeof(DirRecord) + 10)))};
+  std::vector<CPublishDir> dirs;
+  Fake().script = {Ok(Cat(U32(1000), Zeros(sizeof(CPublishDir) + 10)))};
   EXPECT_EQ(GetServerDirectorys(dirs), kResultOk);
   EXPECT_EQ(dirs.size(), 1u);
 
@@ -198,8 +198,8 @@ TEST_F(ControlClient, CopiesOutReplyFields) {
                           Cat(U32(3), U32(7))))};
   EXPECT_EQ(GetServerInfo(), kResultOk);
   EXPECT_EQ(ServerInfo().nodeId, 42u);
-  EXPECT_EQ(ServerInfo().directoryCount, 3u);
-  EXPECT_EQ(ServerInfo().sharedFileCount, 7u);
+  EXPECT_EQ(ServerInfo().dirCount, 3u);
+  EXPECT_EQ(ServerInfo().shareCount, 7u);
   // A short block is zero-filled rather than half-copied.
   Fake().script = {Ok(Zeros(100))};
   ServerInfo().nodeId = 99;

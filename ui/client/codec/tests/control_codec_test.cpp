@@ -46,14 +46,14 @@ TEST(RequestBuilder, FieldsAndTruncation) {
     size_t textUnits;  // units of text expected, then a zero unit
     char16_t first, last;
   } rows[] = {
-      {"code only", RequestBuilder(kCmdDirList).Bytes(), 2, 0, 0, 0, 0},
-      {"short path", RequestBuilder(kCmdAddDir).Path(u"C:\\v").Bytes(), 522, 2, 4, u'C', u'v'},
-      {"300-unit path keeps 259", RequestBuilder(kCmdDelDir).Path(longPath).Bytes(), 522, 2, 259, u'p', u'p'},
-      {"70-unit name keeps 63", RequestBuilder(kCmdSetFtpAccount).Name(longName).Name(u"pw").Bytes(), 258, 2, 63,
+      {"code only", RequestBuilder(ControlCommand::DirList).Bytes(), 2, 0, 0, 0, 0},
+      {"short path", RequestBuilder(ControlCommand::AddDir).Path(u"C:\\v").Bytes(), 522, 2, 4, u'C', u'v'},
+      {"300-unit path keeps 259", RequestBuilder(ControlCommand::DelDir).Path(longPath).Bytes(), 522, 2, 259, u'p', u'p'},
+      {"70-unit name keeps 63", RequestBuilder(ControlCommand::SetFtpAccount).Name(longName).Name(u"pw").Bytes(), 258, 2, 63,
        u'n', u'n'},
       {"ftp setting", BuildFtpSettingRequest(2, u"ftp.example", 2121), 136, 6, 11, u'f', u'e'},
-      {"u32 speed", RequestBuilder(kCmdSetP2pMaxUpSpeed).U32(0x01020304).Bytes(), 6, 0, 0, 0, 0},
-      {"u16 port", RequestBuilder(kCmdSetP2pPort).U16(8001).Bytes(), 4, 0, 0, 0, 0},
+      {"u32 speed", RequestBuilder(ControlCommand::SetP2pMaxUpSpeed).U32(0x01020304).Bytes(), 6, 0, 0, 0, 0},
+      {"u16 port", RequestBuilder(ControlCommand::SetP2pPort).U16(8001).Bytes(), 4, 0, 0, 0, 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -68,9 +68,9 @@ TEST(RequestBuilder, FieldsAndTruncation) {
   std::vector<uint8_t> ftp = BuildFtpSettingRequest(2, u"ftp.example", 2121);
   EXPECT_EQ(std::vector<uint8_t>(ftp.begin(), ftp.begin() + 6), (std::vector<uint8_t>{68, 0, 2, 0, 0, 0}));
   EXPECT_EQ(std::vector<uint8_t>(ftp.begin() + 134, ftp.end()), Le16(2121));
-  std::vector<uint8_t> speed = RequestBuilder(kCmdSetP2pMaxUpSpeed).U32(0x01020304).Bytes();
+  std::vector<uint8_t> speed = RequestBuilder(ControlCommand::SetP2pMaxUpSpeed).U32(0x01020304).Bytes();
   EXPECT_EQ(speed, (std::vector<uint8_t>{114, 0, 4, 3, 2, 1}));
-  std::vector<uint8_t> name = RequestBuilder(kCmdSetFtpAccount).Name(longName).Name(u"pw").Bytes();
+  std::vector<uint8_t> name = RequestBuilder(ControlCommand::SetFtpAccount).Name(longName).Name(u"pw").Bytes();
   EXPECT_EQ(TextAt(name, 130, 3), (std::u16string{u'p', u'w', 0}));
 }
 
@@ -161,10 +161,10 @@ TEST(ReadRecordList, CountIsBelievedOnlyAsFarAsTheBytesReach) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    std::vector<uint8_t> b = Reply(200, 6 + row.records * sizeof(DirRecord) + row.extraBytes);
+    std::vector<uint8_t> b = Reply(200, 6 + row.records * sizeof(CPublishDir) + row.extraBytes);
     PutU32(b, 2, row.count);
-    for (size_t i = 0; i < row.records; ++i) b[6 + i * sizeof(DirRecord) + 16] = static_cast<uint8_t>('A' + i);
-    std::vector<DirRecord> list;
+    for (size_t i = 0; i < row.records; ++i) b[6 + i * sizeof(CPublishDir) + 16] = static_cast<uint8_t>('A' + i);
+    std::vector<CPublishDir> list;
     uint32_t promised = 0;
     size_t got = ReadRecordList(ReplyReader(b.data(), b.size()), list, &promised);
     EXPECT_EQ(got, row.expected);
@@ -173,9 +173,9 @@ TEST(ReadRecordList, CountIsBelievedOnlyAsFarAsTheBytesReach) {
     for (size_t i = 0; i < list.size(); ++i) EXPECT_EQ(list[i].path[0], static_cast<char16_t>('A' + i));
   }
   // Records are appended to what the caller's list holds.
-  std::vector<uint8_t> b = Reply(200, 6 + sizeof(FileRecord));
+  std::vector<uint8_t> b = Reply(200, 6 + sizeof(CPublishItem));
   PutU32(b, 2, 1);
-  std::vector<FileRecord> files(2);
+  std::vector<CPublishItem> files(2);
   ReadRecordList(ReplyReader(b.data(), b.size()), files);
   EXPECT_EQ(files.size(), 3u);
 }
@@ -213,7 +213,7 @@ TEST(ReadFtpAccount, FieldsAndEntries) {
     ASSERT_EQ(out.dirs.size(), row.entries);
     for (size_t i = 0; i < out.dirs.size(); ++i) {
       EXPECT_EQ(FixedText(out.dirs[i].first, 260), u"D:\\share");
-      EXPECT_EQ(out.dirs[i].flag, i);
+      EXPECT_EQ(out.dirs[i].isHome, i);
     }
   }
 }
