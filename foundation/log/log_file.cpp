@@ -3,10 +3,6 @@
 
 #include <cstdarg>
 
-namespace {
-constexpr UINT kGbkCodePage = 936;
-}
-
 int CLogFile::Open(const wchar_t* path, uint32_t threshold, bool append) {
   if (!path) return 0;
   SetThreshold(threshold);
@@ -73,14 +69,4 @@ std::string LocalTimeText(int mode) {
   GetLocalTime(&st);
   LogTimeFields t{st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
   return FormatTimeText(mode, t);
-}
-
-std::string LogText(const wchar_t* text) {
-  if (!text || !*text) return std::string();
-  int n = WideCharToMultiByte(kGbkCodePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return std::string();
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(kGbkCodePage, 0, text, -1, out.data(), n, nullptr, nullptr);
-  out.resize(static_cast<size_t>(n - 1));
-  return out;
 }

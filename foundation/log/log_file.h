@@ -44,7 +44,3 @@ int WriteLog(CLogFile* log, uint32_t level, const char* format, ...) ORCHARD_PRI
 
 // The current local time in the texts of FormatTimeText.
 std::string LocalTimeText(int mode);
-
-// A wide text (a path, a window text) as the log's narrow GBK text.
-std::string LogText(const wchar_t* text);
-inline std::string LogText(const std::wstring& text) { return LogText(text.c_str()); }

@@ -8,9 +8,9 @@
 #include <cstdlib>
 
 #include "foundation/log/server_logs.h"
-#include "server/app/program_info.h"
+#include "foundation/util/module_info.h"
+#include "foundation/util/path_ops.h"
 #include "server/app/server.h"
-#include "server/config/program_dir.h"
 #include "server/config/svr_config.h"
 
 namespace {
@@ -50,7 +50,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   // The main log opens first so the configuration's own lines are kept; its
   // configured threshold applies from then on.
-  const std::wstring dir = ProgramDir();
+  const std::wstring dir = GetModuleDir(nullptr);
   g_MainLog.Open((dir + L"\\od_server.Log").c_str(), 0, true);
   g_SvrConfig.Load();
   g_MainLog.SetThreshold(static_cast<uint32_t>(g_SvrConfig.logLevel < 0 ? 0 : g_SvrConfig.logLevel));
@@ -64,7 +64,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     return kExitWinsock;
   }
 
-  std::string version = ProgramVersionText();
+  std::string version = GetModuleVersionText(nullptr);
   WriteLog(&g_MainLog, 1, "OrchardService(Version:%s) startup", version.c_str());
 
   g_Server = new CServer();

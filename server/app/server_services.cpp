@@ -4,11 +4,14 @@
 
 #include "foundation/log/server_logs.h"
 #include "platform/vxaucommon/vxaucommon.h"
-#include "server/app/program_info.h"
-#include "server/config/program_dir.h"
+#include "foundation/util/code_pages.h"
+#include "foundation/util/module_info.h"
+#include "foundation/util/path_ops.h"
+#include "foundation/util/service_ops.h"
 #include "server/config/svr_config.h"
 #include "server/control/p2p_api.h"
 #include "server/control/server_state.h"
+#include "server/publish/publish_service.h"
 
 int CServer::StartServices() {
   SetServerStatus(kStatusStarting);
@@ -25,11 +28,11 @@ int CServer::StartServices() {
 }
 
 int CServer::StartFtpServer() {
-  std::wstring path = FtpServiceProgramPath();
+  std::wstring path = QueryServiceInfo();
   if (path.size() >= 2 && path.front() == L'"') path = path.substr(1, path.size() - 2);
-  if (path.empty()) path = ProgramDir() + L"\\od_svr_ftp.exe";
+  if (path.empty()) path = ModulePathOf(L"od_svr_ftp.exe");
   if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;  // no FTP side: no timer, no log-on
-  WriteLog(&g_MainLog, 1, "Ferryline Init - Param:%s", LogText(path).c_str());
+  WriteLog(&g_MainLog, 1, "Ferryline Init - Param:%s", Utf16ToGbk(path).c_str());
   if (!FRLI_Init(path.c_str(), FtpStatusCallback, this)) return 0;
   if (!FRLI_StartSvr()) return 0;
   ftpHeartbeatTimer_ = SetTimer(window_, kTimerFtpHeartbeat, 10000, nullptr);
@@ -82,7 +85,8 @@ void CServer::PollP2pLogin() {
   WriteLog(&g_MainLog, 1, "P2PSvr - Running...");
   SetP2pLoggedIn(id);
   g_SvrConfig.ApplyP2PSettings();
-  // The loader, publish and automatic-publish threads start here once the publishing code exists.
+  StartPublishingAtLogin();
+  // The publish and automatic-publish threads start here once the publishing code exists.
   KillTimer(window_, kTimerP2pLogin);
   p2pLoginTimer_ = 0;
 }
@@ -129,9 +133,9 @@ void CServer::PauseP2PServer(int flag) {
 void CServer::StopServer() {
   WriteLog(&g_MainLog, 1, "Stop Server");
   // The watchdog service goes first, so it does not start the server again.
-  RunMonitor(L" -stop");
-  // The automatic-publish thread, the directory watcher and the publish
-  // manager (loader, publish and report threads) stop here once they exist.
+  RunMonitor(L" -stop", [](const std::string& line) { WriteLog(&g_MainLog, 1, "%s", line.c_str()); });
+  // The automatic-publish thread and the directory watcher stop here once they exist.
+  StopPublishing();
   StopFtpServer();
   StopP2PServer();
   SetServerStatus(kStatusStopped);

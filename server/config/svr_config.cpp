@@ -5,22 +5,12 @@
 #include <shlobj.h>
 
 #include "foundation/log/server_logs.h"
-#include "server/config/program_dir.h"
+#include "foundation/util/code_pages.h"
+#include "foundation/util/path_ops.h"
 #include "server/control/p2p_api.h"
 #include "server/control/server_state.h"
 
 CSvrConfig g_SvrConfig;
-
-namespace {
-
-std::wstring JoinPath(std::wstring dir, const wchar_t* name) {
-  if (!dir.empty() && dir.back() != L'\\') dir += L'\\';
-  return dir + name;
-}
-
-bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-}  // namespace
 
 int CSvrConfig::InitStoreDir() {
   wchar_t appData[MAX_PATH] = {};
@@ -28,18 +18,17 @@ int CSvrConfig::InitStoreDir() {
   if (SHGetSpecialFolderPathW(nullptr, appData, CSIDL_APPDATA, TRUE))
     base = appData;
   else
-    base = ProgramDir();
-  dataDir = JoinPath(base, kStoreDirName);
-  DWORD attributes = GetFileAttributesW(dataDir.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 1;
+    base = GetModuleDir(nullptr);
+  dataDir = PathJoin(base, kStoreDirName);
+  if (IsDirectory(dataDir.c_str())) return 1;
   return CreateDirectoryW(dataDir.c_str(), nullptr) ? 1 : 0;
 }
 
 int CSvrConfig::Load(const wchar_t* dir) {
   InitStoreDir();
-  ini.SetPath(JoinPath(dir ? std::wstring(dir) : ProgramDir(), kSvrConfigFile));
-  if (!FileExists(ini.Path())) {
-    WriteLog(&g_MainLog, 1, "Config %s isn't exist", LogText(ini.Path()).c_str());
+  ini.SetPath(PathJoin(dir ? std::wstring(dir) : GetModuleDir(nullptr), kSvrConfigFile));
+  if (!PathExists(ini.Path().c_str())) {
+    WriteLog(&g_MainLog, 1, "Config %s isn't exist", Utf16ToGbk(ini.Path()).c_str());
     return 0;
   }
   logLevel = ini.GetInt(L"service", L"loglevel", 0);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "foundation/log/server_logs.h"
+#include "foundation/util/module_info.h"
 #include "server/control/codec/control_fields.h"
 #include "server/control/control_reply.h"
 #include "server/control/p2p_api.h"
@@ -18,16 +19,6 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t), "record texts are the system'
 namespace {
 
 const char16_t* Utf16(const wchar_t* text) { return reinterpret_cast<const char16_t*>(text); }
-
-// "ProcessorNameString" of the first processor; empty when missing.
-std::wstring ProcessorName() {
-  wchar_t name[256] = {};
-  DWORD size = sizeof name - sizeof name[0];
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0",
-                   L"ProcessorNameString", RRF_RT_REG_SZ, nullptr, name, &size) != ERROR_SUCCESS)
-    return std::wstring();
-  return name;
-}
 
 }  // namespace
 
@@ -65,7 +56,7 @@ void OnGetSystemInfo(CStreamReader&, CByteBuffer* reply) {
                 version.szCSDVersion);
   SystemInfoBlock block{};
   PutTextField(block.os, kNameUnits, Utf16(os));
-  PutTextField(block.cpu, kNameUnits, Utf16(ProcessorName().c_str()));
+  PutTextField(block.cpu, kNameUnits, Utf16(GetCpuName().c_str()));
   ReplyRecord(reply, ControlStatus::Ok, block);
 }
 

@@ -19,7 +19,7 @@ import orchard_proc as op
 ARGS = None
 PORT = 9090
 PROGRAM = "OrchardSvc.exe"
-FILES = [PROGRAM, "vxaucommon.dll"]
+FILES = [PROGRAM, "vxaucommon.dll", "Seedlift.dll", "Tallyhub.dll"]
 START_SECONDS = 60
 STOP_SECONDS = 30
 
@@ -201,10 +201,10 @@ class Configuration(ServerTestCase):
          "[service]\nservicetype=0\nloglevel=2\n", [],
          {"service.loglevel": "2"},
          ["Load config OK"], ["OrchardService(Version:1.0.0.0) startup", "Initialize transfer module ok"]),
-        ("P2P start without the core goes on",
+        ("P2P start goes on while the core is not logged in",
          "[service]\nservicetype=2\n", [],
          {"service.servicetype": "2"},
-         ["Load config OK", "P2PSvr - Init Error"] + RUN[1:], ["P2PSvr - Init OK"]),
+         ["Load config OK", "P2PSvr - Init OK"] + RUN[1:], ["P2PSvr - Init Error", "P2PSvr - Running..."]),
         ("P2P port outside the u16 range starts no core",
          "[service]\nservicetype=2\n[p2p]\nport=70000\n", [],
          {"p2p.port": "70000"},
@@ -220,7 +220,7 @@ class Configuration(ServerTestCase):
         ("default service type starts both",
          "[p2p]\nport=8000\n", [],
          {"p2p.port": "8000"},
-         ["Load config OK", "P2PSvr - Init Error"] + RUN[1:], []),
+         ["Load config OK", "P2PSvr - Init OK"] + RUN[1:], ["P2PSvr - Init Error"]),
     ]
 
     def test_before_and_after_a_run(self):

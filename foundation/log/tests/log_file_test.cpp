@@ -192,11 +192,4 @@ TEST_F(LogFileTest, EntriesFromManyThreadsStayWhole) {
   }
 }
 
-TEST(LogText, WideTextBecomesGbk) {
-  EXPECT_EQ(LogText(L"C:\\Video"), "C:\\Video");
-  EXPECT_EQ(LogText(L"\x4E2D\x6587"), "\xD6\xD0\xCE\xC4");  // 中文
-  EXPECT_EQ(LogText(static_cast<const wchar_t*>(nullptr)), "");
-  EXPECT_EQ(LogText(L""), "");
-}
-
 }  // namespace

@@ -1,0 +1,357 @@
+// Seedlift.dll entry points: the library's load and its 61 exported
+// functions. Each export forwards to a singleton of the library; results go
+// into caller-owned memory only.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstring>
+#include <ctime>
+
+#include "p2pcore/codec/settings_values.h"
+#include "p2pcore/codec/texts.h"
+#include "p2pcore/io/SimpleUdpServer.h"
+#include "p2pcore/ke/ShareResources_new.h"
+#include "p2pcore/ke/options.h"
+#include "p2pcore/ke/session.h"
+#include "p2pcore/ke/setting.h"
+#include "p2pcore/ke/uploaduser.h"
+#include "p2pcore/p2pbase/inc/p2plog.h"
+#include "p2pcore/p2pbase/inc/scoped_lock.h"
+#include "p2pcore/p2pbase/inc/winutil.h"
+#include "p2pcore/seedlift_api.h"
+#include "p2pcore/stat/StatAPI.h"
+
+using namespace p2p;
+
+namespace {
+
+// Start, stop, the session and the UDP servers are changed only under this
+// lock, so no export meets a session or socket object that a stop is freeing.
+CRITICAL_SECTION g_library_lock;
+
+volatile LONG g_ref_count = 0;
+CSimpleUdpServer* g_udp[2] = {nullptr, nullptr};
+
+int add_share(const wchar_t* path, uint64_t size, const uint8_t* fid, int extra) {
+  if (!options().allow_add_share) return P2P_SHARE_ADD_OFF;
+  if (!path || !fid || size == 0) return P2P_SHARE_BAD_ARGUMENT;
+  std::string ansi;
+  // A name without an exact ANSI form would reach another file: refused.
+  if (!to_ansi_exact(path, &ansi)) return P2P_SHARE_UNREADABLE;
+  return get_shareres_manager()->add_share(ansi.c_str(), size, fid, 0, extra);
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    InitializeCriticalSection(&g_library_lock);
+    set_library_module(instance);
+    DisableThreadLibraryCalls(instance);
+    wchar_t path[MAX_PATH + 1] = {};
+    DWORD n = GetModuleFileNameW(instance, path, MAX_PATH);
+    wchar_t* slash = wcsrchr(path, L'\\');
+    if (n > 0 && slash && slash - path > 1) {
+      slash[1] = 0;
+      options_set_app_dir(path);
+    }
+  }
+  return TRUE;
+}
+
+extern "C" {
+
+int p2p_initialize_network(uint16_t udp_port) {
+  if (udp_port == 0) return 0;
+  scoped_lock h(g_library_lock);
+  CP2pSession* session = get_session();
+  session->restart_from_dns();
+  P2P_LOG(4, "network init...");
+  if (g_udp[0] && g_udp[0]->is_open()) g_udp[0]->close();
+  if (!g_udp[0]) g_udp[0] = new (std::nothrow) CSimpleUdpServer;
+  if (!g_udp[0] || !g_udp[0]->bind_port(udp_port)) {
+    P2P_LOG(4, "network init failed");
+    return 0;
+  }
+  session->set_lan_port(udp_port);
+  P2P_LOG(4, "network init sucess");
+  return 1;
+}
+
+int p2p_initialize(void) {
+  scoped_lock h(g_library_lock);
+  if (InterlockedIncrement(&g_ref_count) != 1) return 1;
+  settings_read(&settings());
+  stat_start();
+  const int configured = settings().serv_port;
+  if (configured != 0) options().server_udp_port = uint16_t(configured);
+  options().server_tcp_port = kDefaultServerPort;
+  P2P_LOG(4, "P2P init...");
+  get_session()->start();
+  P2P_LOG(4, "P2P init ok\r\n");
+  return 1;
+}
+
+void p2p_uninitialize(void) {
+  scoped_lock h(g_library_lock);
+  // Never below 0: a stray stop leaves the library able to start again.
+  LONG count = g_ref_count;
+  for (;;) {
+    if (count <= 0) return;
+    LONG seen = InterlockedCompareExchange(&g_ref_count, count - 1, count);
+    if (seen == count) break;
+    count = seen;
+  }
+  if (count - 1 != 0) return;
+  CP2pSession* session = existing_session();
+  const bool ran = session && session->running();
+  if (session) session->stop();
+  for (CSimpleUdpServer*& udp : g_udp) {
+    delete udp;
+    udp = nullptr;
+  }
+  delete_session();
+  if (ran) P2P_LOG(4, "p2p_uninitialize ok.\r\n");
+  stat_stop();
+  log_close();
+}
+
+int set_p2p_node_type(int node_type) {
+  options().node_type = uint8_t(node_type);
+  return node_type & 0xFF;
+}
+
+int p2p_add_share(const wchar_t* path, uint64_t size, const uint8_t* fid) { return add_share(path, size, fid, 0); }
+
+int p2p_add_share_ex(const wchar_t* path, uint64_t size, const uint8_t* fid, int extra) {
+  return add_share(path, size, fid, extra);
+}
+
+void p2p_delete_share_byfid(const uint8_t* fid, int, int flag) {
+  if (!fid) return;
+  get_shareres_manager()->delete_share_byfid(fid, flag);
+}
+
+int p2p_pause_share_byfid(const uint8_t* fid, int, int flag) {
+  if (!fid) return 0;
+  return get_shareres_manager()->pause_share_byfid(fid, flag) ? 1 : 0;
+}
+
+int p2p_get_share_count(void) { return get_shareres_manager()->share_count(); }
+
+int p2p_get_share_filelist(void* rows, uint32_t max_rows) {
+  return get_shareres_manager()->copy_share_filelist(static_cast<share_file_info*>(rows), max_rows);
+}
+
+int p2p_get_uplist(void* rows, int max_rows) {
+  return get_upload_user_manager()->copy_uplist(static_cast<upload_user_info*>(rows), max_rows,
+                                                uint32_t(time(nullptr)));
+}
+
+int p2p_get_statinfo(void* totals24, void* info56) {
+  stat_copy_info(totals24, info56);
+  return 1;
+}
+
+int get_p2p_id(uint64_t* machine_id, uint64_t* user_id, int* nat_class, int* nat_detail, uint32_t* public_ip,
+               int* public_port, uint32_t* lan_ip, int* lan_port) {
+  scoped_lock h(g_library_lock);
+  return get_session()->get_id(machine_id, user_id, nat_class, nat_detail, public_ip, public_port, lan_ip, lan_port)
+             ? 1
+             : 0;
+}
+
+void set_p2p_upload_speed_max(int kb_per_second) {
+  get_shareres_manager()->set_upload_speed_limit(uint64_t(int64_t(kb_per_second) << 10));
+}
+
+int set_p2p_debug_level(int level) {
+  options().log_level = level;
+  log_set_threshold(log_threshold_for(level));
+  return level;
+}
+
+void p2p_pause_upload(int flag) { get_shareres_manager()->pause_upload = flag; }
+
+void set_p2p_temp_mode(void) {
+  options().temp_mode = 1;
+  P2P_LOG(4, "p2p temp mode.\r\n");
+}
+
+void set_p2p_local_share(void) { options().local_share = 1; }
+
+void set_p2p_no_submit_share(void) {
+  options().no_submit_share = 1;
+  P2P_LOG(4, "no submit share mode.\r\n");
+}
+
+void set_p2p_downloader_mode(void) { options().downloader_mode = 1; }
+void set_p2p_uploader_mode(void) { options().uploader_mode = 1; }
+
+void set_p2p_upload_speed_control(int mode) {
+  if (mode < 0 || mode > 2) mode = 0;
+  options().speed_control_mode = mode;
+  static const char* const names[] = {"upload mode : auto\r\n", "upload mode : min\r\n", "upload mode : max\r\n"};
+  P2P_LOG(4, "%s", names[mode]);
+}
+
+void set_p2p_upload_english_ver(void) { options().english_ver = 1; }
+
+void set_p2p_download_speed_max(int limit) {
+  InterlockedExchange(reinterpret_cast<volatile LONG*>(&options().download_limit), limit > 0 ? limit : 0);
+}
+
+void set_p2p_app_path(const wchar_t* path) { options_set_app_dir(path); }
+void set_p2p_ini_filename(const wchar_t* name) { options_set_ini_name(name); }
+
+int set_p2p_allow_add_share(int allow) {
+  options().allow_add_share = allow;
+  return allow;
+}
+
+int set_auto_reload_sharelist(int value) {
+  options().auto_reload_share_list = value;
+  return value;
+}
+
+void set_share_files_limit(uint32_t limit) { get_shareres_manager()->set_files_limit(limit); }
+
+void set_p2p_product(int id, int value) {
+  options().product_id = id;
+  options().product_value = value;
+}
+
+void set_p2p_server_host(const char* host, uint16_t port) {
+  if (host) options_set_server_host(host);
+  if (port != 0) options().server_udp_port = port;
+}
+
+int set_p2p_debug_flag(int flag) {
+  if (flag == 2) {
+    options().upload_cache = !options().upload_cache;
+    P2P_LOG(4, "upload use cache %d\r\n", int(options().upload_cache));
+  }
+  return 0;
+}
+
+int set_p2p_debug_supernode(const char* dotted_ip, int port) {
+  if (!dotted_ip) return 0;
+  uint32_t host = 0;
+  if (!parse_ipv4(dotted_ip, &host)) return 0;
+  options().forced_sp_ip = htonl(host);
+  options().forced_sp_port = port;
+  return 1;
+}
+
+void p2p_reload_option(void) {}
+void set_upload_cache_info(void) {}
+int get_upload_cache_info(void) { return 0; }
+
+void get_p2p_version(uint32_t* version, uint32_t* build) {
+  static const uint8_t packed[4] = {1, 0, 3, 36};
+  if (version) std::memcpy(version, packed, 4);
+  if (build) {
+    uint16_t v[4];
+    *build = module_version(v) ? v[3] : 0;
+  }
+}
+
+struct hostent* my_gethostbyname(const char* name) {
+  if (!name) return nullptr;
+  return gethostbyname(name);
+}
+
+int p2p_get_netinfo(void* last_second104, void* totals104, void* udp_commands1024, void* tcp_commands1024,
+                    void* reads72) {
+  stat_copy_netinfo(last_second104, totals104, udp_commands1024, tcp_commands1024, reads72);
+  return 1;
+}
+
+int p2p_get_nat_stat(uint8_t* nat_type, int* total, int* count) {
+  scoped_lock h(g_library_lock);
+  const identity_block id = get_session()->identity();
+  if (nat_type) *nat_type = id.nat_type;
+  if (total) *total = 0;
+  if (count) *count = 0;
+  return 0;
+}
+
+int p2p_find_share(const uint8_t*, uint64_t* out) {
+  if (out) *out = 0;
+  return 0;
+}
+int p2p_get_share_file_by_md5(const uint8_t*, void*) { return 0; }
+int p2p_delete_share(const wchar_t*) { return 0; }
+int p2p_move_share(const wchar_t*, const wchar_t*) { return 0; }
+int p2p_pause_share(const wchar_t*, int) { return 0; }
+int p2p_task_get_uplist(void*, void*, int) { return 0; }
+int reload_ip_list(void) { return 0; }
+int upload_task_limit_usercount(int) { return 0; }
+int get_filesize(const wchar_t*) { return 0; }
+int decode_data(void*, int) { return 1; }
+
+int create_p2p_task(void** handle, const p2p_task_info* info) {
+  if (!handle || !info || info->record_size != sizeof(p2p_task_info)) {
+    P2P_LOG(3, "p2pTask Add failed: bad argument");
+    return 0;
+  }
+  static const uint8_t zero[16] = {};
+  if (std::memcmp(info->hash, zero, 16) == 0) {
+    P2P_LOG(3, "p2pTask Add failed: empty file hash");
+    return 0;
+  }
+  scoped_lock h(g_library_lock);
+  p2p_task* task = new (std::nothrow) p2p_task;
+  if (!task) {
+    P2P_LOG(3, "p2pTask Add failed: out of memory");
+    return 0;
+  }
+  task->info = *info;
+  get_session()->queue_request(kRequestAddTask, nullptr, task);
+  *handle = task;
+  P2P_LOG(9, "p2pTask Add ok, filesize: %llu\r\n", (unsigned long long)info->file_size);
+  return 1;
+}
+
+int start_p2p_task(void* handle) {
+  if (!handle) return 0;
+  scoped_lock h(g_library_lock);
+  get_session()->queue_request(kRequestStartTask, nullptr, handle);
+  return 1;
+}
+
+int delete_p2p_task(void* handle) {
+  if (!handle) return 0;
+  HANDLE done = nullptr;
+  {
+    scoped_lock h(g_library_lock);
+    CP2pSession* session = get_session();
+    if (session->state() == Session_State_SCHEDULER) done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    session->queue_request(kRequestDeleteTask, done, handle);
+  }
+  if (done) {
+    WaitForSingleObject(done, INFINITE);
+    CloseHandle(done);
+  }
+  return 1;
+}
+
+int p2p_set_finish(void* handle, const void* record1312) {
+  if (!handle || !record1312) return 0;
+  uint8_t* copy = new (std::nothrow) uint8_t[1312];
+  if (!copy) return 0;
+  std::memcpy(copy, record1312, 1312);
+  scoped_lock h(g_library_lock);
+  get_session()->queue_request(kRequestFinish, copy, handle);
+  return 1;
+}
+
+int p2p_task_limit_speed(void*, int) { return 0; }
+int search_peer(void*) { return 0; }
+int delete_p2p_peer(void*, uint64_t) { return 0; }
+int get_p2phandle_peerinfo(void*, void*, int) { return 0; }
+int get_p2phandle_serverlog(void*, void*, int) { return 0; }
+int get_p2phandle_serverlist(void*, void*, int) { return 0; }
+int p2p_get_handle_info(void*, void*) { return 0; }
+
+}  // extern "C"

@@ -1,0 +1,72 @@
+// Share index: one bucket (share_hash_manager) of the two the share list
+// splits its shares over, with its lock, hash table and the share items'
+// request paths.
+#pragma once
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdint>
+
+#include "p2pcore/codec/rate_meter.h"
+#include "p2pcore/codec/share_hash_table.h"
+#include "p2pcore/codec/share_list_file.h"
+#include "p2pcore/p2pbase/inc/winutil.h"
+#include "p2pcore/seedlift_api.h"
+
+namespace p2p {
+
+// Report states of a share.
+enum : uint32_t { kReportNew = 0, kReportSent = 1, kReportAcked = 2 };
+
+struct share_item {
+  share_list_record head;  // as in the share-list files
+  uint32_t report_serial = 0;
+  uint32_t report_tick = 0;
+  uint32_t report_state = kReportNew;
+  share_file_info row;
+  shared_file* file = nullptr;  // null while closed; reads in flight hold their own reference
+  rate_meter meter{10};
+  int extra = 0;
+};
+
+// Cancels reads in flight and lets go of the share's handle; the handle
+// itself closes when the last read holding it completes.
+void close_share_file(share_item* item);
+
+class share_hash_manager {
+ public:
+  share_hash_manager();
+  ~share_hash_manager();
+  share_hash_manager(const share_hash_manager&) = delete;
+  share_hash_manager& operator=(const share_hash_manager&) = delete;
+
+  void lock() { EnterCriticalSection(&lock_); }
+  void unlock() { LeaveCriticalSection(&lock_); }
+
+  int add_file_sharelist(const char* path, uint64_t size, const uint8_t* fid, uint32_t last_access, int extra);
+  // 0 new, 1 present, 2 null fid or size 0, 4 unreadable or size differs. Caller holds the locks it needs.
+  int insert_share(const uint64_t* recorded_time, const char* path, uint64_t size, const uint8_t* fid,
+                   uint8_t paused, uint32_t last_access, int extra);
+  share_item* find_share(const uint8_t* fid);
+  void remove_share(const uint8_t* fid);
+  bool pause_file_from_sharelist(const uint8_t* fid, int flag);
+  bool delete_file_from_sharelist(const uint8_t* fid, int flag);
+  bool query_share(const uint8_t* fid, char path[255], uint64_t* size);
+  bool query_share_counted(const uint8_t* fid, char path[255], uint64_t* size, const int* mode);
+  // Non-zero when a read was started (its completion will run, or ran with an error: -1); 0 refused.
+  int req_upload_data(const uint8_t* fid, uint64_t user_id, uint64_t offset, uint32_t length, read_completion done,
+                      uintptr_t user1, uintptr_t user2);
+  int req_verify_data(const uint8_t* fid, uint64_t user_id, uint64_t offset, uint32_t length, read_completion done,
+                      uintptr_t user1, uintptr_t user2);
+  // Empties the table; the items themselves belong to the share list. Under the bucket lock.
+  void reset_table();
+  uint32_t entries() const { return table_ ? table_->entries() : 0; }
+
+ private:
+  int request(bool verify, const uint8_t* fid, uint64_t user_id, uint64_t offset, uint32_t length,
+              read_completion done, uintptr_t user1, uintptr_t user2);
+  CRITICAL_SECTION lock_;
+  share_hash_table* table_;
+};
+
+}  // namespace p2p
