@@ -331,7 +331,9 @@ def with_real_server(wine, bin_dir):
     if not os.path.exists(os.path.join(bin_dir, "OrchardSvc.exe")):
         check(False, "OrchardSvc.exe is built")
         return
-    server_dir = make_work_dir(bin_dir, ["OrchardSvc.exe", "vxaucommon.dll"], prefix="orchard_svc_ui_")
+    # The server with every library it may load from its own folder.
+    libraries = [n for n in os.listdir(bin_dir) if n.lower().endswith(".dll")]
+    server_dir = make_work_dir(bin_dir, ["OrchardSvc.exe"] + libraries, prefix="orchard_svc_ui_")
     with open(os.path.join(server_dir, "od_svr_cfg.ini"), "w", newline="\r\n") as f:
         f.write("[service]\nservicetype=0\n")
     folder = prepare(bin_dir, ["OrchardUI.exe", "ui_driver.exe"])
