@@ -42,6 +42,15 @@ class Check:
             self.failures.append(what)
         return ok
 
+    def result(self):
+        """Lists the failed checks; the test's exit code."""
+        if not self.failures:
+            return 0
+        print("%d failed:" % len(self.failures))
+        for f in self.failures:
+            print("  " + f)
+        return 1
+
 
 check = Check()
 
@@ -366,11 +375,15 @@ def with_real_server(wine, bin_dir):
         remove_work_dir(folder)
 
 
-def main():
+def parse_args():
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True)
     parser.add_argument("--wine", required=True)
-    args = parser.parse_args()
+    return parser.parse_args()
+
+
+def main():
+    args = parse_args()
     shots = os.path.abspath("ui-screenshots")
     os.makedirs(shots, exist_ok=True)
     close_without_server(args.wine, args.bin)
@@ -378,12 +391,7 @@ def main():
     second_run(args.wine, args.bin, shots)
     with_real_server(args.wine, args.bin)
     print("screenshots in", shots)
-    if check.failures:
-        print("%d failed:" % len(check.failures))
-        for f in check.failures:
-            print("  " + f)
-        return 1
-    return 0
+    return check.result()
 
 
 if __name__ == "__main__":
