@@ -1,5 +1,6 @@
-// Socket operations of the control channel. Every transfer tries the socket
-// first and waits only when it would block, so a ready socket costs no select.
+// Socket operations of the control channel. A send, and a receive whose
+// caller has already seen the socket readable, tries the socket first and
+// waits only when it would block: on a ready socket that saves a select.
 #include "foundation/channel/socket_ops.h"
 
 #include <ws2tcpip.h>
@@ -30,15 +31,20 @@ int WaitOne(SOCKET s, int32_t ms, bool forWrite) {
   }
 }
 
-// The loop shared by both directions. `step` moves up to `len` bytes and
-// returns what recv/send return.
+// The loop shared by both directions: moves at least `atLeast` and at most
+// `upTo` bytes. `step(at, len)` moves up to len bytes at offset at and returns
+// what recv/send return. Without waitFirst the socket is tried before any wait.
 template <typename Step>
-int64_t TransferExact(SOCKET s, uint32_t n, int32_t ms, bool forWrite, Step step) {
+int64_t Transfer(SOCKET s, uint32_t atLeast, uint32_t upTo, int32_t ms, bool forWrite, bool waitFirst, Step step) {
   ULONGLONG noted = GetTickCount64();
+  if (waitFirst && atLeast > 0) {
+    const int w = WaitOne(s, ms, forWrite);
+    if (w <= 0) return w;
+  }
   uint32_t done = 0;
-  while (done < n) {
-    const int chunk = int(n - done > 0x40000000u ? 0x40000000u : n - done);
-    const int r = step(done, chunk);
+  while (done < atLeast) {
+    const uint32_t want = upTo - done;
+    const int r = step(done, int(want > 0x40000000u ? 0x40000000u : want));
     if (r > 0) {
       done += uint32_t(r);
       continue;
@@ -54,7 +60,7 @@ int64_t TransferExact(SOCKET s, uint32_t n, int32_t ms, bool forWrite, Step step
     if (w < 0) return -1;
     if (w == 0) return done;
   }
-  return n;
+  return done;
 }
 
 }  // namespace
@@ -130,14 +136,16 @@ intptr_t TcpConnectTimeout(uint32_t address, uint16_t port) {
 int TcpWaitReadable(SOCKET s, int32_t ms) { return WaitOne(s, ms, false); }
 int TcpWaitWritable(SOCKET s, int32_t ms) { return WaitOne(s, ms, true); }
 
-int64_t TcpRecvExact(SOCKET s, void* buf, uint32_t n, int32_t ms) {
+int64_t TcpRecvAtLeast(SOCKET s, void* buf, uint32_t atLeast, uint32_t upTo, int32_t ms, bool waitFirst) {
   char* p = static_cast<char*>(buf);
-  return TransferExact(s, n, ms, false, [&](uint32_t at, int len) { return recv(s, p + at, len, 0); });
+  return Transfer(s, atLeast, upTo, ms, false, waitFirst, [&](uint32_t at, int len) { return recv(s, p + at, len, 0); });
 }
+
+int64_t TcpRecvExact(SOCKET s, void* buf, uint32_t n, int32_t ms) { return TcpRecvAtLeast(s, buf, n, n, ms, true); }
 
 int64_t TcpSendExact(SOCKET s, const void* buf, uint32_t n, int32_t ms) {
   const char* p = static_cast<const char*>(buf);
-  return TransferExact(s, n, ms, true, [&](uint32_t at, int len) { return send(s, p + at, len, 0); });
+  return Transfer(s, n, n, ms, true, false, [&](uint32_t at, int len) { return send(s, p + at, len, 0); });
 }
 
 void TcpNoDelay(SOCKET s) {

@@ -25,6 +25,9 @@ int TcpWaitWritable(SOCKET s, int32_t ms);
 // Move exactly n bytes within ms from the call: n, the count moved so far on
 // time-out or when the peer closed, -1 on error.
 int64_t TcpRecvExact(SOCKET s, void* buf, uint32_t n, int32_t ms);
+// Receives at least atLeast and at most upTo bytes within ms; the count, or
+// -1 on error. waitFirst: wait for readability before the first recv.
+int64_t TcpRecvAtLeast(SOCKET s, void* buf, uint32_t atLeast, uint32_t upTo, int32_t ms, bool waitFirst);
 int64_t TcpSendExact(SOCKET s, const void* buf, uint32_t n, int32_t ms);
 // The channel's frames are written in small pieces (total, checksum, body);
 // without this the second piece waits for the peer's delayed acknowledgement.

@@ -2,15 +2,11 @@
 #include "foundation/channel/tcp_client_session.h"
 
 #include <climits>
-#include <cstdlib>
 
+#include "foundation/channel/channel_io.h"
 #include "foundation/channel/session_log.h"
 #include "foundation/channel/socket_ops.h"
 #include "foundation/codec/channel_frame.h"
-
-namespace {
-constexpr int32_t kStepMs = int32_t(kChannelStepTimeoutMs);
-}
 
 CTcpClientSession& CTcpClientSession::Instance() {
   static CTcpClientSession* session = new CTcpClientSession;
@@ -52,6 +48,12 @@ void CTcpClientSession::Close() {
 
 int CTcpClientSession::send_cmd(CByteBuffer* request, CByteBuffer* reply, uint32_t timeoutMs) {
   CLockGuard guard(lock_);
+  const int result = Exchange(request, reply, timeoutMs);
+  receive_.Trim();
+  return result;
+}
+
+int CTcpClientSession::Exchange(CByteBuffer* request, CByteBuffer* reply, uint32_t timeoutMs) {
   const int32_t callerMs = timeoutMs > uint32_t(INT32_MAX) ? INT32_MAX : int32_t(timeoutMs);
   if (socket_ <= 0) {
     CHANNEL_LOG("CTcpClientSession::send_cmd Reconnect to Server");
@@ -64,41 +66,41 @@ int CTcpClientSession::send_cmd(CByteBuffer* request, CByteBuffer* reply, uint32
     return kChannelSocketError;
   };
 
-  const uint32_t length = request->Length();
-  if (length > UINT32_MAX - 4) return fail("Pre Total Length Send");
-  uint8_t field[4];
-  ChannelStoreU32(field, length + 4);
-  if (TcpSendExact(s, field, 4, kStepMs) != 4) return fail("Pre Total Length Send");
-  ChannelStoreU32(field, IpcEncodeBody(request->Data(), length));
-  if (TcpSendExact(s, field, 4, kStepMs) != 4) return fail("Pre Crc Length Send");
-  if (TcpSendExact(s, request->Data(), length, callerMs) != int64_t(length)) return fail("Act Send");
+  const uint32_t checksum = IpcEncodeBody(request->Data(), request->Length());
+  switch (ChannelSendFrame(s, checksum, request->Data(), request->Length(), callerMs)) {
+    case FrameSend::kOk:
+      break;
+    case FrameSend::kTotalShort:
+      return fail("Pre Total Length Send");
+    case FrameSend::kChecksumShort:
+      return fail("Pre Crc Length Send");
+    case FrameSend::kBodyShort:
+      return fail("Act Send");
+  }
 
-  if (TcpRecvExact(s, field, 4, kStepMs) != 4) return fail("Pre Recv");
-  const uint32_t total = ChannelLoadU32(field);
-  if (!ChannelTotalAcceptable(total)) {
-    // The stream cannot be resynchronised after a length like this.
-    CHANNEL_LOG("CTcpClientSession::send_cmd bad reply length [%u]", total);
-    Drop();
-    return kChannelSocketError;
+  ChannelBlock& block = receive_;
+  switch (ChannelRecvFrame(s, true, callerMs, &block)) {
+    case FrameRecv::kOk:
+      break;
+    case FrameRecv::kTotalShort:
+      return fail("Pre Recv");
+    case FrameRecv::kBadTotal:
+      // The stream cannot be resynchronised after a length like this.
+      CHANNEL_LOG("CTcpClientSession::send_cmd bad reply length");
+      Drop();
+      return kChannelSocketError;
+    case FrameRecv::kNoMemory:
+      CHANNEL_LOG("CTcpClientSession::send_cmd no memory for the reply");
+      Drop();
+      return kChannelSocketError;
+    case FrameRecv::kBlockShort:
+      return fail("Act Recv");
   }
-  uint8_t* block = static_cast<uint8_t*>(std::malloc(total));
-  if (block == nullptr) {
-    CHANNEL_LOG("CTcpClientSession::send_cmd no memory for [%u] bytes", total);
-    Drop();
-    return kChannelSocketError;
-  }
-  if (TcpRecvExact(s, block, total, callerMs) != int64_t(total)) {
-    std::free(block);
-    return fail("Act Recv");
-  }
-  if (!IpcDecodeBody(block + 4, total - 4, ChannelLoadU32(block))) {
-    std::free(block);
+  if (!IpcDecodeBody(block.Body(), block.BodyLength(), block.Checksum())) {
     CHANNEL_LOG("CTcpClientSession::send_cmd decode error");
     return kChannelChecksumMismatch;
   }
-  const int stored = reply->Append(block + 4, total - 4);
-  std::free(block);
-  if (stored != 0) {
+  if (reply->Append(block.Body(), block.BodyLength()) != 0) {
     // The frame was read whole, so the connection stays usable.
     CHANNEL_LOG("CTcpClientSession::send_cmd reply could not be stored");
     return kChannelSocketError;

@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "foundation/channel/channel_lock.h"
+#include "foundation/channel/channel_io.h"
+#include "foundation/sync/locks.h"
 #include "foundation/channel/tcp_channel.h"
 
 class CTcpClientSession {
@@ -24,6 +25,7 @@ class CTcpClientSession {
  private:
   CTcpClientSession() = default;
   bool connect_server();
+  int Exchange(CByteBuffer* request, CByteBuffer* reply, uint32_t timeoutMs);
   void Drop();
 
   std::string address_ = "127.0.0.1";
@@ -31,4 +33,5 @@ class CTcpClientSession {
   // A pointer-sized socket; 0 or less means not connected.
   intptr_t socket_ = -1;
   CLock lock_;
+  ChannelBlock receive_;  // used under lock_
 };

@@ -7,18 +7,13 @@
 #include <ctime>
 #include <new>
 
+#include "foundation/channel/channel_io.h"
 #include "foundation/channel/session_log.h"
 #include "foundation/channel/socket_ops.h"
 #include "foundation/codec/channel_frame.h"
 
 namespace {
 constexpr int32_t kStepMs = int32_t(kChannelStepTimeoutMs);
-
-// Owns the receive block of one frame.
-struct FrameBlock {
-  uint8_t* data = nullptr;
-  ~FrameBlock() { std::free(data); }
-};
 }  // namespace
 
 CTcpServerSession& CTcpServerSession::Instance() {
@@ -27,7 +22,8 @@ CTcpServerSession& CTcpServerSession::Instance() {
 }
 
 int CTcpServerSession::InitializeSession(const char* address, uint32_t port, CommandHandler handler) {
-  if (thread_ != nullptr) return kChannelStartSocketFailed;  // already serving
+  // Already serving, or a stopped thread has not finished its last pass.
+  if (thread_ != nullptr || running_) return kChannelStartSocketFailed;
   IpcBuildMask();
   address_ = address ? address : "";
   port_ = port;
@@ -42,9 +38,11 @@ int CTcpServerSession::InitializeSession(const char* address, uint32_t port, Com
     return kChannelStartSocketFailed;
   }
   listener_ = SOCKET(listener);
-  thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ThreadMain, this, 0, nullptr));
+  running_ = true;
+  thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ThreadMain, this, 0, &threadId_));
   if (thread_ == nullptr) {
     CHANNEL_LOG("CTcpServerSession::InitializeSession CreateThread failed!");
+    running_ = false;
     closesocket(listener_);
     listener_ = INVALID_SOCKET;
     return kChannelStartThreadFailed;
@@ -56,16 +54,12 @@ int CTcpServerSession::InitializeSession(const char* address, uint32_t port, Com
 int CTcpServerSession::Stop() {
   stop_ = 1;
   if (thread_ == nullptr) return 0;
-  // The handler must not run while the caller tears the server down.
-  const bool ended = WaitForSingleObject(thread_, kStopWaitMs) == WAIT_OBJECT_0;
+  // The handler must not run while the caller tears the server down, so wait
+  // for the thread (bounded). A stop from the handler itself cannot wait for
+  // its own thread; the thread ends after this pass either way.
+  if (GetCurrentThreadId() != threadId_) WaitForSingleObject(thread_, kStopWaitMs);
   CloseHandle(thread_);
   thread_ = nullptr;
-  if (!ended) return 0;  // the thread still uses the sockets: leave them be
-  for (const auto& client : clients_) closesocket(client.first);
-  clients_.clear();
-  closing_.clear();
-  closesocket(listener_);
-  listener_ = INVALID_SOCKET;
   return 0;
 }
 
@@ -114,65 +108,57 @@ void CTcpServerSession::AcceptOne() {
 }
 
 bool CTcpServerSession::ServeRequest(SOCKET s) {
-  uint8_t totalBytes[kChannelTotalSize];
-  if (TcpRecvExact(s, totalBytes, sizeof totalBytes, kStepMs) != int64_t(sizeof totalBytes)) {
-    CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server Pre Recv error errno=[%d] ", WSAGetLastError());
-    return false;
+  const bool keep = ServeFrame(s);
+  receive_.Trim();
+  return keep;
+}
+
+bool CTcpServerSession::ServeFrame(SOCKET s) {
+  ChannelBlock& block = receive_;
+  switch (ChannelRecvFrame(s, false, kStepMs, &block)) {
+    case FrameRecv::kOk:
+      break;
+    case FrameRecv::kTotalShort:
+      CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server Pre Recv error errno=[%d] ", WSAGetLastError());
+      return false;
+    case FrameRecv::kBadTotal:
+      // A total without room for the checksum, or beyond any frame the
+      // channel carries, cannot be resynchronised: drop the connection.
+      CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server bad frame length fd[%d]", int(s));
+      return false;
+    case FrameRecv::kNoMemory:
+      CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server no memory for a request fd[%d]", int(s));
+      return false;
+    case FrameRecv::kBlockShort:
+      CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server Act Recv error errno=[%d] ", WSAGetLastError());
+      return false;
   }
-  const uint32_t total = ChannelLoadU32(totalBytes);
-  // A total without room for the checksum, or beyond any frame the channel
-  // carries, cannot be resynchronised: drop the connection.
-  if (!ChannelTotalAcceptable(total)) {
-    CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server bad frame length [%u] fd[%d]", total, int(s));
-    return false;
-  }
-  FrameBlock block;
-  block.data = static_cast<uint8_t*>(std::malloc(total));
-  if (block.data == nullptr) {
-    CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server no memory for [%u] bytes fd[%d]", total, int(s));
-    return false;
-  }
-  if (TcpRecvExact(s, block.data, total, kStepMs) != int64_t(total)) {
-    CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server Act Recv error errno=[%d] ", WSAGetLastError());
-    return false;
-  }
-  uint8_t* body = block.data + 4;
-  const uint32_t bodyLength = total - 4;
-  if (!IpcDecodeBody(body, bodyLength, ChannelLoadU32(block.data))) {
+  if (!IpcDecodeBody(block.Body(), block.BodyLength(), block.Checksum())) {
     CHANNEL_LOG("CTcpClientSession::send_cmd decode error");
     return true;  // dropped without a reply; the connection stays open
   }
   CByteBuffer request, reply;
-  if (request.Append(body, bodyLength) != 0) {
-    CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server no memory for [%u] bytes fd[%d]", bodyLength, int(s));
+  if (request.Append(block.Body(), block.BodyLength()) != 0) {
+    CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server no memory for a request fd[%d]", int(s));
     return false;
   }
   if (handler_ != nullptr) handler_(&request, &reply);
-  return SendReply(s, &reply);
-}
 
-bool CTcpServerSession::SendReply(SOCKET s, CByteBuffer* reply) {
-  const uint32_t length = reply->Length();
-  if (length > UINT32_MAX - 4) {
-    CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server bad frame length [%u] fd[%d]", length, int(s));
-    return false;
+  const uint32_t checksum = IpcEncodeBody(reply.Data(), reply.Length());
+  switch (ChannelSendFrame(s, checksum, reply.Data(), reply.Length(), kStepMs)) {
+    case FrameSend::kOk:
+      return true;
+    case FrameSend::kTotalShort:
+      CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server Pre Send length error errno=[%d] ", WSAGetLastError());
+      return false;
+    case FrameSend::kChecksumShort:
+      CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server Pre Send crc error errno=[%d] ", WSAGetLastError());
+      return false;
+    case FrameSend::kBodyShort:
+      CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server Act Send error errno=[%d] ", WSAGetLastError());
+      return false;
   }
-  uint8_t field[4];
-  ChannelStoreU32(field, length + 4);
-  if (TcpSendExact(s, field, 4, kStepMs) != 4) {
-    CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server Pre Send length error errno=[%d] ", WSAGetLastError());
-    return false;
-  }
-  ChannelStoreU32(field, IpcEncodeBody(reply->Data(), length));
-  if (TcpSendExact(s, field, 4, kStepMs) != 4) {
-    CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server Pre Send crc error errno=[%d] ", WSAGetLastError());
-    return false;
-  }
-  if (TcpSendExact(s, reply->Data(), length, kStepMs) != int64_t(length)) {
-    CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server Act Send error errno=[%d] ", WSAGetLastError());
-    return false;
-  }
-  return true;
+  return false;
 }
 
 void CTcpServerSession::SchedulerInternal_server() {
@@ -207,4 +193,12 @@ void CTcpServerSession::SchedulerInternal_server() {
     }
   }
   CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server over");
+  // The thread owns the sockets; once it has stopped nothing else serves them.
+  for (const auto& client : clients_) closesocket(client.first);
+  for (const auto& client : closing_) closesocket(client.first);
+  clients_.clear();
+  closing_.clear();
+  closesocket(listener_);
+  listener_ = INVALID_SOCKET;
+  running_ = false;
 }

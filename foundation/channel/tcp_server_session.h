@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 
+#include "foundation/channel/channel_io.h"
 #include "foundation/channel/tcp_channel.h"
 
 class CTcpServerSession {
@@ -23,8 +24,8 @@ class CTcpServerSession {
   // 0 started, 16 the listening socket could not be set up (or the server
   // already runs), 17 the thread could not be created.
   int InitializeSession(const char* address, uint32_t port, CommandHandler handler);
-  // Sets the stop flag and waits (bounded) for the scheduler thread; once it
-  // has ended the listening and client sockets are closed.
+  // Sets the stop flag and waits (bounded) for the scheduler thread, which
+  // closes the listening and client sockets as it ends.
   int Stop();
 
  private:
@@ -36,14 +37,17 @@ class CTcpServerSession {
   void AcceptOne();
   // Serves one request of s; false when s must be closed.
   bool ServeRequest(SOCKET s);
-  bool SendReply(SOCKET s, CByteBuffer* reply);
+  bool ServeFrame(SOCKET s);
 
   HANDLE thread_ = nullptr;
+  unsigned threadId_ = 0;
   std::atomic<uint32_t> stop_{0};
+  std::atomic<bool> running_{false};  // the scheduler thread has not ended yet
   std::string address_;
   uint32_t port_ = 0;
   SOCKET listener_ = INVALID_SOCKET;
   std::map<SOCKET, int64_t> clients_;  // socket -> accept time, seconds since 1970
   CommandHandler handler_ = nullptr;
   std::map<SOCKET, uint64_t> closing_;  // clients that failed during this pass
+  ChannelBlock receive_;                // used by the scheduler thread only
 };

@@ -3,6 +3,7 @@
 #include "foundation/codec/channel_frame.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 
@@ -13,13 +14,35 @@ uint8_t ChannelMask[kChannelMaskSize];
 
 namespace {
 std::once_flag maskBuilt;
+// The mask twice over, so that any 1024 mask bytes from any start index lie
+// in one run and can be XORed a word at a time.
+uint8_t doubledMask[2 * kChannelMaskSize];
 
 void FillMask() {
   for (uint32_t j = 0; j < 256; ++j) ChannelStoreU32(ChannelMask + 4 * j, (kCrc32Table[j] >> 8) + kChannelMaskSalt[255 - j]);
+  std::memcpy(doubledMask, ChannelMask, kChannelMaskSize);
+  std::memcpy(doubledMask + kChannelMaskSize, ChannelMask, kChannelMaskSize);
 }
 
+void XorRun(uint8_t* body, const uint8_t* key, uint32_t n) {
+  uint32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t b, k;
+    std::memcpy(&b, body + i, 8);
+    std::memcpy(&k, key + i, 8);
+    b ^= k;
+    std::memcpy(body + i, &b, 8);
+  }
+  for (; i < n; ++i) body[i] ^= key[i];
+}
+
+// Body byte i is XORed with mask byte (checksum + i) mod 1024.
 void Scramble(uint8_t* body, uint32_t length, uint32_t checksum) {
-  for (uint32_t i = 0; i < length; ++i) body[i] ^= ChannelMask[(checksum + i) % kChannelMaskSize];
+  const uint8_t* key = doubledMask + checksum % kChannelMaskSize;
+  for (uint32_t done = 0; done < length; done += kChannelMaskSize) {
+    const uint32_t n = length - done < kChannelMaskSize ? length - done : kChannelMaskSize;
+    XorRun(body + done, key, n);
+  }
 }
 }  // namespace
 

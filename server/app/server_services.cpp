@@ -11,6 +11,7 @@
 #include "server/config/svr_config.h"
 #include "server/control/p2p_api.h"
 #include "server/control/server_state.h"
+#include "server/publish/publish_service.h"
 
 int CServer::StartServices() {
   SetServerStatus(kStatusStarting);
@@ -84,7 +85,8 @@ void CServer::PollP2pLogin() {
   WriteLog(&g_MainLog, 1, "P2PSvr - Running...");
   SetP2pLoggedIn(id);
   g_SvrConfig.ApplyP2PSettings();
-  // The loader, publish and automatic-publish threads start here once the publishing code exists.
+  StartPublishingAtLogin();
+  // The publish and automatic-publish threads start here once the publishing code exists.
   KillTimer(window_, kTimerP2pLogin);
   p2pLoginTimer_ = 0;
 }
@@ -132,8 +134,8 @@ void CServer::StopServer() {
   WriteLog(&g_MainLog, 1, "Stop Server");
   // The watchdog service goes first, so it does not start the server again.
   RunMonitor(L" -stop", [](const std::string& line) { WriteLog(&g_MainLog, 1, "%s", line.c_str()); });
-  // The automatic-publish thread, the directory watcher and the publish
-  // manager (loader, publish and report threads) stop here once they exist.
+  // The automatic-publish thread and the directory watcher stop here once they exist.
+  StopPublishing();
   StopFtpServer();
   StopP2PServer();
   SetServerStatus(kStatusStopped);

@@ -5,8 +5,10 @@
 #include "foundation/log/server_logs.h"
 #include "platform/vxaucommon/vxaucommon.h"
 #include "server/app/app_resources.h"
+#include "server/config/svr_config.h"
 #include "server/control/command_dispatch.h"
 #include "server/control/server_state.h"
+#include "server/publish/publish_service.h"
 
 CServer* g_Server = nullptr;
 
@@ -45,7 +47,7 @@ int CServer::Create(HINSTANCE instance) {
   WriteLog(&g_MainLog, 1, "Initialize transfer module ok");
 
   InitAutoUpdate();
-  // The publish manager loads the published directories here once it exists.
+  InitPublishing(g_SvrConfig.dataDir);
   StartServices();
   return kCreated;
 }

@@ -1,12 +1,22 @@
 // The table of control commands: one row per command code the server answers.
 #include "server/control/command_table.h"
 
+#include "server/control/dir_commands.h"
 #include "server/control/p2p_commands.h"
 #include "server/control/server_commands.h"
 
 namespace {
 
 const CommandEntry kCommands[] = {
+    {ControlCommand::AddDir, OnAddDir},
+    {ControlCommand::PubDir, OnPubDir},
+    {ControlCommand::DelDir, OnDelDir},
+    {ControlCommand::SetAutoDir, OnSetAutoDir},
+    {ControlCommand::PubFile, OnPubFile},
+    {ControlCommand::CancelPubFile, OnCancelPubFile},
+    {ControlCommand::DirList, OnDirList},
+    {ControlCommand::GetFileList, OnGetFileList},
+    {ControlCommand::AllUnpublished, OnAllUnpublished},
     {ControlCommand::GetServerInfo, OnGetServerInfo},
     {ControlCommand::GetSystemInfo, OnGetSystemInfo},
     {ControlCommand::GetPerformance, OnGetPerformance},

@@ -46,8 +46,7 @@ extern const wchar_t kStatusP2pPaused[];     // uploads paused
 void SetServerWindow(HWND window);
 HWND ServerWindow();
 
-// Count of published directories for command 81. The publish manager answers
-// here once it exists; until then there are none.
+// Count of published directories for command 81 (the publish manager answers).
 uint32_t PublishedDirectoryCount();
 // Tasks waiting in the publish queue; the update install waits for an empty queue.
 uint32_t PublishQueueLength();

@@ -32,7 +32,8 @@ std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s
 uint32_t ReadU32(const uint8_t* p) { return ChannelLoadU32(p); }
 
 // Test handler: empty -> empty; 'E'... -> echo; 'N' u32 n -> n bytes
-// i mod 251; 'S' u32 ms -> sleep, then "done".
+// i mod 251; 'S' u32 ms -> sleep, then "done"; 'X' -> stop the server from
+// inside the handler, then "stopping".
 void TestHandler(CByteBuffer* request, CByteBuffer* reply) {
   handlerRunning = true;
   ++handlerCalls;
@@ -47,6 +48,9 @@ void TestHandler(CByteBuffer* request, CByteBuffer* reply) {
   } else if (n >= 5 && p[0] == 'S') {
     Sleep(ReadU32(p + 1));
     reply->Append("done", 4);
+  } else if (n >= 1 && p[0] == 'X') {
+    TcpServerStop();
+    reply->Append("stopping", 8);
   }
   handlerRunning = false;
 }
@@ -273,6 +277,24 @@ TEST_F(ChannelServer, StopWaitsForTheSchedulerThread) {
   closesocket(s);
   EXPECT_EQ(RawConnect(kServerPort), INVALID_SOCKET);
   // The fixture's TearDown stops again: a second stop is harmless.
+}
+
+// A stop from inside the handler cannot wait for its own thread: it returns
+// at once, the reply still goes out, and the port is released.
+TEST_F(ChannelServer, StopFromTheHandler) {
+  SOCKET s = RawConnect(kServerPort);
+  ASSERT_NE(s, INVALID_SOCKET);
+  const std::vector<uint8_t> stop = Frame(Bytes("X"));
+  ASSERT_TRUE(SendAll(s, stop.data(), stop.size()));
+  auto reply = RecvFrame(s, 2000);
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_EQ(*reply, Bytes("stopping"));
+  EXPECT_TRUE(PeerClosed(s, 2000));
+  closesocket(s);
+  for (int i = 0; i < 100 && TcpServerStart("127.0.0.1", kServerPort, TestHandler) != kChannelOk; ++i) Sleep(20);
+  SOCKET again = RawConnect(kServerPort);
+  ASSERT_NE(again, INVALID_SOCKET) << "the server did not start again";
+  closesocket(again);
 }
 
 TEST_F(ChannelServer, StartTwiceIsRefused) {

@@ -1,0 +1,85 @@
+// Frame transfer for both channel sessions. A small frame goes out in one
+// send and a frame's total and checksum come in with one recv; whatever the
+// first call did not move is finished step by step, so each step keeps its
+// deadline and a short step is reported as that step.
+#include "foundation/channel/channel_io.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "foundation/channel/socket_ops.h"
+#include "foundation/channel/tcp_channel.h"
+#include "foundation/codec/channel_frame.h"
+
+namespace {
+constexpr int32_t kStepMs = int32_t(kChannelStepTimeoutMs);
+// Bodies up to this size are copied behind the header and sent in one call.
+constexpr uint32_t kGatherLimit = 16 * 1024;
+}  // namespace
+
+ChannelBlock::~ChannelBlock() { std::free(data_); }
+
+bool ChannelBlock::Reserve(uint32_t total) {
+  if (total > capacity_) {
+    std::free(data_);
+    data_ = static_cast<uint8_t*>(std::malloc(total));
+    capacity_ = data_ != nullptr ? total : 0;
+    if (data_ == nullptr) return false;
+  }
+  total_ = total;
+  return true;
+}
+
+void ChannelBlock::Trim() {
+  if (capacity_ <= kKeepLimit) return;
+  std::free(data_);
+  data_ = nullptr;
+  capacity_ = total_ = 0;
+}
+
+uint32_t ChannelBlock::Checksum() const { return ChannelLoadU32(data_); }
+
+FrameRecv ChannelRecvFrame(SOCKET s, bool waitFirst, int32_t blockMs, ChannelBlock* out) {
+  // Every frame is at least 8 bytes (total >= 4 follows the total), so the
+  // checksum may be read with the total without reaching into the next frame.
+  uint8_t head[kChannelHeaderSize];
+  const int64_t got = TcpRecvAtLeast(s, head, kChannelTotalSize, sizeof head, kStepMs, waitFirst);
+  if (got < int64_t(kChannelTotalSize)) return FrameRecv::kTotalShort;
+  const uint32_t total = ChannelLoadU32(head);
+  if (!ChannelTotalAcceptable(total)) return FrameRecv::kBadTotal;
+  if (!out->Reserve(total)) return FrameRecv::kNoMemory;
+  const uint32_t early = uint32_t(got) - kChannelTotalSize;  // checksum bytes already here
+  std::memcpy(out->Data(), head + kChannelTotalSize, early);
+  const uint32_t rest = total - early;
+  if (TcpRecvAtLeast(s, out->Data() + early, rest, rest, blockMs, false) != int64_t(rest)) return FrameRecv::kBlockShort;
+  return FrameRecv::kOk;
+}
+
+FrameSend ChannelSendFrame(SOCKET s, uint32_t checksum, const uint8_t* body, uint32_t length, int32_t bodyMs) {
+  if (length > UINT32_MAX - 4) return FrameSend::kTotalShort;
+  static thread_local uint8_t staging[kChannelHeaderSize + kGatherLimit];
+  ChannelStoreU32(staging, length + 4);
+  ChannelStoreU32(staging + 4, checksum);
+  const uint32_t gathered = length <= kGatherLimit ? length : 0;
+  if (gathered != 0) std::memcpy(staging + kChannelHeaderSize, body, gathered);
+
+  // One attempt without waiting; the steps below finish what it left.
+  int sent = send(s, reinterpret_cast<const char*>(staging), int(kChannelHeaderSize + gathered), 0);
+  if (sent == SOCKET_ERROR) {
+    if (WSAGetLastError() != WSAEWOULDBLOCK) return FrameSend::kTotalShort;
+    sent = 0;
+  }
+  uint32_t done = uint32_t(sent);
+  if (done < 4) {
+    if (TcpSendExact(s, staging + done, 4 - done, kStepMs) != int64_t(4 - done)) return FrameSend::kTotalShort;
+    done = 4;
+  }
+  if (done < 8) {
+    if (TcpSendExact(s, staging + done, 8 - done, kStepMs) != int64_t(8 - done)) return FrameSend::kChecksumShort;
+    done = 8;
+  }
+  const uint32_t bodyDone = done - 8;
+  const uint32_t bodyLeft = length - bodyDone;
+  if (TcpSendExact(s, body + bodyDone, bodyLeft, bodyMs) != int64_t(bodyLeft)) return FrameSend::kBodyShort;
+  return FrameSend::kOk;
+}

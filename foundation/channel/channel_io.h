@@ -1,0 +1,56 @@
+// Sending and receiving whole channel frames on a non-blocking socket, step
+// by step with each step's own deadline, in as few socket calls as the steps
+// allow (the socket calls, not the bytes, are what a round trip costs).
+#pragma once
+#include <winsock2.h>
+
+#include <cstdint>
+
+// The receive block of a frame: the checksum followed by the scrambled body.
+// Each session keeps one and reuses its memory from frame to frame: a
+// receive into freshly allocated pages costs about twice as much.
+class ChannelBlock {
+ public:
+  // Blocks above this size are freed once their frame is handled.
+  static constexpr uint32_t kKeepLimit = 4u << 20;
+
+  ChannelBlock() = default;
+  ChannelBlock(const ChannelBlock&) = delete;
+  ChannelBlock& operator=(const ChannelBlock&) = delete;
+  ~ChannelBlock();
+
+  // Room for total bytes; false when the memory cannot be had.
+  bool Reserve(uint32_t total);
+  // Frees the memory of a large block.
+  void Trim();
+  uint8_t* Data() { return data_; }
+  uint32_t Total() const { return total_; }
+  uint32_t Checksum() const;
+  uint8_t* Body() { return data_ + 4; }
+  uint32_t BodyLength() const { return total_ - 4; }
+
+ private:
+  uint8_t* data_ = nullptr;
+  uint32_t capacity_ = 0;
+  uint32_t total_ = 0;  // checksum and body bytes of the current frame
+};
+
+enum class FrameRecv {
+  kOk,
+  kTotalShort,   // fewer than 4 bytes of the total (error, time-out, closed)
+  kBadTotal,     // total below 4 or above kChannelMaxTotal
+  kNoMemory,     // the block could not be allocated
+  kBlockShort,   // the checksum and body did not all arrive
+};
+
+// Receives the total within the fixed step deadline, then the checksum and
+// body into a new block within blockMs. waitFirst: the caller has not yet
+// seen the socket readable (a client waiting for its reply).
+FrameRecv ChannelRecvFrame(SOCKET s, bool waitFirst, int32_t blockMs, ChannelBlock* out);
+
+enum class FrameSend { kOk, kTotalShort, kChecksumShort, kBodyShort };
+
+// Sends the total and the checksum, each within the fixed step deadline,
+// then the (already scrambled) body within bodyMs. Reports the first step
+// that fell short.
+FrameSend ChannelSendFrame(SOCKET s, uint32_t checksum, const uint8_t* body, uint32_t length, int32_t bodyMs);

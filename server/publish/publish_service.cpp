@@ -1,0 +1,47 @@
+// Publishing within OrchardSvc's life, and the P2P core's share list as the
+// publish manager sees it.
+#include "server/publish/publish_service.h"
+
+#include "server/control/p2p_api.h"
+#include "server/control/server_state.h"
+#include "server/hash/hash_serial.h"
+#include "server/publish/publish_manager.h"
+
+namespace {
+class CP2pShareCore : public IShareCore {
+ public:
+  bool IsLoggedIn() override { return P2pLoggedIn(); }
+  int AddShare(const wchar_t* path, uint64_t size, const uint8_t fid[16]) override {
+#if ORCHARD_HAVE_SEEDLIFT
+    return p2p_add_share(path, size, fid);
+#else
+    (void)path, (void)size, (void)fid;
+    return 4;  // as the core answers for a file it cannot read
+#endif
+  }
+  void DeleteShare(const uint8_t fid[16]) override {
+#if ORCHARD_HAVE_SEEDLIFT
+    p2p_delete_share_byfid(fid, 16, 0);
+#else
+    (void)fid;
+#endif
+  }
+};
+
+CP2pShareCore g_shareCore;
+}  // namespace
+
+uint32_t PublishedDirectoryCount() { return static_cast<uint32_t>(PublishManager().Dirs().size()); }
+
+int InitPublishing(const std::wstring& dataDir) {
+  CHashSerial::GetInstance()->SetDataDir(dataDir);
+  PublishManager().SetShareCore(&g_shareCore);
+  return PublishManager().LoadFromDatabase();
+}
+
+void StartPublishingAtLogin() { PublishManager().StartLoader(); }
+
+void StopPublishing() {
+  PublishManager().UnInit();  // its last user, the publish task, has stopped now
+  CHashSerial::FreeInstance();
+}
