@@ -11,6 +11,7 @@
 #include "server/config/svr_config.h"
 #include "server/control/p2p_api.h"
 #include "server/control/server_state.h"
+#include "server/ftp/ftp_shares.h"
 #include "server/publish/publish_service.h"
 
 int CServer::StartServices() {
@@ -49,7 +50,7 @@ int CServer::FtpStatusCallback(int type, const FtpEventRecord* record) {
     case 3: WriteLog(&g_MainLog, 1, "FTP - CServer close"); break;
     case 5:
       WriteLog(&g_MainLog, 1, "FTP - Get setting");
-      // The FTP server's address is read into the configuration once the FTP library is linked.
+      LoadFtpServerAddress();
       break;
     case 6:
       WriteLog(&g_MainLog, 1, "FTP - Get account");
@@ -85,8 +86,8 @@ void CServer::PollP2pLogin() {
   WriteLog(&g_MainLog, 1, "P2PSvr - Running...");
   SetP2pLoggedIn(id);
   g_SvrConfig.ApplyP2PSettings();
-  StartPublishingAtLogin();
-  // The publish and automatic-publish threads start here once the publishing code exists.
+  StartPublishingAtLogin();  // the loader and the publish thread
+  // The automatic-publish thread starts here once it exists.
   KillTimer(window_, kTimerP2pLogin);
   p2pLoginTimer_ = 0;
 }
