@@ -24,6 +24,19 @@ if [ ! -f run/od_svr_cfg.ini ]; then
   printf '[service]\r\nloglevel=0\r\nservicetype=15\r\n' > run/od_svr_cfg.ini
 fi
 
+# The P2P core's servers: unless P2PCfg.ini names real ones, local doubles on
+# loopback (registration server 18000/UDP and 8000/TCP, super node 18002,
+# upload server 18004, NAT test 18006) that log what they receive.
+if [ ! -f run/P2PCfg.ini ]; then
+  printf '[OthersSet]\r\nServHost=127.0.0.1\r\nServPort=18000\r\n' > run/P2PCfg.ini
+fi
+doubles_pid=""
+if grep -qi '^ServHost=127\.0\.0\.1' run/P2PCfg.ini; then
+  python3 tests/p2p/p2p_doubles.py --log run/p2p_doubles.log >/dev/null 2>&1 </dev/null &
+  doubles_pid=$!
+  echo "run: local P2P servers started (log: run/p2p_doubles.log)"
+fi
+
 # A prefix of its own, so a run never meets the tests' programs.
 source tools/wine-env.sh
 wine_env_start "$top/build/run-wineprefix" if-unset
@@ -32,5 +45,6 @@ echo "run: OrchardSvc is starting in $top/run (logs: run/od_server.Log)"
 echo "run: stop it with: python3 tools/orchardctl.py stop"
 status=0
 (cd run && wine OrchardSvc.exe) || status=$?
+if [ -n "$doubles_pid" ]; then kill "$doubles_pid" 2>/dev/null || true; wait "$doubles_pid" 2>/dev/null || true; fi
 echo "run: OrchardSvc ended with exit code $status"
 exit $status

@@ -1,18 +1,27 @@
-// The UDP socket of the upload core.
+// The UDP socket of the upload core and the packet checks on receipt.
 #include "p2pcore/io/SimpleUdpServer.h"
 
 #include <mstcpip.h>
 #include <ws2tcpip.h>
 
+#include <cstdlib>
+#include <string>
+#include <vector>
+
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/ke/options.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
+#include "p2pcore/p2pbase/inc/winutil.h"
+#include "p2pcore/stat/StatAPI.h"
 
 #ifndef SIO_UDP_CONNRESET
 #define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
 #endif
 
 namespace p2p {
+
+std::atomic<uint64_t> CSimpleUdpServer::user_id_{0};
+std::atomic<uint32_t> CSimpleUdpServer::sequence_{0};
 
 CSimpleUdpServer::CSimpleUdpServer() {
   WSADATA data;
@@ -65,7 +74,82 @@ bool CSimpleUdpServer::bind_port(uint16_t port) {
   int size = 0xA00000;
   setsockopt(socket_, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&size), sizeof size);
   setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
+  if (port == 0) {
+    sockaddr_in bound = {};
+    int len = sizeof bound;
+    if (getsockname(socket_, reinterpret_cast<sockaddr*>(&bound), &len) == 0) port_ = ntohs(bound.sin_port);
+  }
   return true;
+}
+
+bool CSimpleUdpServer::send_raw(const uint8_t* packet, size_t n, uint32_t ip, uint16_t port) {
+  if (socket_ == INVALID_SOCKET || ip == 0xFFFFFFFFu || port == 0 || !packet || n == 0) return false;
+  sockaddr_in to = {};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = ip;
+  to.sin_port = htons(port);
+  if (sendto(socket_, reinterpret_cast<const char*>(packet), static_cast<int>(n), 0,
+             reinterpret_cast<sockaddr*>(&to), sizeof to) == SOCKET_ERROR) {
+    stat_add(&net_counters::udp_send_errors, 1);
+    return false;
+  }
+  stat_add(&net_counters::udp_packets_sent, 1);
+  return true;
+}
+
+bool CSimpleUdpServer::send(const uint8_t* body, size_t n, uint32_t ip, uint16_t port, bool outer) {
+  if (socket_ == INVALID_SOCKET || ip == 0xFFFFFFFFu || port == 0 || !body || n < 2) return false;
+  const uint16_t command = static_cast<uint16_t>(body[0] | (body[1] << 8));
+  P2P_LOG(1, "send packet : proto:%d cmd:%u, len %u to [%s:%u]", 1, command, static_cast<unsigned>(n),
+          ipv4_text(ip).c_str(), port);
+  stat_count_udp_command(command);
+  std::vector<uint8_t> packet = P2P::build_command_packet(user_id_.load(), ++sequence_, body, n);
+  if (packet.empty()) return false;
+  if (outer) {
+    uint8_t pad[P2P::kUdpMaxPadSent];
+    const uint8_t count = static_cast<uint8_t>(rand() % 8);
+    for (uint8_t i = 0; i < count; ++i) pad[i] = static_cast<uint8_t>(rand());
+    packet = P2P::wrap_outer(packet, pad, count);
+    if (packet.empty()) return false;
+  }
+  stat_add(&net_counters::udp_bytes_sent, n + P2P::kUdpHeaderSize);
+  return send_raw(packet.data(), packet.size(), ip, port);
+}
+
+P2P::UdpChecked CSimpleUdpServer::process(uint8_t* datagram, size_t n, const sockaddr_in& from) {
+  P2P::UdpChecked r = P2P::check_datagram(datagram, n);
+  const std::string source = ipv4_text(from.sin_addr.s_addr);
+  const unsigned from_port = ntohs(from.sin_port);
+  switch (r.result) {
+    case P2P::UdpCheck::kCommand:
+      stat_add(&net_counters::udp_bytes_received, n);
+      stat_add(&net_counters::udp_packets_received, 1);
+      stat_count_udp_command(r.command);
+      break;
+    case P2P::UdpCheck::kData:
+      stat_add(&net_counters::udp_bytes_received, n);
+      break;
+    case P2P::UdpCheck::kDataShort:
+      break;
+    case P2P::UdpCheck::kBadLength:
+    case P2P::UdpCheck::kInnerTooShort:
+      P2P_LOG(3, "%s%d \r\n", gbk("CSimpleUdpServer::ProcessPacket收到一无效数据包, 包长").c_str(), static_cast<int>(n));
+      stat_add(&net_counters::udp_invalid_packets, 1);
+      break;
+    case P2P::UdpCheck::kCommandCrc:
+      P2P_LOG(3, "%s%d from [%s:%u]\r\n", gbk("收到命令包 crc error, len=").c_str(), static_cast<int>(n), source.c_str(),
+              from_port);
+      stat_add(&net_counters::udp_invalid_packets, 1);
+      break;
+    case P2P::UdpCheck::kDataCrc:
+      P2P_LOG(3, "%s%d from [%s:%u]\r\n", gbk("收到数据包 crc error, len=").c_str(), static_cast<int>(n), source.c_str(),
+              from_port);
+      break;
+    case P2P::UdpCheck::kUnknownProtocol:
+      P2P_LOG(3, "Error Packet %d", r.protocol);
+      break;
+  }
+  return r;
 }
 
 }  // namespace p2p

@@ -313,6 +313,8 @@ void shareres_manager::send_shareres_to_sp(share_report_link& link) {
   if (taken.empty()) {
     if (was_waiting) waiting_ = 0;
     else report_pending_ = 0;
+    // No batch went out: its SerialID is still free, so the first batch carries 1.
+    if (!was_waiting) --serial_;
     return;
   }
   link.send_to_sp(sp_share_batch(link.node_type(), link.node_id(), serial_, fids));
@@ -357,6 +359,7 @@ int shareres_manager::send_shareres_to_up(bool periodic, share_report_link& link
     P2P_LOG(9, "TCP::ServerManager send_shareres_to_up: no file to share\n");
     waiting_ = 0;
     report_pending_ = 0;
+    if (!was_waiting) --serial_;
     return int(was_waiting);
   }
   P2P_LOG(9, "TCP::ServerManager to send addfile number=[%d]", int(taken.size()));
@@ -367,6 +370,10 @@ int shareres_manager::send_shareres_to_up(bool periodic, share_report_link& link
     P2P_LOG(9, "TCP::ServerManager send_shareres_to_up: send_share type add %d items, SerialID %u, totaladd %u, retrans %d",
             int(taken.size()), serial_, last_up_batch_, int(was_waiting));
     waiting_ = 1;
+  } else if (!was_waiting) {
+    // A new batch that could not be sent goes back to "not reported", so the
+    // next pass reports its items again rather than never.
+    for (share_item* item : taken) item->report_state = kReportNew;
   }
   return int(was_waiting);
 }

@@ -30,7 +30,6 @@ namespace {
 CRITICAL_SECTION g_library_lock;
 
 volatile LONG g_ref_count = 0;
-CSimpleUdpServer* g_udp[2] = {nullptr, nullptr};
 
 int add_share(const wchar_t* path, uint64_t size, const uint8_t* fid, int extra) {
   if (!options().allow_add_share) return P2P_SHARE_ADD_OFF;
@@ -67,9 +66,8 @@ int p2p_initialize_network(uint16_t udp_port) {
   CP2pSession* session = get_session();
   session->restart_from_dns();
   P2P_LOG(4, "network init...");
-  if (g_udp[0] && g_udp[0]->is_open()) g_udp[0]->close();
-  if (!g_udp[0]) g_udp[0] = new (std::nothrow) CSimpleUdpServer;
-  if (!g_udp[0] || !g_udp[0]->bind_port(udp_port)) {
+  // The scheduler thread owns the socket: while it runs, it does the rebind.
+  if (!session->rebind_udp(udp_port)) {
     P2P_LOG(4, "network init failed");
     return 0;
   }
@@ -106,9 +104,9 @@ void p2p_uninitialize(void) {
   CP2pSession* session = existing_session();
   const bool ran = session && session->running();
   if (session) session->stop();
-  for (CSimpleUdpServer*& udp : g_udp) {
-    delete udp;
-    udp = nullptr;
+  for (int i = 0; i < 2; ++i) {
+    delete udp_server(i);
+    udp_server(i) = nullptr;
   }
   delete_session();
   if (ran) P2P_LOG(4, "p2p_uninitialize ok.\r\n");

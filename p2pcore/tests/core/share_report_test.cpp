@@ -120,6 +120,41 @@ TEST_F(ShareReports, UploadServerBatches) {
   EXPECT_GE(link.stamps, 3);
 }
 
+TEST_F(ShareReports, AFailedNewBatchIsReportedAgain) {
+  fake_link link;
+  m->set_batch_max(255);
+  link.up_ok = false;
+  m->send_shareres_to_up(false, link);
+  ASSERT_EQ(link.up.size(), 1u);
+  EXPECT_FALSE(m->waiting());
+  link.up_ok = true;
+  m->send_shareres_to_up(false, link);  // the same 70 items, back in "not reported"
+  ASSERT_EQ(link.up.size(), 2u);
+  EXPECT_EQ(u32_at(link.up[1], 5), 70u);
+  EXPECT_TRUE(m->waiting());
+}
+
+TEST_F(ShareReports, PassesWithNothingToSendUseNoSerialId) {
+  fake_link link;
+  struct Row { const char* name; bool tcp; };
+  const Row rows[] = {{"super node", false}, {"upload server", true}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    m->clear();
+    m->reset_shareres_stat();
+    m->set_batch_max(255);
+    const uint32_t before = m->serial_counter();
+    if (r.tcp) m->send_shareres_to_up(false, link); else m->send_shareres_to_sp(link);
+    EXPECT_EQ(m->serial_counter(), before);
+    ASSERT_EQ(m->add_share(path.c_str(), 100, core_test::fid(7).data(), 0), 0);
+    link.sp.clear();
+    link.up.clear();
+    if (r.tcp) m->send_shareres_to_up(false, link); else m->send_shareres_to_sp(link);
+    EXPECT_EQ(m->serial_counter(), before + 1);
+    EXPECT_EQ(r.tcp ? link.up.size() : link.sp.size(), 1u);
+  }
+}
+
 TEST_F(ShareReports, TheLimitAppliesToLoadingNotToAdding) {
   m->set_files_limit(10);
   EXPECT_EQ(m->add_share(path.c_str(), 100, core_test::fid(250).data(), 0), 0);
