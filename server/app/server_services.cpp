@@ -12,6 +12,7 @@
 #include "server/control/p2p_api.h"
 #include "server/control/server_state.h"
 #include "server/ftp/ftp_shares.h"
+#include "server/links/auto_publish.h"
 #include "server/publish/publish_service.h"
 
 int CServer::StartServices() {
@@ -87,7 +88,7 @@ void CServer::PollP2pLogin() {
   SetP2pLoggedIn(id);
   g_SvrConfig.ApplyP2PSettings();
   StartPublishingAtLogin();  // the loader and the publish thread
-  // The automatic-publish thread starts here once it exists.
+  AutoPublish().Start();
   KillTimer(window_, kTimerP2pLogin);
   p2pLoginTimer_ = 0;
 }
@@ -135,7 +136,8 @@ void CServer::StopServer() {
   WriteLog(&g_MainLog, 1, "Stop Server");
   // The watchdog service goes first, so it does not start the server again.
   RunMonitor(L" -stop", [](const std::string& line) { WriteLog(&g_MainLog, 1, "%s", line.c_str()); });
-  // The automatic-publish thread and the directory watcher stop here once they exist.
+  AutoPublish().Stop();
+  // The directory watcher stops here once it exists.
   StopPublishing();
   StopFtpServer();
   StopP2PServer();
