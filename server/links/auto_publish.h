@@ -1,20 +1,20 @@
 // CAutoPublish: the automatic-publish thread, which writes the last-published
 // link files when it starts and then every five minutes.
 #pragma once
-#include <windows.h>
+#include "foundation/sync/worker_thread.h"
 
 class CAutoPublish {
  public:
   ~CAutoPublish() { Stop(); }
   // Starts the thread once; false when it cannot be started.
   bool Start();
-  // Sets the stop event and waits for the thread (it checks the event every second).
-  void Stop();
+  // Sets the stop event and waits for the thread, which looks at it every
+  // second, so nothing it uses goes away under it.
+  void Stop() { worker_.Stop(INFINITE); }
 
  private:
-  static DWORD WINAPI Run(void* self);
-  HANDLE stop_ = nullptr;
-  HANDLE thread_ = nullptr;
+  static unsigned __stdcall Run(void* self);
+  CWorkerThread worker_;
 };
 
 CAutoPublish& AutoPublish();

@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "foundation/log/server_logs.h"
+#include "foundation/sync/event_thread.h"
 #include "foundation/text/hex_text.h"
 #include "foundation/util/code_pages.h"
 #include "foundation/util/file_ops.h"
@@ -61,7 +62,7 @@ CPublishTask::CPublishTask() : reportLogPath_(ModulePathOf(L"p2s_speedup.dat")) 
 
 CPublishTask::~CPublishTask() {
   Stop();
-  if (stopEvent_) CloseHandle(stopEvent_);
+  EventClose(&stopEvent_);
   tasks_.clear();
   reports_.clear();
 }
@@ -71,13 +72,13 @@ size_t CPublishTask::TaskCount() {
   return tasks_.size();
 }
 
-bool CPublishTask::Stopping() const { return stopEvent_ && WaitForSingleObject(stopEvent_, 0) == WAIT_OBJECT_0; }
+bool CPublishTask::Stopping() const { return HandlePresent(stopEvent_) && EventWait(stopEvent_, 0); }
 
 void CPublishTask::Start() {
   if (stopEvent_) return;
-  stopEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  stopEvent_ = EventCreate(true);
   if (!stopEvent_) return;
-  publishThread_ = CreateThread(nullptr, 0, PublishThread, this, 0, nullptr);
+  publishThread_ = ThreadStart(PublishThread, this);
   if (!publishThread_) WriteLog(&g_MainLog, 3, "PUBTASK - publish thread not started");
 }
 
@@ -143,23 +144,24 @@ bool CPublishTask::FindTask(const std::string& idHex, CPublishItem* item) {
   return true;
 }
 
-void CPublishTask::Stop() {
-  if (stopEvent_) SetEvent(stopEvent_);
-  if (publishThread_) {
-    // Every wait inside the thread ends on the stop event, so waiting on past
-    // 3000 ms is bounded; what the thread uses stays until it has ended.
-    if (WaitForSingleObject(publishThread_, 3000) == WAIT_TIMEOUT) {
-      WriteLog(&g_MainLog, 1, "PUBTASK - waiting for the publish thread to end");
-      WaitForSingleObject(publishThread_, INFINITE);
-    }
-    CloseHandle(publishThread_);
-    publishThread_ = nullptr;
+void CPublishTask::JoinThread(HANDLE* thread, DWORD firstWaitMs, const char* waitingLine) {
+  if (!HandlePresent(*thread)) return;
+  if (!ThreadWait(*thread, firstWaitMs)) {
+    WriteLog(&g_MainLog, 1, "%s", waitingLine);
+    ThreadWait(*thread, INFINITE);
   }
+  ThreadClose(thread);
+}
+
+void CPublishTask::Stop() {
+  if (HandlePresent(stopEvent_)) EventSet(stopEvent_, true);
+  // What the thread uses stays until it has ended.
+  JoinThread(&publishThread_, 3000, "PUBTASK - waiting for the publish thread to end");
   StopReport();
   // The stop event stays, so nothing is queued after the stop.
 }
 
-DWORD WINAPI CPublishTask::PublishThread(void* self) {
+unsigned __stdcall CPublishTask::PublishThread(void* self) {
   WriteLog(&g_MainLog, 1, "PublishTask Start, ThreadID=(%lu)", GetCurrentThreadId());
   static_cast<CPublishTask*>(self)->PublishLoop();
   return 0;

@@ -81,7 +81,10 @@ class CPublishTask : public IPublishQueue {
 
   CPublishTask();
   ~CPublishTask();
-  static DWORD WINAPI PublishThread(void* self);
+  static unsigned __stdcall PublishThread(void* self);
+  // Waits firstWaitMs, logs waitingLine, then waits on until the thread has
+  // ended (its waits are bounded and end on its stop event); closes it.
+  static void JoinThread(HANDLE* thread, DWORD firstWaitMs, const char* waitingLine);
   void PublishLoop();
   bool NextTask(TaskCopy* task);
   int DoTask(TaskCopy& task);
@@ -95,12 +98,13 @@ class CPublishTask : public IPublishQueue {
 
   void AddReport(const CPublishItem& item);
   bool StartReport();
-  static DWORD WINAPI ReportThread(void* self);
+  static unsigned __stdcall ReportThread(void* self);
   void ReportLoop();
   CReportItem* NextReport();
   int Report(const CReportItem& item);
   void StopReport();
   void ReportLogLine(const std::string& text);
+  void CloseReportLog();
 
   std::map<std::string, std::unique_ptr<TaskEntry>> tasks_;  // keys: 32 hex digits of the record id
   std::mutex taskLock_;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "foundation/log/server_logs.h"
+#include "foundation/sync/event_thread.h"
 #include "foundation/text/download_link.h"
 #include "foundation/text/ascii_case.h"
 #include "foundation/text/hex_text.h"
@@ -72,16 +73,9 @@ void CPublishTask::AddReport(const CPublishItem& record) {
 
 bool CPublishTask::StartReport() {
   // The previous thread has left its loop; collect it before starting anew.
-  if (reportThread_) {
-    WaitForSingleObject(reportThread_, INFINITE);
-    CloseHandle(reportThread_);
-    reportThread_ = nullptr;
-  }
-  if (reportLog_) {
-    CloseHandle(reportLog_);
-    reportLog_ = nullptr;
-  }
-  if (!reportStop_) reportStop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  JoinThread(&reportThread_, INFINITE, "");
+  CloseReportLog();
+  if (!reportStop_) reportStop_ = EventCreate(true);
   if (!reportStop_) return false;
   if (!reportLogPath_.empty() && PathExists(reportLogPath_.c_str())) {
     HANDLE log = CreateFileW(reportLogPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
@@ -91,11 +85,11 @@ bool CPublishTask::StartReport() {
       reportLog_ = log;
     }
   }
-  reportThread_ = CreateThread(nullptr, 0, ReportThread, this, 0, nullptr);
+  reportThread_ = ThreadStart(ReportThread, this);
   return reportThread_ != nullptr;
 }
 
-DWORD WINAPI CPublishTask::ReportThread(void* self) {
+unsigned __stdcall CPublishTask::ReportThread(void* self) {
   WriteLog(&g_MainLog, 1, "Report ThreadStart, ThreadID=(%lu)", GetCurrentThreadId());
   static_cast<CPublishTask*>(self)->ReportLoop();
   return 0;
@@ -123,6 +117,11 @@ CReportItem* CPublishTask::NextReport() {
   }
   reportRunning_ = false;
   return nullptr;
+}
+
+void CPublishTask::CloseReportLog() {
+  if (HandlePresent(reportLog_)) CloseHandle(reportLog_);
+  reportLog_ = nullptr;
 }
 
 void CPublishTask::ReportLogLine(const std::string& text) {
@@ -164,25 +163,12 @@ void CPublishTask::StopReport() {
     std::lock_guard<std::mutex> guard(reportLock_);
     reportsClosed_ = true;
   }
-  if (reportStop_) SetEvent(reportStop_);
-  if (reportThread_) {
-    // The request in flight ends on the stop event; the queue and the log
-    // stay until the thread is gone.
-    if (WaitForSingleObject(reportThread_, 5000) == WAIT_TIMEOUT) {
-      WriteLog(&g_MainLog, 1, "PUBTASK - waiting for the report thread to end");
-      WaitForSingleObject(reportThread_, INFINITE);
-    }
-    CloseHandle(reportThread_);
-    reportThread_ = nullptr;
-  }
-  if (reportLog_) {
-    CloseHandle(reportLog_);
-    reportLog_ = nullptr;
-  }
-  if (reportStop_) {
-    CloseHandle(reportStop_);
-    reportStop_ = nullptr;
-  }
+  if (HandlePresent(reportStop_)) EventSet(reportStop_, true);
+  // The request in flight ends on the stop event; the queue and the log stay
+  // until the thread is gone.
+  JoinThread(&reportThread_, 5000, "PUBTASK - waiting for the report thread to end");
+  CloseReportLog();
+  EventClose(&reportStop_);
   std::lock_guard<std::mutex> guard(reportLock_);
   reports_.clear();
   reportRunning_ = false;
