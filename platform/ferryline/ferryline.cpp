@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -13,24 +14,12 @@
 
 namespace {
 
-CRITICAL_SECTION& Lock() {
-  static CRITICAL_SECTION cs;
-  static bool ready = [] {
-    InitializeCriticalSection(&cs);
-    return true;
-  }();
-  (void)ready;
-  return cs;
-}
-
+std::mutex g_lock;
 struct Guard {
-  Guard() { EnterCriticalSection(&Lock()); }
-  ~Guard() { LeaveCriticalSection(&Lock()); }
-  Guard(const Guard&) = delete;
-  Guard& operator=(const Guard&) = delete;
+  std::lock_guard<std::mutex> hold{g_lock};
 };
 
-// Everything below is guarded by Lock().
+// Everything below is guarded by g_lock.
 struct State {
   bool initialised = false;
   bool started = false;
