@@ -1,0 +1,390 @@
+"""OrchardUI end to end: the real program under Wine and Xvfb against a double
+of the control server, driven from outside through ui_driver.exe.
+
+First run (Chinese texts): the watchdog start, the connect dialog's messages
+and default port, the connect, the first poll's commands, tabs, tray, the
+poll period and the windows that must not poll, the layout after a resize,
+stop and start from the menu, the "/close" switch and the settings written at
+exit. Second run (English language library): automatic login from the site
+list, the about box from the library, switching site re-reading the settings,
+exit from the tray menu. Last, against the real OrchardSvc: log in, poll,
+and stop it with "/close". Screenshots of both dialogs go to ui-screenshots/.
+"""
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from bmp_to_png import convert  # noqa: E402
+from orchard_proc import WineProcess, make_work_dir, remove_work_dir, wait_for_port, wait_until  # noqa: E402
+from ui_server_double import UiServerDouble  # noqa: E402
+
+WM_CLOSE = 0x0010
+WM_LBUTTONDBLCLK = 0x0203
+TRAY_CALLBACK = 2023
+VK_LEFT, VK_RIGHT = 0x25, 0x27
+SW_MINIMIZE, SW_RESTORE = 6, 9
+IDOK = 1
+
+
+class Check:
+    def __init__(self):
+        self.failures = []
+
+    def __call__(self, ok, what):
+        print(("ok   " if ok else "FAIL ") + what, flush=True)
+        if not ok:
+            self.failures.append(what)
+        return ok
+
+
+check = Check()
+
+
+class Driver:
+    def __init__(self, wine, folder):
+        self.wine, self.folder = wine, folder
+
+    def run(self, *args):
+        r = subprocess.run([self.wine, os.path.join(self.folder, "ui_driver.exe")] + [str(a) for a in args],
+                           capture_output=True, text=True, encoding="utf-8", errors="replace", timeout=60)
+        return r.returncode, r.stdout
+
+    def out(self, *args):
+        return self.run(*args)[1].strip()
+
+    def windows(self):
+        rows = []
+        for line in self.out("windows").splitlines():
+            parts = line.split("\t")
+            if len(parts) == 5:
+                rows.append({"hwnd": parts[0], "pid": parts[1], "visible": parts[2] == "1", "cls": parts[3],
+                             "title": parts[4]})
+        return rows
+
+    def children(self, hwnd):
+        rows = []
+        for line in self.out("children", hwnd).splitlines():
+            parts = line.split("\t")
+            if len(parts) == 5:
+                rows.append({"hwnd": parts[0], "id": int(parts[1]), "visible": parts[2] == "1", "cls": parts[3],
+                             "text": parts[4]})
+        return rows
+
+    def wait_window(self, title, timeout=30, cls="#32770", visible=True):
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            for w in self.windows():
+                if w["title"] == title and w["cls"] == cls and (w["visible"] or not visible):
+                    return w["hwnd"]
+            time.sleep(0.3)
+        return None
+
+    def wait_gone(self, hwnd, timeout=15):
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            if "exists=0" in self.out("state", hwnd):
+                return True
+            time.sleep(0.3)
+        return False
+
+    def state(self, hwnd):
+        text = self.out("state", hwnd)
+        return {k: v == "1" for k, v in (p.split("=") for p in text.split())}
+
+    def message_box_text(self, timeout=10):
+        """The text of the message box titled "OrchardUI", which is then closed."""
+        box = self.wait_window("OrchardUI", timeout)
+        if box is None:
+            return None
+        texts = [c["text"] for c in self.children(box) if c["cls"] == "Static" and c["text"]]
+        self.run("command", box, IDOK)
+        self.wait_gone(box, 10)
+        return texts[-1] if texts else ""
+
+    def screenshot(self, hwnd, png):
+        """The screen cut to the window's rectangle, as PNG."""
+        bmp = os.path.join(self.folder, "screen.bmp")
+        self.run("screenshot", bmp)
+        rect = self.out("window-rect", hwnd)
+        convert(bmp, png, tuple(int(v) for v in rect.split(",")) if rect else None)
+        return os.path.exists(png)
+
+
+def prepare(bin_dir, files, extra=None):
+    folder = make_work_dir(bin_dir, files, prefix="orchard_ui_")
+    for target, source in (extra or {}).items():
+        shutil.copy(os.path.join(bin_dir, source), os.path.join(folder, target))
+    return folder
+
+
+def start_ui(wine, folder, locale, args=()):
+    return WineProcess(wine, folder, "OrchardUI.exe", args, env=dict(os.environ, LC_ALL=locale, LANG=locale))
+
+
+def intervals(times):
+    return [b - a for a, b in zip(times, times[1:])]
+
+
+def first_run(wine, bin_dir, shots):
+    folder = prepare(bin_dir, ["OrchardUI.exe", "ui_driver.exe"], {"OrchardMon.exe": "ui_driver.exe"})
+    drv = Driver(wine, folder)
+    with UiServerDouble() as double:
+        ui = start_ui(wine, folder, "zh_CN.UTF-8")
+        try:
+            login = drv.wait_window("Orchard - Login")
+            if not check(login is not None, "the connect dialog opens"):
+                return
+            marker = os.path.join(folder, "monitor_started.txt")
+            started = open(marker, encoding="utf-8").read() if os.path.exists(marker) else ""
+            check(started.count("cmdline=") == 1 and " -start\n" in started, "opening it starts OrchardMon.exe -start")
+            check("show=0\n" in started and "flags=1\n" in started, "OrchardMon is started hidden")
+
+            items = {c["id"]: c for c in drv.children(login)}
+            check(items.get(1163, {}).get("text") == "9090", "a first run offers port 9090")
+            check(not items.get(1163, {}).get("visible", True), "the port edit is not shown")
+            status = [c["text"] for c in items.values() if c["cls"] == "msctls_statusbar32"]
+            check(status == ["准备连接服务器"], "status bar shows string 129")
+            check(items.get(1172, {}).get("text") == "自动登录", "built-in Chinese texts without a language library")
+
+            drv.run("command", login, IDOK)
+            check(drv.message_box_text() == "请输入IP地址", "an empty address asks for one")
+            drv.run("set-text", login, 1173, "127.0.0.1")
+            drv.run("set-text", login, 1163, "70000")
+            drv.run("command", login, IDOK)
+            check(drv.message_box_text() == "请输入端口", "port 70000 is refused, not wrapped")
+            drv.run("set-text", login, 1163, "")
+            drv.run("command", login, IDOK)
+            check(drv.message_box_text() == "请输入端口", "an empty port asks for one")
+            check(double.requests == [], "nothing was sent for refused input")
+            drv.run("set-text", login, 1173, "127.0.0.2")
+            drv.run("set-text", login, 1163, "9090")
+            drv.run("command", login, IDOK)
+            check(drv.message_box_text() == "不能与服务连接，请确认服务是否启动", "a server that is not there is reported")
+
+            drv.run("set-text", login, 1173, "127.0.0.1")
+            shot = os.path.join(shots, "connect_dialog.png")
+            check(drv.screenshot(login, shot), "screenshot " + shot)
+            connect_at = time.monotonic()
+            drv.run("command", login, IDOK)
+            main = drv.wait_window("Orchard")
+            if not check(main is not None, "the main dialog opens after the connect"):
+                return
+            check(drv.wait_gone(login), "the connect dialog ends")
+
+            first = double.wait_for(81, 10)
+            check(first is not None, "the main dialog polls with command 81")
+            time.sleep(1.0)
+            check(double.codes()[:4] == [81, 65, 67, 113], "the first successful poll reads 65, 67 and 113: %r"
+                  % double.codes()[:6])
+            tray = [w for w in drv.windows() if w["title"] == "Wine System Tray"]
+            check(any(w["visible"] for w in tray), "the tray icon is added")
+
+            check(drv.out("tab", main, 1095) == "count=4 current=3", "four tabs, the settings tab first")
+            drv.run("key", main, 1095, VK_LEFT)
+            time.sleep(0.5)
+            check(drv.out("tab", main, 1095) == "count=4 current=2", "the tabs switch")
+            drv.run("key", main, 1095, VK_RIGHT)
+
+            time.sleep(6.5)
+            gaps = intervals(double.times(81, first.when))
+            check(len(gaps) >= 2 and all(1.4 < g < 3.5 for g in gaps), "polls every 2000 ms: %r" % gaps)
+
+            drv.run("post", main, WM_CLOSE)
+            time.sleep(0.5)
+            st = drv.state(main)
+            check(st.get("exists") and not st.get("visible"), "closing hides the window")
+            hidden_at = time.monotonic()
+            time.sleep(5)
+            check(double.times(81, hidden_at) == [], "a hidden window does not poll")
+            drv.run("post", main, TRAY_CALLBACK, 0, WM_LBUTTONDBLCLK)
+            time.sleep(0.5)
+            check(drv.state(main).get("visible"), "double-clicking the tray icon brings it back")
+            check(double.wait_for(81, 4, hidden_at) is not None, "it polls again when shown")
+
+            drv.run("show", main, SW_MINIMIZE)
+            time.sleep(0.5)
+            check(drv.state(main).get("iconic"), "the window is minimised")
+            minimised_at = time.monotonic()
+            time.sleep(5)
+            check(double.times(81, minimised_at) == [], "a minimised window does not poll")
+            drv.run("show", main, SW_RESTORE)
+            time.sleep(0.5)
+
+            drv.run("move", main, 0, 0, 1000, 720)
+            time.sleep(0.5)
+            rect = drv.out("rects", main, 1095)
+            client = rect.split()[0].split("=")[1].split(",")
+            w, h = int(client[0]), int(client[1])
+            check(rect == "client=%d,%d control=0,0,%d,%d" % (w, h, w, h - 16), "the tab control follows a resize: "
+                  + rect)
+            drv.run("move", main, 0, 0, 600, 400)
+            time.sleep(0.5)
+            state = drv.out("rects", main, 1095)
+            check(state.startswith("client=") and int(state.split()[0].split("=")[1].split(",")[0]) >= 780,
+                  "the window stays at least 800 by 600: " + state)
+            drv.run("move", main, 140, 100, 800, 600)
+            time.sleep(1.0)
+            shot = os.path.join(shots, "main_dialog.png")
+            check(drv.screenshot(main, shot), "screenshot " + shot)
+
+            stop_at = time.monotonic()
+            drv.run("command", main, 32778)
+            check(double.wait_for(129, 5, stop_at) is not None, "stop-service sends command 129")
+            time.sleep(0.3)
+            stopped_at = time.monotonic()
+            time.sleep(4.5)
+            check(double.times(81, stopped_at) == [], "no poll after the service was stopped")
+            start_at = time.monotonic()
+            drv.run("command", main, 32777)
+            restart = double.wait_for(81, 3, start_at)
+            check(restart is not None and restart.when - start_at < 2.0, "start-service polls at once")
+            time.sleep(4.5)
+            gaps = intervals(double.times(81, start_at))
+            check(len(gaps) >= 3 and statistics.median(gaps) < 1.5, "then every 1000 ms: %r" % gaps)
+            check(double.codes(start_at)[1:4] == [65, 67, 113], "the settings are read again after the restart")
+            started = open(marker, encoding="utf-8").read()
+            check(started.count("cmdline=") == 2, "start-service runs OrchardMon again")
+
+            ui_connection = double.of(81)[0].connection
+            close_at = time.monotonic()
+            closer = subprocess.run([wine, os.path.join(folder, "OrchardUI.exe"), "/close"], cwd=folder,
+                                    capture_output=True, timeout=60)
+            check(closer.returncode == 0, "OrchardUI /close ends with 0")
+            closing = [r for r in double.of(129) if r.when >= close_at]
+            check(len(closing) == 1 and closing[0].connection != ui_connection,
+                  "/close sends command 129 on a connection of its own")
+            check(ui.wait(20) is not None, "the running OrchardUI exits on the close broadcast")
+        finally:
+            ui.kill()
+
+    ini = open(os.path.join(folder, "od_ui_cfg.ini"), encoding="latin-1").read().replace("\r", "")
+    for line in ("UrlFmt=1", "count=1", "lastconn=127.0.0.1", "[site_1]", "address=127.0.0.1", "port=9090",
+                 "auto=0"):
+        check(line in ini.split("\n"), "od_ui_cfg.ini holds " + line)
+    log = open(os.path.join(folder, "od_client.Log"), encoding="latin-1").read()
+    for text in ("language - ", "Send CMD - Get infomation of server", "Recv RES - Get account of ftp",
+                 "Send CMD - Close server", "Monitor  -start"):
+        check(text in log, "od_client.Log has " + text)
+    remove_work_dir(folder)
+
+
+def second_run(wine, bin_dir, shots):
+    folder = prepare(bin_dir, ["OrchardUI.exe", "OrchardUI_ENU.DLL", "ui_driver.exe"])
+    with open(os.path.join(folder, "od_ui_cfg.ini"), "w", newline="\r\n") as f:
+        f.write("[user]\nUrlFmt=0\nNameFmt=1\nSort=1\n[site]\ncount=2\nlastconn=127.0.0.1\n"
+                "[site_1]\naddress=127.0.0.1\nport=9090\nauto=1\n[site_2]\naddress=127.0.0.10\nport=9191\nauto=0\n")
+    drv = Driver(wine, folder)
+    with UiServerDouble() as double:
+        ui = start_ui(wine, folder, "en_US.UTF-8")
+        try:
+            main = drv.wait_window("Orchard")
+            if not check(main is not None, "an automatic site logs in without a click"):
+                return
+            check(double.wait_for(113, 10) is not None, "the first poll reads the settings")
+            drv.run("command", main, 32779)
+            about = drv.wait_window("About Orchard", 10)
+            check(about is not None, "the about box comes from the English library")
+            if about:
+                drv.run("command", about, IDOK)
+                drv.wait_gone(about)
+
+            switch_at = time.monotonic()
+            drv.run("command", main, 2001)
+            again = double.wait_for(113, 10, switch_at)
+            check(again is not None and [r.code for r in double.requests if r.when >= switch_at][:4] ==
+                  [81, 65, 67, 113], "after switching site the next poll reads that server's settings")
+            check(len(double.of(65)) == 2, "the settings were read once per site")
+            shot = os.path.join(shots, "main_dialog_english.png")
+            check(drv.screenshot(main, shot), "screenshot " + shot)
+
+            drv.run("command", main, 2003)
+            check(ui.wait(20) is not None, "exit from the tray menu ends the program")
+        finally:
+            ui.kill()
+    ini = open(os.path.join(folder, "od_ui_cfg.ini"), encoding="latin-1").read().replace("\r", "").split("\n")
+    for line in ("UrlFmt=0", "NameFmt=1", "Sort=1", "count=2", "address=127.0.0.10", "port=9191"):
+        check(line in ini, "settings written back: " + line)
+    check(ini.count("[site_3]") == 0, "no site was added for a known address")
+    remove_work_dir(folder)
+
+
+def close_without_server(wine, bin_dir):
+    folder = prepare(bin_dir, ["OrchardUI.exe", "ui_driver.exe"])
+    started = time.monotonic()
+    r = subprocess.run([wine, os.path.join(folder, "OrchardUI.exe"), "-close"], cwd=folder, capture_output=True,
+                       timeout=60)
+    check(r.returncode == 0 and time.monotonic() - started < 30, "-close with no server ends at once")
+    drv = Driver(wine, folder)
+    check(drv.wait_window("Orchard - Login", 2) is None, "the close switch opens no window")
+    remove_work_dir(folder)
+
+
+def with_real_server(wine, bin_dir):
+    """OrchardUI against the real OrchardSvc: it logs in, polls, and its
+    "/close" switch stops the server."""
+    if not os.path.exists(os.path.join(bin_dir, "OrchardSvc.exe")):
+        check(False, "OrchardSvc.exe is built")
+        return
+    # The server with every library it may load from its own folder.
+    libraries = [n for n in os.listdir(bin_dir) if n.lower().endswith(".dll")]
+    server_dir = make_work_dir(bin_dir, ["OrchardSvc.exe"] + libraries, prefix="orchard_svc_ui_")
+    with open(os.path.join(server_dir, "od_svr_cfg.ini"), "w", newline="\r\n") as f:
+        f.write("[service]\nservicetype=0\n")
+    folder = prepare(bin_dir, ["OrchardUI.exe", "ui_driver.exe"])
+    with open(os.path.join(folder, "od_ui_cfg.ini"), "w", newline="\r\n") as f:
+        f.write("[site]\ncount=1\nlastconn=127.0.0.1\n[site_1]\naddress=127.0.0.1\nport=9090\nauto=1\n")
+    server = WineProcess(wine, server_dir, "OrchardSvc.exe")
+    ui = None
+    try:
+        if not check(wait_for_port(9090, 60, server), "OrchardSvc listens on 9090"):
+            return
+        ui = start_ui(wine, folder, "zh_CN.UTF-8")
+        drv = Driver(wine, folder)
+        check(drv.wait_window("Orchard") is not None, "OrchardUI logs in to OrchardSvc")
+        log_path = os.path.join(folder, "od_client.Log")
+
+        def polled_twice():
+            log = open(log_path, encoding="latin-1").read() if os.path.exists(log_path) else ""
+            return log.count("Send CMD - Get infomation of server") >= 2
+        check(wait_until(polled_twice, 15), "it polls the server with command 81")
+        closer = subprocess.run([wine, os.path.join(folder, "OrchardUI.exe"), "/close"], cwd=folder,
+                                capture_output=True, timeout=60)
+        check(closer.returncode == 0, "OrchardUI /close ends with 0")
+        check(server.wait(30) is not None, "OrchardSvc stops on command 129")
+        check(ui.wait(20) is not None, "the running OrchardUI exits on the close broadcast")
+    finally:
+        if ui is not None:
+            ui.kill()
+        server.kill()
+        remove_work_dir(server_dir)
+        remove_work_dir(folder)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--wine", required=True)
+    args = parser.parse_args()
+    shots = os.path.abspath("ui-screenshots")
+    os.makedirs(shots, exist_ok=True)
+    close_without_server(args.wine, args.bin)
+    first_run(args.wine, args.bin, shots)
+    second_run(args.wine, args.bin, shots)
+    with_real_server(args.wine, args.bin)
+    print("screenshots in", shots)
+    if check.failures:
+        print("%d failed:" % len(check.failures))
+        for f in check.failures:
+            print("  " + f)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

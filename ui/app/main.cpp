@@ -1,0 +1,85 @@
+// OrchardUI's entry: set-up in order, RunUi, and teardown in reverse.
+#include <winsock2.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+#include <shlwapi.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "platform/wtl/module.h"
+#include "ui/app/languages.h"
+#include "ui/app/run_ui.h"
+#include "ui/layout/dialog_layout.h"
+#include "ui/settings/ui_config.h"
+#include "ui/settings/ui_log.h"
+
+namespace {
+
+void InvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t) {
+  throw std::invalid_argument("invalid parameter");
+}
+
+std::wstring ProgramPath() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return path;
+}
+
+std::wstring ProgramDirectoryFile(const wchar_t* name) {
+  wchar_t dir[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, dir, MAX_PATH);
+  PathRemoveFileSpecW(dir);
+  wchar_t joined[MAX_PATH] = {};
+  PathCombineW(joined, dir, name);
+  return joined;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR commandLine, int showCommand) {
+  wtl::InitModule(instance);
+  CoInitialize(nullptr);
+
+  std::wstring logPath = ProgramDirectoryFile(L"od_client.Log");
+  if (!logPath.empty()) {
+    SetUiLogThreshold(1);
+    OpenUiLog(logPath);
+  }
+
+  CMultiLanguage& languages = Languages();
+  if (languages.Empty()) {
+    languages.AddLanguage(GetUserDefaultLangID());
+    languages.AddLanguage(GetSystemDefaultLangID());
+    AddUiLanguages(languages);
+  }
+  HMODULE languageLibrary = LoadLanguageDll(languages, ProgramPath());
+  if (languageLibrary != nullptr) wtl::SetResourceInstance(languageLibrary);
+
+  // Bar classes for the status bar; tab classes for the main dialog's tab control.
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_TAB_CLASSES};
+  InitCommonControlsEx(&controls);
+
+  _set_invalid_parameter_handler(InvalidParameter);
+  _set_purecall_handler([] { throw std::invalid_argument("pure call"); });
+
+  DialogLayoutStartup();
+  WSADATA wsa;
+  WSAStartup(0x0101, &wsa);
+  std::wstring configPath = UiConfigPath();
+  LoadUiConfig(configPath, Config());
+
+  int result = RunUi(commandLine != nullptr ? commandLine : L"", showCommand);
+
+  WSACleanup();
+  SaveUiConfig(configPath, Config());
+  if (languageLibrary != nullptr) {
+    wtl::SetResourceInstance(instance);
+    FreeLibrary(languageLibrary);
+  }
+  if (IsUiLogOpen()) CloseUiLog();
+  DialogLayoutShutdown();
+  CoUninitialize();
+  return result;
+}

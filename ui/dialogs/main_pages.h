@@ -1,0 +1,10 @@
+// The pages inside the main dialog's tabs: 0 files, 1 peers, 2 uploads, 3 status and settings.
+#pragma once
+#include <memory>
+
+#include "platform/wtl/dialog.h"
+
+constexpr int kMainPageCount = 4;
+
+// A new, not yet created page for tab `index`; null while that page has no dialog.
+std::unique_ptr<wtl::CModelessDialog> MakeMainPage(int index);

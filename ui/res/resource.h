@@ -1,0 +1,57 @@
+// Resource ids of OrchardUI: dialogs, menus, icons, controls and the string table.
+#pragma once
+
+#define IDD_ABOUTBOX 100
+#define IDD_MAINDLG 129
+#define IDD_CONNDLG 237
+
+#define IDR_MAINMENU 242
+
+#define IDI_MAINFRAME 128
+#define IDI_STATUS 235
+#define IDI_STATUS_ALT 236
+
+// Main dialog
+#define IDC_MAIN_TAB 1095
+#define ID_SERVICE_START 32777
+#define ID_SERVICE_STOP 32778
+#define ID_HELP_ABOUT 32779
+#define ID_HELP_FEEDBACK 32780
+#define ID_APP_ABOUT_CMD 57664
+
+// Tray menu
+#define ID_TRAY_OPEN 2000
+#define ID_TRAY_SWITCH_SITE 2001
+#define ID_TRAY_EXIT 2003
+#define ID_TRAY_HELP 2004
+#define ID_TRAY_ABOUT 2005
+#define ID_TRAY_FEEDBACK 2008
+
+// Connect dialog
+#define IDC_CONN_PORT 1163
+#define IDC_CONN_PORT_LABEL 1164
+#define IDC_CONN_AUTO 1172
+#define IDC_CONN_SITE 1173
+#define IDC_CONN_SITE_LABEL 1174
+
+// About box
+#define IDC_ABOUT_VERSION 1001
+
+// String table
+#define IDS_APP_NAME 128
+#define IDS_CONN_READY 129
+#define IDS_CONN_CONNECTING 130
+#define IDS_CONN_CONNECTED 131
+#define IDS_CONN_FAILED 132
+#define IDS_CONN_NEED_ADDRESS 133
+#define IDS_CONN_NEED_PORT 134
+#define IDS_TRAY_OPEN 154
+#define IDS_TRAY_ABOUT 155
+#define IDS_TRAY_HELP 156
+#define IDS_TRAY_FEEDBACK 157
+#define IDS_TRAY_SWITCH_SITE 158
+#define IDS_TRAY_EXIT 159
+#define IDS_TAB_FILES 160
+#define IDS_TAB_USERS 161
+#define IDS_TAB_UPLOADS 162
+#define IDS_TAB_SETTINGS 163
