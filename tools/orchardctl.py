@@ -3,18 +3,28 @@
 
   orchardctl.py [--host H] [--port P] stop             command 129: stop the server
   orchardctl.py [--host H] [--port P] send CODE [HEX]  any command, arguments in hex
+  orchardctl.py [--host H] [--port P] publish PATH     command 2: publish a directory (a Windows path)
+  orchardctl.py [--host H] [--port P] links PATH       command 49: print the vxhd links of PATH
 
 Prints the reply's u16 status and the rest of the reply in hex.
 """
 
 import argparse
 import os
+import struct
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "lib"))
 from orchard_channel import ChannelClient, ChannelError, command, split_status  # noqa: E402
 
 STOP_COMMAND = 129
+PUBLISH_COMMAND = 2
+EXPORT_COMMAND = 49
+
+
+def path_field(text):
+    raw = text.encode("utf-16-le")[:518]
+    return raw + b"\0" * (520 - len(raw))
 
 
 def main():
@@ -27,10 +37,17 @@ def main():
     send = sub.add_parser("send", help="send any command")
     send.add_argument("code", type=int)
     send.add_argument("hexbody", nargs="?", default="")
+    for name in ("publish", "links"):
+        sub.add_parser(name).add_argument("path")
     args = parser.parse_args()
 
     if args.action == "stop":
         code, body = STOP_COMMAND, b""
+    elif args.action == "publish":
+        code, body = PUBLISH_COMMAND, path_field(args.path)
+    elif args.action == "links":
+        # vxhd links, file names, sorted; no time range, no keyword.
+        code, body = EXPORT_COMMAND, struct.pack("<IIIQQ", 1, 0, 1, 0, 0) + path_field("") + path_field(args.path)
     else:
         code = args.code
         try:
@@ -48,6 +65,9 @@ def main():
         return 1
 
     status, rest = split_status(reply)
+    if args.action == "links" and status == 200 and len(rest) >= 4:
+        print(rest[4:4 + 2 * struct.unpack_from("<I", rest)[0]].decode("utf-16-le"), end="")
+        return 0
     print("status %s" % ("none (empty reply)" if status is None else status))
     if rest:
         print("data %s" % rest.hex())

@@ -37,6 +37,20 @@ if grep -qi '^ServHost=127\.0\.0\.1' run/P2PCfg.ini; then
   echo "run: local P2P servers started (log: run/p2p_doubles.log)"
 fi
 
+# A sample folder of small generated videos, published once the core has
+# logged in; its links are printed (python3 tools/orchardctl.py links PATH).
+mkdir -p run/sample
+for n in 1 2 3; do
+  [ -f run/sample/clip$n.avi ] || head -c $((n * 100000)) /dev/urandom > run/sample/clip$n.avi
+done
+sample="Z:$(cd run/sample && pwd | tr / '\\')"
+logins() { local n; n=$(grep -ca 'P2PSvr - Running' run/od_server.Log 2>/dev/null) || true; echo "${n:-0}"; }
+before=$(logins)
+(until [ "$(logins)" -gt "$before" ]; do sleep 1; done
+ python3 tools/orchardctl.py publish "$sample" >/dev/null && sleep 10 &&
+ echo "run: links of $sample:" && python3 tools/orchardctl.py links "$sample") &
+demo_pid=$!
+
 # A prefix of its own, so a run never meets the tests' programs.
 source tools/wine-env.sh
 wine_env_start "$top/build/run-wineprefix" if-unset
@@ -45,6 +59,7 @@ echo "run: OrchardSvc is starting in $top/run (logs: run/od_server.Log)"
 echo "run: stop it with: python3 tools/orchardctl.py stop"
 status=0
 (cd run && wine OrchardSvc.exe) || status=$?
+kill "$demo_pid" 2>/dev/null || true
 if [ -n "$doubles_pid" ]; then kill "$doubles_pid" 2>/dev/null || true; wait "$doubles_pid" 2>/dev/null || true; fi
 echo "run: OrchardSvc ended with exit code $status"
 exit $status

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "server/app/ftp_library.h"
+#include "server/ftp/ftp_library.h"
 
 constexpr UINT_PTR kTimerP2pLogin = 1532;      // every 1 s until the core logs in
 constexpr UINT_PTR kTimerUpdateTick = 1533;    // every 1 s

@@ -11,6 +11,8 @@
 #include "server/config/svr_config.h"
 #include "server/control/p2p_api.h"
 #include "server/control/server_state.h"
+#include "server/ftp/ftp_shares.h"
+#include "server/links/auto_publish.h"
 #include "server/publish/publish_service.h"
 
 int CServer::StartServices() {
@@ -49,7 +51,7 @@ int CServer::FtpStatusCallback(int type, const FtpEventRecord* record) {
     case 3: WriteLog(&g_MainLog, 1, "FTP - CServer close"); break;
     case 5:
       WriteLog(&g_MainLog, 1, "FTP - Get setting");
-      // The FTP server's address is read into the configuration once the FTP library is linked.
+      LoadFtpServerAddress();
       break;
     case 6:
       WriteLog(&g_MainLog, 1, "FTP - Get account");
@@ -85,8 +87,8 @@ void CServer::PollP2pLogin() {
   WriteLog(&g_MainLog, 1, "P2PSvr - Running...");
   SetP2pLoggedIn(id);
   g_SvrConfig.ApplyP2PSettings();
-  StartPublishingAtLogin();
-  // The publish and automatic-publish threads start here once the publishing code exists.
+  StartPublishingAtLogin();  // the loader and the publish thread
+  AutoPublish().Start();
   KillTimer(window_, kTimerP2pLogin);
   p2pLoginTimer_ = 0;
 }
@@ -134,7 +136,8 @@ void CServer::StopServer() {
   WriteLog(&g_MainLog, 1, "Stop Server");
   // The watchdog service goes first, so it does not start the server again.
   RunMonitor(L" -stop", [](const std::string& line) { WriteLog(&g_MainLog, 1, "%s", line.c_str()); });
-  // The automatic-publish thread and the directory watcher stop here once they exist.
+  AutoPublish().Stop();
+  // The directory watcher stops here once it exists.
   StopPublishing();
   StopFtpServer();
   StopP2PServer();

@@ -8,6 +8,8 @@
 #include "server/config/svr_config.h"
 #include "server/control/command_dispatch.h"
 #include "server/control/server_state.h"
+#include "server/ftp/ftp_shares.h"
+#include "server/publish/publish_manager.h"
 #include "server/publish/publish_service.h"
 
 CServer* g_Server = nullptr;
@@ -82,7 +84,12 @@ LRESULT CServer::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case kMsgFtpAccount:
       SetServerStatus(kStatusFtpLogon);
       WriteLog(&g_MainLog, 1, "Logon ftp server");
-      // The FTP account and share directories are exchanged here once the FTP library is linked.
+      {
+        std::vector<std::wstring> dirs;
+        for (const CPublishDir& d : PublishManager().Dirs())
+          dirs.emplace_back(reinterpret_cast<const wchar_t*>(d.path), RecordPathLength(d.path));
+        SyncFtpAccount(dirs);
+      }
       return 0;
     default:
       break;

@@ -4,6 +4,7 @@
 #include "server/control/dir_commands.h"
 #include "server/control/p2p_commands.h"
 #include "server/control/server_commands.h"
+#include "server/links/link_export.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ const CommandEntry kCommands[] = {
     {ControlCommand::DirList, OnDirList},
     {ControlCommand::GetFileList, OnGetFileList},
     {ControlCommand::AllUnpublished, OnAllUnpublished},
+    {ControlCommand::ExportURL, OnExportURL},
     {ControlCommand::GetServerInfo, OnGetServerInfo},
     {ControlCommand::GetSystemInfo, OnGetSystemInfo},
     {ControlCommand::GetPerformance, OnGetPerformance},

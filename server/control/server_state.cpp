@@ -47,4 +47,3 @@ const wchar_t* ServerStatus() { return g_status.load(); }
 void SetServerWindow(HWND window) { g_window.store(window); }
 HWND ServerWindow() { return g_window.load(); }
 
-uint32_t PublishQueueLength() { return 0; }

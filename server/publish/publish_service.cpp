@@ -5,7 +5,9 @@
 #include "server/control/p2p_api.h"
 #include "server/control/server_state.h"
 #include "server/hash/hash_serial.h"
+#include "server/ftp/ftp_shares.h"
 #include "server/publish/publish_manager.h"
+#include "server/publish/publish_task.h"
 
 namespace {
 class CP2pShareCore : public IShareCore {
@@ -36,12 +38,21 @@ uint32_t PublishedDirectoryCount() { return static_cast<uint32_t>(PublishManager
 int InitPublishing(const std::wstring& dataDir) {
   CHashSerial::GetInstance()->SetDataDir(dataDir);
   PublishManager().SetShareCore(&g_shareCore);
+  PublishManager().SetFtpShares(&FtpShares());
+  CPublishTask* task = CPublishTask::GetInstance();
+  task->SetShareCore(&g_shareCore);
+  PublishManager().SetQueue(task);
   return PublishManager().LoadFromDatabase();
 }
 
-void StartPublishingAtLogin() { PublishManager().StartLoader(); }
+void StartPublishingAtLogin() {
+  PublishManager().StartLoader();
+  CPublishTask::GetInstance()->Start();
+}
 
 void StopPublishing() {
-  PublishManager().UnInit();  // its last user, the publish task, has stopped now
+  PublishManager().UnInit();  // the loader, then the publish and report threads
+  PublishManager().SetQueue(nullptr);
+  CPublishTask::FreeInstance();
   CHashSerial::FreeInstance();
 }

@@ -19,7 +19,7 @@ import orchard_proc as op
 ARGS = None
 PORT = 9090
 PROGRAM = "OrchardSvc.exe"
-FILES = [PROGRAM, "vxaucommon.dll", "Seedlift.dll", "Tallyhub.dll"]
+FILES = [PROGRAM, "vxaucommon.dll", "Seedlift.dll", "Tallyhub.dll", "Ferryline.dll"]
 
 
 def free_udp_port():

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Publishing benchmark: OrchardSvc from command 2 to "published" for 2,000
+# small files (files/s) and one 1 GiB file (MB/s), next to the raw hashing
+# benchmark over the same 1 GiB file in the same run.
+#   bash bench/publishing/run.sh            (after tools/build.sh win)
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+bin="$top/build/win/bin"
+[ -x "$bin/OrchardSvc.exe" ] && [ -x "$bin/orchard_hash_bench.exe" ] || { echo "build first: bash tools/build.sh win" >&2; exit 1; }
+file="$top/build/bench/hashing-1g.bin"
+mkdir -p "$(dirname "$file")"
+if [ "$(stat -c %s "$file" 2>/dev/null || echo 0)" != 1073741824 ]; then
+  head -c 1073741824 /dev/urandom >"$file"
+fi
+cat "$file" >/dev/null  # into the page cache
+
+source "$top/tools/wine-env.sh"
+wine_env_start "$top/build/win/wineprefix"
+echo "reference: $(wine "$bin/orchard_hash_bench.exe" "Z:$file" | tr -d '\r')"
+PYTHONDONTWRITEBYTECODE=1 python3 "$top/bench/publishing/publish_bench.py" --bin "$bin" --wine wine --big "$file"
+echo "reference: $(wine "$bin/orchard_hash_bench.exe" "Z:$file" | tr -d '\r')"
+wine_env_stop

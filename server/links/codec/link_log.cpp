@@ -1,0 +1,95 @@
+// Writing and reading the link log's entries.
+#include "server/links/codec/link_log.h"
+
+#include <set>
+#include <tuple>
+
+namespace {
+constexpr size_t kEntryPrefix = 26;  // "[" + 23-character time + "] "
+constexpr int64_t kRecentSeconds = 7200;
+
+bool ParseTime(std::string_view text, int64_t* value) {
+  // Read as a 64-bit integer: optional sign, then digits; anything else fails.
+  size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  if (i == text.size()) return false;
+  uint64_t v = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    if (v > (UINT64_MAX - 9) / 10) return false;
+    v = v * 10 + uint64_t(text[i] - '0');
+  }
+  if (v > uint64_t(INT64_MAX)) return false;
+  *value = negative ? -int64_t(v) : int64_t(v);
+  return true;
+}
+}  // namespace
+
+std::string FormatLinkLogText(int32_t time, std::string_view directory, std::string_view link) {
+  std::string text = std::to_string(time);
+  text += ',';
+  text += directory;
+  text += ',';
+  text += link;
+  return text;
+}
+
+bool ParseLinkLogLine(std::string_view line, LinkLogEntry* entry) {
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+  if (line.size() <= kEntryPrefix) return false;
+  line.remove_prefix(kEntryPrefix);
+  const size_t firstComma = line.find(',');
+  if (firstComma == std::string_view::npos) return false;
+  const size_t scheme = line.find("://", firstComma + 1);
+  if (scheme == std::string_view::npos) return false;
+  const size_t linkComma = line.rfind(',', scheme);
+  if (linkComma == std::string_view::npos || linkComma < firstComma + 1) return false;
+  int64_t time = 0;
+  if (!ParseTime(line.substr(0, firstComma), &time)) return false;
+  entry->time = time;
+  entry->directory = std::string(line.substr(firstComma + 1, linkComma - firstComma - 1));
+  entry->link = std::string(line.substr(linkComma + 1));
+  return !entry->link.empty();
+}
+
+bool IsRecentLinkTime(int64_t time, int64_t now) {
+  return uint32_t(time) >= uint32_t(now - kRecentSeconds);
+}
+
+LastPublishTexts BuildLastPublishTexts(std::string_view logText, int64_t now) {
+  std::set<std::tuple<std::string, std::string, std::string>> vxhd;  // directory, name, link
+  std::set<std::tuple<std::string, std::string>> ftp;                // directory, link
+  size_t at = 0;
+  while (at < logText.size()) {
+    size_t end = logText.find('\n', at);
+    if (end == std::string_view::npos) end = logText.size();
+    std::string_view line = logText.substr(at, end - at);
+    at = end + 1;
+    LinkLogEntry entry;
+    if (!ParseLinkLogLine(line, &entry) || !IsRecentLinkTime(entry.time, now)) continue;
+    if (entry.link.find("vxhd") != std::string::npos) {
+      // "vxhd://size|FID|name": the name is everything after the second bar.
+      const size_t bar1 = entry.link.find('|');
+      const size_t bar2 = bar1 == std::string::npos ? bar1 : entry.link.find('|', bar1 + 1);
+      if (bar2 == std::string::npos) continue;
+      vxhd.emplace(entry.directory, entry.link.substr(bar2 + 1), entry.link);
+    } else {
+      ftp.emplace(entry.directory, entry.link);
+    }
+  }
+  LastPublishTexts out;
+  auto add = [](std::string& text, const std::string& dir, const std::string& link, const std::string** last) {
+    if (!*last || **last != dir) {
+      text += "\r\n" + dir + "\r\n" + link + "\r\n";
+      *last = &dir;
+    } else {
+      text += link + "\r\n";
+    }
+  };
+  const std::string* last = nullptr;
+  for (const auto& [dir, name, link] : vxhd) add(out.vxhd, dir, link, &last);
+  last = nullptr;
+  for (const auto& [dir, link] : ftp) add(out.ftp, dir, link, &last);
+  return out;
+}

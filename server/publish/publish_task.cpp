@@ -1,0 +1,405 @@
+// The publish thread of CPublishTask: the task map, the checks, hashing,
+// statistics, link lines, sharing and the stored row.
+#include "server/publish/publish_task.h"
+
+#include <shlwapi.h>
+
+#include <cstring>
+#include <ctime>
+
+#include "foundation/log/server_logs.h"
+#include "foundation/sync/event_thread.h"
+#include "foundation/text/hex_text.h"
+#include "foundation/util/code_pages.h"
+#include "foundation/util/file_ops.h"
+#include "foundation/util/module_info.h"
+#include "foundation/util/path_ops.h"
+#include "foundation/util/wide_text.h"
+#include "platform/tallyhub/tallyhub.h"
+#include "server/db/published_db.h"
+#include "server/hash/codec/file_ids.h"
+#include "server/hash/codec/piece_size.h"
+#include "server/hash/hash_serial.h"
+#include "server/hash/quick_hash.h"
+#include "server/links/codec/link_log.h"
+#include "server/links/links.h"
+
+namespace {
+CPublishTask* g_task = nullptr;
+std::mutex g_instanceLock;
+
+std::string Gbk(const wchar_t* text) { return Utf16ToGbk(text ? std::wstring_view(text) : std::wstring_view()); }
+std::wstring PathOf(const CPublishItem& item) {
+  return std::wstring(reinterpret_cast<const wchar_t*>(item.fileName), RecordPathLength(item.fileName));
+}
+bool CurrentSize(const wchar_t* path, uint64_t* size) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return false;
+  *size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return true;
+}
+constexpr DWORD kLookupTimeoutMs = 3000;
+}  // namespace
+
+CPublishTask* CPublishTask::GetInstance() {
+  std::lock_guard<std::mutex> guard(g_instanceLock);
+  if (!g_task) g_task = new CPublishTask();
+  return g_task;
+}
+
+void CPublishTask::FreeInstance() {
+  std::lock_guard<std::mutex> guard(g_instanceLock);
+  delete g_task;
+  g_task = nullptr;
+}
+
+uint32_t PublishQueueLength() {
+  std::lock_guard<std::mutex> guard(g_instanceLock);
+  return g_task ? uint32_t(g_task->TaskCount()) : 0;
+}
+
+CPublishTask::CPublishTask() : reportLogPath_(ModulePathOf(L"p2s_speedup.dat")) {}
+
+CPublishTask::~CPublishTask() {
+  Stop();
+  EventClose(&stopEvent_);
+  tasks_.clear();
+  reports_.clear();
+}
+
+size_t CPublishTask::TaskCount() {
+  std::lock_guard<std::mutex> guard(taskLock_);
+  return tasks_.size();
+}
+
+bool CPublishTask::Stopping() const { return HandlePresent(stopEvent_) && EventWait(stopEvent_, 0); }
+
+void CPublishTask::Start() {
+  if (stopEvent_) return;
+  stopEvent_ = EventCreate(true);
+  if (!stopEvent_) return;
+  publishThread_ = ThreadStart(PublishThread, this);
+  if (!publishThread_) WriteLog(&g_MainLog, 3, "PUBTASK - publish thread not started");
+}
+
+bool CPublishTask::FillItem(CPublishItem* item, const CPublishDir& dir, const std::wstring& path) {
+  std::memset(item, 0, sizeof *item);
+  std::memcpy(item->dirId, dir.dirId, 16);
+  if (!SetRecordPath(item->fileName, AsU16(path).data(), path.size())) return false;
+  MakePathRecordId(path, item->id);
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+    item->attributes = data.dwFileAttributes;
+    item->fileSize = int64_t((uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    item->lastModTime = int64_t((uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime);
+  }
+  return true;
+}
+
+void CPublishTask::AddTask(const CPublishDir& dir, const std::wstring& path) {
+  if (Stopping()) return;
+  auto entry = std::make_unique<TaskEntry>();
+  if (!FillItem(&entry->item, dir, path)) {
+    WriteLog(&g_MainLog, 1, "PUBTASK - Error - %s path too long", Gbk(path.c_str()).c_str());
+    return;
+  }
+  const std::string key = HexText(entry->item.id, 16);
+  std::lock_guard<std::mutex> guard(taskLock_);
+  auto it = tasks_.find(key);
+  if (it == tasks_.end()) {
+    entry->item.state = kPublishWaiting;
+    tasks_.emplace(key, std::move(entry));
+    WriteLog(&g_MainLog, 1, "PUBTASK - ADDTask %s", Gbk(path.c_str()).c_str());
+    return;
+  }
+  TaskEntry& queued = *it->second;
+  const CPublishItem& fresh = entry->item;
+  const bool changed = queued.item.fileSize != fresh.fileSize || queued.item.lastModTime != fresh.lastModTime;
+  if (queued.item.state == kPublishCancelled || queued.item.state == kPublishDone || changed) {
+    // Queued anew after a cancel, a publish or a change: the file as it is now,
+    // and whatever the running attempt finds no longer counts.
+    queued.item = fresh;
+    queued.item.state = kPublishWaiting;
+    ++queued.generation;
+    queued.failures = 0;
+    queued.setAside = false;
+    WriteLog(&g_MainLog, 1, "PUBTASK - ADDTask %s", Gbk(path.c_str()).c_str());
+  } else if (queued.setAside) {
+    queued.setAside = false;  // asked again: try it now
+  }
+}
+
+void CPublishTask::CancelTask(const std::string& idHex) {
+  if (idHex.empty()) return;
+  std::lock_guard<std::mutex> guard(taskLock_);
+  auto it = tasks_.find(idHex);
+  if (it != tasks_.end()) it->second->item.state = kPublishCancelled;
+}
+
+bool CPublishTask::FindTask(const std::string& idHex, CPublishItem* item) {
+  std::lock_guard<std::mutex> guard(taskLock_);
+  auto it = tasks_.find(idHex);
+  if (it == tasks_.end()) return false;
+  if (item) *item = it->second->item;
+  return true;
+}
+
+void CPublishTask::JoinThread(HANDLE* thread, DWORD firstWaitMs, const char* waitingLine) {
+  if (!HandlePresent(*thread)) return;
+  if (!ThreadWait(*thread, firstWaitMs)) {
+    WriteLog(&g_MainLog, 1, "%s", waitingLine);
+    ThreadWait(*thread, INFINITE);
+  }
+  ThreadClose(thread);
+}
+
+void CPublishTask::Stop() {
+  if (HandlePresent(stopEvent_)) EventSet(stopEvent_, true);
+  // What the thread uses stays until it has ended.
+  JoinThread(&publishThread_, 3000, "PUBTASK - waiting for the publish thread to end");
+  StopReport();
+  // The stop event stays, so nothing is queued after the stop.
+}
+
+unsigned __stdcall CPublishTask::PublishThread(void* self) {
+  WriteLog(&g_MainLog, 1, "PublishTask Start, ThreadID=(%lu)", GetCurrentThreadId());
+  static_cast<CPublishTask*>(self)->PublishLoop();
+  return 0;
+}
+
+void CPublishTask::PublishLoop() {
+  WriteLog(&g_MainLog, 1, "PublishTask running");
+  while (!Stopping()) {
+    TaskCopy task;
+    if (NextTask(&task) && DoTask(task)) AddReport(task.item);
+    WaitForSingleObject(stopEvent_, 100);
+  }
+}
+
+bool CPublishTask::NextTask(TaskCopy* task) {
+  std::lock_guard<std::mutex> guard(taskLock_);
+  const DWORD now = GetTickCount();
+  for (auto it = tasks_.begin(); it != tasks_.end();) {
+    if (Stopping()) return false;
+    TaskEntry& e = *it->second;
+    if (e.item.state == kPublishDone || e.item.state == kPublishCancelled) {
+      it = tasks_.erase(it);
+      continue;
+    }
+    // A file set aside after a failure waits its turn; the others go on.
+    if (e.setAside && int32_t(now - e.retryAt) < 0) {
+      ++it;
+      continue;
+    }
+    e.setAside = false;
+    task->key = it->first;
+    task->generation = e.generation;
+    task->item = e.item;
+    return true;
+  }
+  return false;
+}
+
+CPublishTask::TaskEntry* CPublishTask::CurrentEntry(const TaskCopy& task) {
+  auto it = tasks_.find(task.key);
+  if (it == tasks_.end() || it->second->generation != task.generation) return nullptr;
+  return it->second.get();
+}
+
+bool CPublishTask::IsCancelled(const TaskCopy& task) {
+  std::lock_guard<std::mutex> guard(taskLock_);
+  TaskEntry* e = CurrentEntry(task);
+  return !e || e->item.state == kPublishCancelled;
+}
+
+void CPublishTask::SetState(const TaskCopy& task, uint8_t state) {
+  std::lock_guard<std::mutex> guard(taskLock_);
+  TaskEntry* e = CurrentEntry(task);
+  if (e && e->item.state != kPublishCancelled) e->item.state = state;
+}
+
+void CPublishTask::SetAside(const TaskCopy& task, uint8_t state) {
+  std::lock_guard<std::mutex> guard(taskLock_);
+  TaskEntry* e = CurrentEntry(task);
+  if (!e) return;
+  if (state && e->item.state != kPublishCancelled) e->item.state = state;
+  const uint32_t shift = e->failures < 6 ? e->failures : 6;
+  const DWORD wait = retryBaseMs_ << shift;
+  e->retryAt = GetTickCount() + (wait < kMaxRetryMs ? wait : kMaxRetryMs);
+  e->setAside = true;
+  ++e->failures;
+}
+
+int CPublishTask::DoTask(TaskCopy& task) {
+  CPublishItem& item = task.item;
+  const std::wstring path = PathOf(item);
+  const std::string narrow = Gbk(path.c_str());
+  WriteLog(&g_MainLog, 1, "Do Publish Task - %s", narrow.c_str());
+  if (item.state == kPublishCancelled || path.empty()) return 0;
+
+  uint64_t size = 0;
+  if (!PathFileExistsW(path.c_str())) {
+    WriteLog(&g_MainLog, 1, "PUBTASK - Error - %s文件不存在", narrow.c_str());
+    SetAside(task, 0);
+    return 0;
+  }
+  CurrentSize(path.c_str(), &size);
+  if (size == 0) {
+    WriteLog(&g_MainLog, 1, "PUBTASK - Error - %s大小为0", narrow.c_str());
+    SetAside(task, 0);
+    return 0;
+  }
+  if (size != uint64_t(item.fileSize)) {
+    WriteLog(&g_MainLog, 1, "PUBTASK - Error - %s大小变化(原：%llu，现：%llu)", narrow.c_str(),
+             (unsigned long long)item.fileSize, (unsigned long long)size);
+    SetAside(task, 0);
+    return 0;
+  }
+
+  WriteLog(&g_MainLog, 1, "PUBTASK - DoTask - %s:%llu", narrow.c_str(), (unsigned long long)size);
+  SetState(task, kPublishRunning);
+  DigestHolder fid, sid, cid, qid;
+  std::vector<uint8_t> pieces;
+  bool fullHash = true;
+  bool needHash = true;
+
+  if (!CHashSerial::GetInstance()->Load(path.c_str(), size, sid.digest, fid.digest, &pieces)) {
+    WriteLog(&g_MainLog, 1, "%s Load HashInfo fail!\n", narrow.c_str());
+  } else {
+    WriteLog(&g_MainLog, 1, "%s Load HashInfo success!\n", narrow.c_str());
+    fid.length = 16;
+    sid.length = 16;
+    fullHash = false;
+    const std::string fidHex = HexText(fid.digest, 16);
+    LookupReply reply;
+    ILookupClient& lookup = lookup_ ? *lookup_ : UnreachableLookupClient();
+    const int error = lookup.Query(fidHex, stopEvent_, kLookupTimeoutMs, &reply);
+    if (Stopping()) {
+      WriteLog(&g_MainLog, 1, "MapsSearch %s Fail, error=%d", fidHex.c_str(), error);
+    } else {
+      WriteLog(&g_MainLog, 1, "MapsSearch %s success, QID=%s, CID=%s, SIZE=%lld, error=%d\n", fidHex.c_str(),
+               reply.qid.c_str(), reply.cid.c_str(), (long long)reply.size, error);
+      if (reply.cid.size() == 40 && reply.qid.size() == 40) {
+        needHash = false;  // the stored ids stand; the file is not read
+      } else {
+        WriteLog(&g_MainLog, 1, "%s error hash length, cid_len=%d, qid_len=%d\n", narrow.c_str(),
+                 int(reply.cid.size()), int(reply.qid.size()));
+      }
+    }
+  }
+
+  if (needHash) {
+    // Hashing: a failure leaves the file "not published", set aside for a retry.
+    uint64_t hashSize = 0;
+    CurrentSize(path.c_str(), &hashSize);
+    if (hashSize != size ||
+        !CalcHash(path.c_str(), hashSize, &fid, &sid, &cid, &pieces, fullHash, stopEvent_)) {
+      WriteLog(&g_MainLog, 3, "Calclate file hash fail!");
+      SetAside(task, kPublishNone);
+      return 0;
+    }
+    CHashSerial::GetInstance()->Save(size, sid.digest, fid.digest, pieces);
+    CalcQuickHash(path.c_str(), size, &qid);
+
+    CTallyhub stats("OD_MAPS", GetModuleVersionText(nullptr).c_str(), "01", nullptr);
+    stats.StatAdd(1538, uint64_t(size));
+    stats.StatAdd(1539, fid.digest);
+    const std::string cidHex = HexText(cid.digest, 20), qidHex = HexText(qid.digest, 20);
+    stats.StatAdd(1540, cidHex.data(), 40);
+    stats.StatAdd(1541, qidHex.data(), 40);
+  }  // the reporter sends as it goes
+
+  if (IsCancelled(task)) return 0;
+  WriteLog(&g_MainLog, 1, "Do add share");
+  std::memcpy(item.fid, fid.digest, 16);
+  std::memcpy(item.sid, sid.digest, 16);
+
+  {
+    wchar_t dir[MAX_PATH] = {};
+    lstrcpynW(dir, path.c_str(), MAX_PATH);
+    PathRemoveFileSpecW(dir);
+    const int32_t now = int32_t(time(nullptr));
+    const std::string dirText = Gbk(dir);
+    WriteLog(&g_LinkLog, kLinkLogLevel, "%s",
+             FormatLinkLogText(now, dirText, Gbk(MakeVxhdLink(&item, false).c_str())).c_str());
+    WriteLog(&g_LinkLog, kLinkLogLevel, "%s",
+             FormatLinkLogText(now, dirText, Gbk(MakeFtpLink(path.c_str()).c_str())).c_str());
+    g_LinkLog.Flush();
+  }
+
+  const int result = core_ ? core_->AddShare(path.c_str(), size, item.fid) : 4;
+  WriteLog(&g_MainLog, 1, "PUBTASK - AddShare - %s:%d", narrow.c_str(), result);
+  if (result != 0 && result != 1) {
+    SetAside(task, kPublishNone);
+    return 0;
+  }
+  {
+    // Cancel wins: a cancel that came while the share was made removes it;
+    // one that comes after this finds the stored row and removes both.
+    std::lock_guard<std::mutex> guard(taskLock_);
+    TaskEntry* e = CurrentEntry(task);
+    if (e && e->item.state != kPublishCancelled) {
+      WIN32_FILE_ATTRIBUTE_DATA data;
+      if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        item.fileSize = int64_t((uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+        item.lastModTime =
+            int64_t((uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime);
+      }
+      item.state = kPublishDone;
+      item.pubTime = int64_t(GetLocalFileTime());
+      e->item = item;
+      if (!SaveFile(item)) WriteLog(&g_MainLog, 3, "PUBTASK - SaveFile failed - %s", narrow.c_str());
+      return 1;
+    }
+  }
+  WriteLog(&g_MainLog, 1, "PUBTASK - Cancelled while sharing - %s", narrow.c_str());
+  if (core_) core_->DeleteShare(item.fid);
+  return 0;
+}
+
+int CPublishTask::CalcHash(const wchar_t* path, uint64_t size, DigestHolder* fid, DigestHolder* sid,
+                           DigestHolder* cid, std::vector<uint8_t>* pieces, bool fullHash, HANDLE stop) {
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_RANDOM_ACCESS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  CMd5PieceHash md5;
+  CSha1PieceHash sha1;
+  bool ok = (!fullHash || md5.Init(size, GetMd5PieceSize(size), 16)) && sha1.Init(size, GetSha1PieceSize(size), 20);
+  std::vector<uint8_t> buffer(kHashReadBlock);
+  const DWORD started = GetTickCount();
+  uint64_t done = 0;
+  while (ok && done < size) {
+    LARGE_INTEGER now;
+    if (!GetFileSizeEx(file, &now) || uint64_t(now.QuadPart) != size) {
+      WriteLog(&g_MainLog, 1, "FileChanged, nCalcSize=%lld\n", (long long)done);
+      ok = false;
+      break;
+    }
+    if (stop && WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) {
+      WriteLog(&g_MainLog, 1, "StopEvent, nCalcSize=%lld\n", (long long)done);
+      ok = false;
+      break;
+    }
+    DWORD got = 0;
+    if (!ReadFile(file, buffer.data(), DWORD(kHashReadBlock), &got, nullptr)) got = 0;
+    if (got < kHashReadBlock && done + got != size) {
+      WriteLog(&g_MainLog, 1, "Read error, nToRead=%d, nRead=%d\r\n", int(kHashReadBlock), int(got));
+      ok = false;
+      break;
+    }
+    // Never past the size measured at the start, even if the file grew meanwhile.
+    const size_t use = size_t(got < size - done ? got : size - done);
+    if (fullHash) md5.Update(buffer.data(), use);
+    sha1.Update(buffer.data(), use);
+    done += use;
+  }
+  CloseHandle(file);
+  const double seconds = double(DWORD(GetTickCount() - started)) / 1000.0;
+  const double mib = double(size >> 20);
+  WriteLog(&g_MainLog, 1, "PUBTASK - Do Calc Final, Size=%lld M, TimeUsed=%0.1f Second, Speed=%0.1f M/s\r\n",
+           (long long)(size >> 20), seconds, seconds > 0 ? mib / seconds : 0.0);
+  if (!ok) return 0;
+  if (fullHash) md5.Final(fid, sid, pieces);
+  sha1.Final(cid, nullptr, nullptr);
+  return 1;
+}

@@ -1,0 +1,175 @@
+// The report thread of CPublishTask: each published file reported to the p2s
+// command server, at most three attempts, with the optional report log.
+#include <cstring>
+
+#include "foundation/log/server_logs.h"
+#include "foundation/sync/event_thread.h"
+#include "foundation/text/download_link.h"
+#include "foundation/text/ascii_case.h"
+#include "foundation/text/hex_text.h"
+#include "foundation/util/code_pages.h"
+#include "foundation/util/path_ops.h"
+#include "server/hash/codec/piece_size.h"
+#include "server/hash/hash_serial.h"
+#include "server/links/links.h"
+#include "server/publish/publish_task.h"
+
+namespace {
+constexpr DWORD kReportTimeoutMs = 3000;
+constexpr int kReportTries = 3;
+// Three attempts of 3000 ms and their connects: the request never runs longer.
+constexpr DWORD kReportDeadlineMs = 10000;
+constexpr uint32_t kMaxReportAttempts = 3;
+
+class CUnreachableLookup : public ILookupClient {
+ public:
+  int Query(const std::string&, HANDLE, DWORD, LookupReply* reply) override {
+    if (reply) *reply = LookupReply();
+    return kHttpNoConnection;
+  }
+};
+class CUnreachableReport : public IReportClient {
+ public:
+  bool Send(const ReportRequest&, HANDLE, DWORD, int, DWORD, int* error) override {
+    if (error) *error = kHttpNoConnection;
+    return false;
+  }
+};
+}  // namespace
+
+ILookupClient& UnreachableLookupClient() {
+  static CUnreachableLookup client;
+  return client;
+}
+IReportClient& UnreachableReportClient() {
+  static CUnreachableReport client;
+  return client;
+}
+
+void CPublishTask::AddReport(const CPublishItem& record) {
+  auto item = std::make_unique<CReportItem>();
+  std::memset(item.get(), 0, sizeof *item);
+  std::memcpy(item->fid, record.fid, 16);
+  std::memcpy(item->sid, record.sid, 16);
+  const size_t units = RecordPathLength(record.fileName);
+  std::memcpy(item->path, record.fileName, units * sizeof(char16_t));
+  item->path[units < kRecordPathUnits ? units : kRecordPathUnits - 1] = 0;
+  item->fileSize = uint64_t(record.fileSize);
+  WriteLog(&g_MainLog, 1, "PUBTASK - AddReport - %s", Utf16ToGbk(item->path).c_str());
+  bool start = false;
+  {
+    // The running flag is cleared under this lock by a thread that found the
+    // queue empty, so a report queued at that moment starts a new thread.
+    std::lock_guard<std::mutex> guard(reportLock_);
+    if (reportsClosed_) return;
+    reports_.push_back(std::move(item));
+    if (!reportRunning_) start = reportRunning_ = true;
+  }
+  if (start && !StartReport()) {
+    std::lock_guard<std::mutex> guard(reportLock_);
+    reportRunning_ = false;  // the report stays queued for the next start
+  }
+}
+
+bool CPublishTask::StartReport() {
+  // The previous thread has left its loop; collect it before starting anew.
+  JoinThread(&reportThread_, INFINITE, "");
+  CloseReportLog();
+  if (!reportStop_) reportStop_ = EventCreate(true);
+  if (!reportStop_) return false;
+  if (!reportLogPath_.empty() && PathExists(reportLogPath_.c_str())) {
+    HANDLE log = CreateFileW(reportLogPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                             FILE_FLAG_WRITE_THROUGH, nullptr);
+    if (log != INVALID_HANDLE_VALUE) {
+      SetFilePointer(log, 0, nullptr, FILE_END);
+      reportLog_ = log;
+    }
+  }
+  reportThread_ = ThreadStart(ReportThread, this);
+  return reportThread_ != nullptr;
+}
+
+unsigned __stdcall CPublishTask::ReportThread(void* self) {
+  WriteLog(&g_MainLog, 1, "Report ThreadStart, ThreadID=(%lu)", GetCurrentThreadId());
+  static_cast<CPublishTask*>(self)->ReportLoop();
+  return 0;
+}
+
+void CPublishTask::ReportLoop() {
+  while (WaitForSingleObject(reportStop_, 10) == WAIT_TIMEOUT) {
+    CReportItem* item = NextReport();
+    if (!item) return;  // queue empty: the running flag is already cleared
+    const int ok = Report(*item);
+    std::lock_guard<std::mutex> guard(reportLock_);
+    if (ok)
+      item->done = 1;
+    else
+      ++item->tries;
+  }
+}
+
+CReportItem* CPublishTask::NextReport() {
+  std::lock_guard<std::mutex> guard(reportLock_);
+  while (!reports_.empty()) {
+    CReportItem* front = reports_.front().get();
+    if (!front->done && front->tries < kMaxReportAttempts) return front;
+    reports_.pop_front();
+  }
+  reportRunning_ = false;
+  return nullptr;
+}
+
+void CPublishTask::CloseReportLog() {
+  if (HandlePresent(reportLog_)) CloseHandle(reportLog_);
+  reportLog_ = nullptr;
+}
+
+void CPublishTask::ReportLogLine(const std::string& text) {
+  if (!reportLog_) return;
+  const std::string line = "[" + LocalTimeText(1) + "] " + text;
+  DWORD done = 0;
+  WriteFile(reportLog_, line.data(), DWORD(line.size()), &done, nullptr);
+}
+
+int CPublishTask::Report(const CReportItem& item) {
+  ReportRequest request;
+  request.size = item.fileSize;
+  if (item.fileSize) request.pieceDigests.reserve(size_t(GetPieceCount(item.fileSize) * 16));
+  CHashSerial::GetInstance()->LoadDigests(item.sid, item.fid, item.fileSize, &request.pieceDigests);
+  std::string link = Utf16ToGbk(MakeFtpLink(item.path));
+  DecodeDownloadLink(link, SystemLinkTextEnv());
+  request.fidHex = HexText(item.fid, 16);
+  const std::string& fid = request.fidHex;
+  ReportLogLine(fid + ", File:" + Utf16ToGbk(item.path) + ", Size:" + std::to_string(item.fileSize) +
+                ", FullHash:" + std::to_string(request.pieceDigests.size()) + "\r\n");
+  if (!link.empty()) {
+    request.link = link;
+    ReportLogLine("Report URL: " + fid + " -> " + ToUpperString(link) + "\r\n");
+  }
+  int error = 0;
+  IReportClient& client = reporter_ ? *reporter_ : UnreachableReportClient();
+  if (!client.Send(request, reportStop_, kReportTimeoutMs, kReportTries, kReportDeadlineMs, &error))
+    ReportLogLine(fid + " Report false \r\n");
+  if (error == 0) {
+    ReportLogLine(fid + " Report ok \r\n");
+    return 1;
+  }
+  ReportLogLine(fid + " Report Error " + std::to_string(error) + " \r\n");
+  return 0;
+}
+
+void CPublishTask::StopReport() {
+  {
+    std::lock_guard<std::mutex> guard(reportLock_);
+    reportsClosed_ = true;
+  }
+  if (HandlePresent(reportStop_)) EventSet(reportStop_, true);
+  // The request in flight ends on the stop event; the queue and the log stay
+  // until the thread is gone.
+  JoinThread(&reportThread_, 5000, "PUBTASK - waiting for the report thread to end");
+  CloseReportLog();
+  EventClose(&reportStop_);
+  std::lock_guard<std::mutex> guard(reportLock_);
+  reports_.clear();
+  reportRunning_ = false;
+}
