@@ -3,7 +3,6 @@
 the Python client against the real server (channel_echo_server.exe), the real
 client (channel_send.exe) against the Python server double, and orchardctl."""
 
-import argparse
 import os
 import socket
 import struct
@@ -14,6 +13,7 @@ import time
 import unittest
 
 import orchard_channel as oc
+import orchard_proc as op
 
 ARGS = None
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -145,12 +145,7 @@ class RealClient(unittest.TestCase):
 
 
 def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--bin", required=True)
-    parser.add_argument("--wine", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    op.run_unittests()
 
 
 if __name__ == "__main__":

@@ -97,3 +97,18 @@ def wait_until(predicate, timeout, step=0.1):
             return True
         time.sleep(step)
     return bool(predicate())
+
+
+def run_unittests():
+    """The entry of a unittest end-to-end script: takes --bin and --wine (as
+    CTest passes them) into the script's ARGS and hands the rest to unittest."""
+    import argparse
+    import sys
+    import unittest
+
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--wine", required=True)
+    args, rest = parser.parse_known_args()
+    sys.modules["__main__"].ARGS = args
+    unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=2)

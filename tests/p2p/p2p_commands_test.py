@@ -5,7 +5,6 @@
 in: 502 where the login is needed, the kept settings of 113 to 115 in any case,
 written back to the configuration at the stop."""
 
-import argparse
 import configparser
 import os
 import socket
@@ -109,12 +108,7 @@ class P2pCommandsBeforeLogin(unittest.TestCase):
 
 
 def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--bin", required=True)
-    parser.add_argument("--wine", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    op.run_unittests()
 
 
 if __name__ == "__main__":

@@ -5,7 +5,6 @@ non-publishable, empty and hidden files and nested directories; the rows and
 table names of "ZEDURE.db" afterwards, read with Python's sqlite3; a restart
 that loads the directories and stored files back."""
 
-import argparse
 import hashlib
 import os
 import sqlite3
@@ -297,12 +296,7 @@ class PublishDirs(unittest.TestCase):
 
 
 def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--bin", required=True)
-    parser.add_argument("--wine", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    op.run_unittests()
 
 
 if __name__ == "__main__":

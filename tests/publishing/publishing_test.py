@@ -9,7 +9,6 @@ naming, time range, keyword and sort. A file cancelled while it is hashed is
 not published, a changed file is published again, and after a restart the
 automatic-publish thread writes "LastPublish.txt" and "LastPublishFtp.txt"."""
 
-import argparse
 import hashlib
 import os
 import shutil
@@ -308,12 +307,7 @@ class Publishing(unittest.TestCase):
 
 
 def main():
-    global ARGS
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--bin", required=True)
-    ap.add_argument("--wine", required=True)
-    ARGS, rest = ap.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    op.run_unittests()
 
 
 if __name__ == "__main__":

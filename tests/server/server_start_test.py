@@ -5,7 +5,6 @@ the log lines of start and stop in their order, a second instance, the
 configuration file before and after a run, a channel that cannot start, and
 the automatic-update timers driven through the update library's stand-in."""
 
-import argparse
 import configparser
 import os
 import socket
@@ -348,12 +347,7 @@ class AutomaticUpdate(ServerTestCase):
 
 
 def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--bin", required=True)
-    parser.add_argument("--wine", required=True)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    op.run_unittests()
 
 
 if __name__ == "__main__":
