@@ -39,11 +39,24 @@ void ChannelBlock::Trim() {
 
 uint32_t ChannelBlock::Checksum() const { return ChannelLoadU32(data_); }
 
-FrameRecv ChannelRecvFrame(SOCKET s, bool waitFirst, int32_t blockMs, ChannelBlock* out) {
+FrameRecv ChannelRecvFrame(SOCKET s, bool waitFirst, HANDLE event, int32_t blockMs, ChannelBlock* out) {
   // Every frame is at least 8 bytes (total >= 4 follows the total), so the
   // checksum may be read with the total without reaching into the next frame.
   uint8_t head[kChannelHeaderSize];
-  const int64_t got = TcpRecvAtLeast(s, head, kChannelTotalSize, sizeof head, kStepMs, waitFirst);
+  int64_t got = 0;
+  if (waitFirst && event != nullptr) {
+    const ULONGLONG start = GetTickCount64();
+    got = TcpRecvFirst(s, head, sizeof head, kStepMs, event);
+    if (got > 0 && got < int64_t(kChannelTotalSize)) {
+      const int32_t left = kStepMs - int32_t(GetTickCount64() - start);
+      const int64_t more = left > 0 ? TcpRecvAtLeast(s, head + got, kChannelTotalSize - uint32_t(got),
+                                                     sizeof head - uint32_t(got), left, true)
+                                    : 0;
+      got = more < 0 ? more : got + more;
+    }
+  } else {
+    got = TcpRecvAtLeast(s, head, kChannelTotalSize, sizeof head, kStepMs, waitFirst);
+  }
   if (got < int64_t(kChannelTotalSize)) return FrameRecv::kTotalShort;
   const uint32_t total = ChannelLoadU32(head);
   if (!ChannelTotalAcceptable(total)) return FrameRecv::kBadTotal;
@@ -60,15 +73,16 @@ FrameSend ChannelSendFrame(SOCKET s, uint32_t checksum, const uint8_t* body, uin
   static thread_local uint8_t staging[kChannelHeaderSize + kGatherLimit];
   ChannelStoreU32(staging, length + 4);
   ChannelStoreU32(staging + 4, checksum);
-  const uint32_t gathered = length <= kGatherLimit ? length : 0;
-  if (gathered != 0) std::memcpy(staging + kChannelHeaderSize, body, gathered);
+  // A small body is copied behind the header; a large one goes out beside it
+  // from where it lies.
+  const bool copied = length <= kGatherLimit;
+  if (copied && length != 0) std::memcpy(staging + kChannelHeaderSize, body, length);
+  WSABUF pieces[2] = {{kChannelHeaderSize + (copied ? length : 0), reinterpret_cast<char*>(staging)},
+                      {copied ? 0 : length, reinterpret_cast<char*>(const_cast<uint8_t*>(body))}};
 
   // One attempt without waiting; the steps below finish what it left.
-  int sent = send(s, reinterpret_cast<const char*>(staging), int(kChannelHeaderSize + gathered), 0);
-  if (sent == SOCKET_ERROR) {
-    if (WSAGetLastError() != WSAEWOULDBLOCK) return FrameSend::kTotalShort;
-    sent = 0;
-  }
+  const int64_t sent = TcpSendGatherOnce(s, pieces, copied ? 1 : 2);
+  if (sent < 0) return FrameSend::kTotalShort;
   uint32_t done = uint32_t(sent);
   if (done < 4) {
     if (TcpSendExact(s, staging + done, 4 - done, kStepMs) != int64_t(4 - done)) return FrameSend::kTotalShort;

@@ -45,8 +45,10 @@ enum class FrameRecv {
 
 // Receives the total within the fixed step deadline, then the checksum and
 // body into a new block within blockMs. waitFirst: the caller has not yet
-// seen the socket readable (a client waiting for its reply).
-FrameRecv ChannelRecvFrame(SOCKET s, bool waitFirst, int32_t blockMs, ChannelBlock* out);
+// seen the socket readable (a client waiting for its reply); it then waits
+// with an overlapped receive on `event` (an auto-reset event of its own) or,
+// without one, with select.
+FrameRecv ChannelRecvFrame(SOCKET s, bool waitFirst, HANDLE event, int32_t blockMs, ChannelBlock* out);
 
 enum class FrameSend { kOk, kTotalShort, kChecksumShort, kBodyShort };
 

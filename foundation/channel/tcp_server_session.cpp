@@ -115,7 +115,7 @@ bool CTcpServerSession::ServeRequest(SOCKET s) {
 
 bool CTcpServerSession::ServeFrame(SOCKET s) {
   ChannelBlock& block = receive_;
-  switch (ChannelRecvFrame(s, false, kStepMs, &block)) {
+  switch (ChannelRecvFrame(s, false, nullptr, kStepMs, &block)) {
     case FrameRecv::kOk:
       break;
     case FrameRecv::kTotalShort:

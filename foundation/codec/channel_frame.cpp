@@ -7,6 +7,10 @@
 #include <ctime>
 #include <mutex>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "foundation/codec/channel_mask_table.h"
 #include "foundation/codec/crc32.h"
 
@@ -26,13 +30,15 @@ void FillMask() {
 
 void XorRun(uint8_t* body, const uint8_t* key, uint32_t n) {
   uint32_t i = 0;
+#ifdef __SSE2__
   for (; i + 32 <= n; i += 32) {
-    uint64_t b[4], k[4];
-    std::memcpy(b, body + i, 32);
-    std::memcpy(k, key + i, 32);
-    for (int j = 0; j < 4; ++j) b[j] ^= k[j];
-    std::memcpy(body + i, b, 32);
+    auto at = [](const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+    const __m128i b0 = _mm_xor_si128(at(body + i), at(key + i));
+    const __m128i b1 = _mm_xor_si128(at(body + i + 16), at(key + i + 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(body + i), b0);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(body + i + 16), b1);
   }
+#endif
   for (; i + 8 <= n; i += 8) {
     uint64_t b, k;
     std::memcpy(&b, body + i, 8);

@@ -505,3 +505,87 @@ TEST(SocketOps, RecvExact) {
   }
   closesocket(listener);
 }
+
+// The overlapped first receive of a reply: what it returns for data there at
+// once, data arriving later, none, and a peer that closes; after a time-out
+// the socket still receives, and a call that completed at once does not
+// leave the next one thinking its data has come.
+TEST(SocketOps, RecvFirst) {
+  StartWinsock();
+  struct Row {
+    const char* name;
+    size_t sentBefore;  // bytes the peer sends before the call
+    size_t sentLater;   // bytes the peer sends 100 ms into the call
+    bool peerCloses;
+    uint32_t upTo;
+    int32_t ms;
+    int64_t expected;
+  };
+  static const Row rows[] = {
+      {"data there at once", 6, 0, false, 16, 1000, 6},
+      {"more there than wanted", 12, 0, false, 8, 1000, 8},
+      {"data arrives later", 0, 5, false, 16, 2000, 5},
+      {"nothing arrives", 0, 0, false, 16, 150, 0},
+      {"the peer closes", 0, 0, true, 16, 2000, 0},
+      {"nothing wanted", 4, 0, false, 0, 100, 0},
+  };
+  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  ASSERT_NE(event, nullptr);
+  SOCKET listener = RawListen(kPeerPort);
+  ASSERT_NE(listener, INVALID_SOCKET);
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    const intptr_t subject = TcpConnectTimeout(inet_addr("127.0.0.1"), kPeerPort);
+    ASSERT_GT(subject, 0);
+    SOCKET peer = RawAccept(listener, 2000);
+    ASSERT_NE(peer, INVALID_SOCKET);
+    std::vector<uint8_t> before(r.sentBefore), later(r.sentLater);
+    for (size_t i = 0; i < before.size(); ++i) before[i] = uint8_t(i + 1);
+    for (size_t i = 0; i < later.size(); ++i) later[i] = uint8_t(0x80 + i);
+    if (!before.empty()) {
+      ASSERT_TRUE(SendAll(peer, before.data(), before.size()));
+      Sleep(50);
+    }
+    if (r.peerCloses) closesocket(peer);
+    std::thread sender([&] {
+      if (later.empty()) return;
+      Sleep(100);
+      SendAll(peer, later.data(), later.size());
+    });
+    uint8_t buf[16] = {};
+    const int64_t got = TcpRecvFirst(SOCKET(subject), buf, r.upTo, r.ms, event);
+    sender.join();
+    EXPECT_EQ(got, r.expected);
+    const std::vector<uint8_t>& source = before.empty() ? later : before;
+    if (got > 0) {
+      EXPECT_EQ(0, std::memcmp(buf, source.data(), size_t(got)));
+    }
+    if (!r.peerCloses) {
+      // The next bytes the peer sends arrive whole, after whatever a call
+      // that completed at once, or timed out, left behind.
+      const uint8_t next[3] = {0xA1, 0xA2, 0xA3};
+      std::thread late([&] {
+        Sleep(100);
+        SendAll(peer, next, sizeof next);
+      });
+      std::vector<uint8_t> rest(source.begin() + (got > 0 ? got : 0), source.end());
+      rest.insert(rest.end(), next, next + sizeof next);
+      std::vector<uint8_t> tail(rest.size());
+      uint8_t* at = tail.data();
+      if (got == 0 || rest.size() == sizeof next) {
+        // Nothing is waiting yet: the receive must wait for the late bytes.
+        const int64_t n = TcpRecvFirst(SOCKET(subject), at, uint32_t(tail.size()), 2000, event);
+        ASSERT_GT(n, 0);
+        at += n;
+      }
+      const int64_t left = int64_t(tail.data() + tail.size() - at);
+      EXPECT_EQ(TcpRecvExact(SOCKET(subject), at, uint32_t(left), 2000), left);
+      late.join();
+      EXPECT_EQ(tail, rest);
+      closesocket(peer);
+    }
+    closesocket(SOCKET(subject));
+  }
+  closesocket(listener);
+  CloseHandle(event);
+}
