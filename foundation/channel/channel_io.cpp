@@ -68,6 +68,31 @@ FrameRecv ChannelRecvFrame(SOCKET s, bool waitFirst, HANDLE event, int32_t block
   return FrameRecv::kOk;
 }
 
+FrameRecv ChannelRecvFrameAhead(SOCKET s, ChannelCarry* carry, int32_t blockMs, ChannelBlock* out) {
+  uint8_t head[ChannelCarry::kReadAhead];
+  uint32_t have = carry->length;
+  std::memcpy(head, carry->bytes, have);
+  carry->length = 0;
+  if (have < kChannelTotalSize) {
+    const int64_t got = TcpRecvAtLeast(s, head + have, kChannelTotalSize - have, sizeof head - have, kStepMs, false);
+    if (got < 0 || have + uint32_t(got) < kChannelTotalSize) return FrameRecv::kTotalShort;
+    have += uint32_t(got);
+  }
+  const uint32_t total = ChannelLoadU32(head);
+  if (!ChannelTotalAcceptable(total)) return FrameRecv::kBadTotal;
+  if (!out->Reserve(total)) return FrameRecv::kNoMemory;
+  const uint32_t after = have - kChannelTotalSize;  // bytes here beyond the total
+  const uint32_t early = after < total ? after : total;
+  std::memcpy(out->Data(), head + kChannelTotalSize, early);
+  if (after > total) {
+    carry->length = after - total;
+    std::memcpy(carry->bytes, head + kChannelTotalSize + total, carry->length);
+  }
+  const uint32_t rest = total - early;
+  if (TcpRecvAtLeast(s, out->Data() + early, rest, rest, blockMs, false) != int64_t(rest)) return FrameRecv::kBlockShort;
+  return FrameRecv::kOk;
+}
+
 FrameSend ChannelSendFrame(SOCKET s, uint32_t checksum, const uint8_t* body, uint32_t length, int32_t bodyMs) {
   if (length > UINT32_MAX - 4) return FrameSend::kTotalShort;
   static thread_local uint8_t staging[kChannelHeaderSize + kGatherLimit];

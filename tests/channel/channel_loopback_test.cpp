@@ -230,6 +230,50 @@ TEST_F(ChannelServer, FrameArrivingInPieces) {
   closesocket(s);
 }
 
+// A client that sends its next frames without waiting for the reply gets
+// every reply in order, wherever the pieces it sends end.
+TEST_F(ChannelServer, FramesSentWithoutWaiting) {
+  const std::vector<uint8_t> frames[] = {Frame(Bytes("Eone")), Frame({}), Frame(Bytes("Ethree")),
+                                         Frame(Command('N', 70))};
+  std::vector<uint8_t> stream;
+  for (const auto& f : frames) stream.insert(stream.end(), f.begin(), f.end());
+  const size_t first = frames[0].size();
+  struct Row {
+    const char* name;
+    std::vector<size_t> cuts;  // the stream is sent in pieces ending here
+  };
+  const Row rows[] = {
+      {"all at once", {stream.size()}},
+      {"the second frame cut inside its total", {first + 2, stream.size()}},
+      {"the second frame cut inside its checksum", {first + 6, stream.size()}},
+      {"the third frame cut inside its body", {first + 8 + 8 + 3, stream.size()}},
+      {"the last frame cut inside its checksum", {first + 8 + 14 + 6, stream.size()}},
+      {"every frame cut", {first - 1, first + 3, first + 8 + 5, stream.size() - 1, stream.size()}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    SOCKET s = RawConnect(kServerPort);
+    ASSERT_NE(s, INVALID_SOCKET);
+    size_t from = 0;
+    for (size_t cut : r.cuts) {
+      ASSERT_TRUE(SendAll(s, stream.data() + from, cut - from));
+      from = cut;
+      Sleep(150);
+    }
+    const std::vector<uint8_t> expected[] = {Bytes("Eone"), {}, Bytes("Ethree")};
+    for (const auto& e : expected) {
+      auto reply = RecvFrame(s, 2000);
+      ASSERT_TRUE(reply.has_value());
+      EXPECT_EQ(*reply, e);
+    }
+    auto big = RecvFrame(s, 2000);
+    ASSERT_TRUE(big.has_value());
+    ASSERT_EQ(big->size(), 70u);
+    for (size_t i = 0; i < big->size(); ++i) ASSERT_EQ((*big)[i], uint8_t(i % 251)) << "byte " << i;
+    closesocket(s);
+  }
+}
+
 // The 51st client makes the next pass close the client accepted earliest.
 TEST_F(ChannelServer, FiftyFirstClientEvictsOldest) {
   SOCKET oldest = RawConnect(kServerPort);
