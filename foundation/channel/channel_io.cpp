@@ -17,6 +17,29 @@ constexpr int32_t kStepMs = int32_t(kChannelStepTimeoutMs);
 constexpr uint32_t kGatherLimit = 16 * 1024;
 }  // namespace
 
+namespace {
+// From the first `have` (>= 4) bytes of a frame in head: checks the total,
+// moves what follows it into the block and receives the rest of the block
+// within blockMs. Bytes beyond the frame go to carry (only a server reads
+// that far ahead).
+FrameRecv CompleteFrame(SOCKET s, const uint8_t* head, uint32_t have, ChannelCarry* carry, int32_t blockMs,
+                        ChannelBlock* out) {
+  const uint32_t total = ChannelLoadU32(head);
+  if (!ChannelTotalAcceptable(total)) return FrameRecv::kBadTotal;
+  if (!out->Reserve(total)) return FrameRecv::kNoMemory;
+  const uint32_t after = have - kChannelTotalSize;  // bytes here beyond the total
+  const uint32_t early = after < total ? after : total;
+  std::memcpy(out->Data(), head + kChannelTotalSize, early);
+  if (after > total && carry != nullptr) {
+    carry->length = after - total;
+    std::memcpy(carry->bytes, head + kChannelTotalSize + total, carry->length);
+  }
+  const uint32_t rest = total - early;
+  if (TcpRecvAtLeast(s, out->Data() + early, rest, rest, blockMs, false) != int64_t(rest)) return FrameRecv::kBlockShort;
+  return FrameRecv::kOk;
+}
+}  // namespace
+
 ChannelBlock::~ChannelBlock() { std::free(data_); }
 
 bool ChannelBlock::Reserve(uint32_t total) {
@@ -58,14 +81,7 @@ FrameRecv ChannelRecvFrame(SOCKET s, bool waitFirst, HANDLE event, int32_t block
     got = TcpRecvAtLeast(s, head, kChannelTotalSize, sizeof head, kStepMs, waitFirst);
   }
   if (got < int64_t(kChannelTotalSize)) return FrameRecv::kTotalShort;
-  const uint32_t total = ChannelLoadU32(head);
-  if (!ChannelTotalAcceptable(total)) return FrameRecv::kBadTotal;
-  if (!out->Reserve(total)) return FrameRecv::kNoMemory;
-  const uint32_t early = uint32_t(got) - kChannelTotalSize;  // checksum bytes already here
-  std::memcpy(out->Data(), head + kChannelTotalSize, early);
-  const uint32_t rest = total - early;
-  if (TcpRecvAtLeast(s, out->Data() + early, rest, rest, blockMs, false) != int64_t(rest)) return FrameRecv::kBlockShort;
-  return FrameRecv::kOk;
+  return CompleteFrame(s, head, uint32_t(got), nullptr, blockMs, out);
 }
 
 FrameRecv ChannelRecvFrameAhead(SOCKET s, ChannelCarry* carry, int32_t blockMs, ChannelBlock* out) {
@@ -78,19 +94,7 @@ FrameRecv ChannelRecvFrameAhead(SOCKET s, ChannelCarry* carry, int32_t blockMs, 
     if (got < 0 || have + uint32_t(got) < kChannelTotalSize) return FrameRecv::kTotalShort;
     have += uint32_t(got);
   }
-  const uint32_t total = ChannelLoadU32(head);
-  if (!ChannelTotalAcceptable(total)) return FrameRecv::kBadTotal;
-  if (!out->Reserve(total)) return FrameRecv::kNoMemory;
-  const uint32_t after = have - kChannelTotalSize;  // bytes here beyond the total
-  const uint32_t early = after < total ? after : total;
-  std::memcpy(out->Data(), head + kChannelTotalSize, early);
-  if (after > total) {
-    carry->length = after - total;
-    std::memcpy(carry->bytes, head + kChannelTotalSize + total, carry->length);
-  }
-  const uint32_t rest = total - early;
-  if (TcpRecvAtLeast(s, out->Data() + early, rest, rest, blockMs, false) != int64_t(rest)) return FrameRecv::kBlockShort;
-  return FrameRecv::kOk;
+  return CompleteFrame(s, head, have, carry, blockMs, out);
 }
 
 FrameSend ChannelSendFrame(SOCKET s, uint32_t checksum, const uint8_t* body, uint32_t length, int32_t bodyMs) {
