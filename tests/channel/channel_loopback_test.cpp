@@ -510,6 +510,14 @@ TEST(SessionLog, EntryLayoutAndLongMessages) {
   EXPECT_EQ(text.size() - second, size_t(CSessionLog::kMaxEntry));
 }
 
+// A channel socket (TcpConnectTimeout) connected to a raw peer accepted on listener.
+bool ConnectToPeer(SOCKET listener, intptr_t* subject, SOCKET* peer) {
+  *subject = TcpConnectTimeout(inet_addr("127.0.0.1"), kPeerPort);
+  if (*subject <= 0) return false;
+  *peer = RawAccept(listener, 2000);
+  return *peer != INVALID_SOCKET;
+}
+
 // The exact-transfer loop against a raw peer: full, none, part then time-out,
 // part then close.
 TEST(SocketOps, RecvExact) {
@@ -533,10 +541,9 @@ TEST(SocketOps, RecvExact) {
   ASSERT_NE(listener, INVALID_SOCKET);
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    const intptr_t subject = TcpConnectTimeout(inet_addr("127.0.0.1"), kPeerPort);
-    ASSERT_GT(subject, 0);
-    SOCKET peer = RawAccept(listener, 2000);
-    ASSERT_NE(peer, INVALID_SOCKET);
+    intptr_t subject = -1;
+    SOCKET peer = INVALID_SOCKET;
+    ASSERT_TRUE(ConnectToPeer(listener, &subject, &peer));
     std::vector<uint8_t> sent(r.peerSends, 0x5A);
     if (!sent.empty()) {
       ASSERT_TRUE(SendAll(peer, sent.data(), sent.size()));
@@ -579,10 +586,9 @@ TEST(SocketOps, RecvFirst) {
   ASSERT_NE(listener, INVALID_SOCKET);
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    const intptr_t subject = TcpConnectTimeout(inet_addr("127.0.0.1"), kPeerPort);
-    ASSERT_GT(subject, 0);
-    SOCKET peer = RawAccept(listener, 2000);
-    ASSERT_NE(peer, INVALID_SOCKET);
+    intptr_t subject = -1;
+    SOCKET peer = INVALID_SOCKET;
+    ASSERT_TRUE(ConnectToPeer(listener, &subject, &peer));
     std::vector<uint8_t> before(r.sentBefore), later(r.sentLater);
     for (size_t i = 0; i < before.size(); ++i) before[i] = uint8_t(i + 1);
     for (size_t i = 0; i < later.size(); ++i) later[i] = uint8_t(0x80 + i);
