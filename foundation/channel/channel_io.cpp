@@ -17,6 +17,29 @@ constexpr int32_t kStepMs = int32_t(kChannelStepTimeoutMs);
 constexpr uint32_t kGatherLimit = 16 * 1024;
 }  // namespace
 
+namespace {
+// From the first `have` (>= 4) bytes of a frame in head: checks the total,
+// moves what follows it into the block and receives the rest of the block
+// within blockMs. Bytes beyond the frame go to carry (only a server reads
+// that far ahead).
+FrameRecv CompleteFrame(SOCKET s, const uint8_t* head, uint32_t have, ChannelCarry* carry, int32_t blockMs,
+                        ChannelBlock* out) {
+  const uint32_t total = ChannelLoadU32(head);
+  if (!ChannelTotalAcceptable(total)) return FrameRecv::kBadTotal;
+  if (!out->Reserve(total)) return FrameRecv::kNoMemory;
+  const uint32_t after = have - kChannelTotalSize;  // bytes here beyond the total
+  const uint32_t early = after < total ? after : total;
+  std::memcpy(out->Data(), head + kChannelTotalSize, early);
+  if (after > total && carry != nullptr) {
+    carry->length = after - total;
+    std::memcpy(carry->bytes, head + kChannelTotalSize + total, carry->length);
+  }
+  const uint32_t rest = total - early;
+  if (TcpRecvAtLeast(s, out->Data() + early, rest, rest, blockMs, false) != int64_t(rest)) return FrameRecv::kBlockShort;
+  return FrameRecv::kOk;
+}
+}  // namespace
+
 ChannelBlock::~ChannelBlock() { std::free(data_); }
 
 bool ChannelBlock::Reserve(uint32_t total) {
@@ -39,20 +62,39 @@ void ChannelBlock::Trim() {
 
 uint32_t ChannelBlock::Checksum() const { return ChannelLoadU32(data_); }
 
-FrameRecv ChannelRecvFrame(SOCKET s, bool waitFirst, int32_t blockMs, ChannelBlock* out) {
+FrameRecv ChannelRecvFrame(SOCKET s, bool waitFirst, HANDLE event, int32_t blockMs, ChannelBlock* out) {
   // Every frame is at least 8 bytes (total >= 4 follows the total), so the
   // checksum may be read with the total without reaching into the next frame.
   uint8_t head[kChannelHeaderSize];
-  const int64_t got = TcpRecvAtLeast(s, head, kChannelTotalSize, sizeof head, kStepMs, waitFirst);
+  int64_t got = 0;
+  if (waitFirst && event != nullptr) {
+    const ULONGLONG start = GetTickCount64();
+    got = TcpRecvFirst(s, head, sizeof head, kStepMs, event);
+    if (got > 0 && got < int64_t(kChannelTotalSize)) {
+      const int32_t left = kStepMs - int32_t(GetTickCount64() - start);
+      const int64_t more = left > 0 ? TcpRecvAtLeast(s, head + got, kChannelTotalSize - uint32_t(got),
+                                                     sizeof head - uint32_t(got), left, true)
+                                    : 0;
+      got = more < 0 ? more : got + more;
+    }
+  } else {
+    got = TcpRecvAtLeast(s, head, kChannelTotalSize, sizeof head, kStepMs, waitFirst);
+  }
   if (got < int64_t(kChannelTotalSize)) return FrameRecv::kTotalShort;
-  const uint32_t total = ChannelLoadU32(head);
-  if (!ChannelTotalAcceptable(total)) return FrameRecv::kBadTotal;
-  if (!out->Reserve(total)) return FrameRecv::kNoMemory;
-  const uint32_t early = uint32_t(got) - kChannelTotalSize;  // checksum bytes already here
-  std::memcpy(out->Data(), head + kChannelTotalSize, early);
-  const uint32_t rest = total - early;
-  if (TcpRecvAtLeast(s, out->Data() + early, rest, rest, blockMs, false) != int64_t(rest)) return FrameRecv::kBlockShort;
-  return FrameRecv::kOk;
+  return CompleteFrame(s, head, uint32_t(got), nullptr, blockMs, out);
+}
+
+FrameRecv ChannelRecvFrameAhead(SOCKET s, ChannelCarry* carry, int32_t blockMs, ChannelBlock* out) {
+  uint8_t head[ChannelCarry::kReadAhead];
+  uint32_t have = carry->length;
+  std::memcpy(head, carry->bytes, have);
+  carry->length = 0;
+  if (have < kChannelTotalSize) {
+    const int64_t got = TcpRecvAtLeast(s, head + have, kChannelTotalSize - have, sizeof head - have, kStepMs, false);
+    if (got < 0 || have + uint32_t(got) < kChannelTotalSize) return FrameRecv::kTotalShort;
+    have += uint32_t(got);
+  }
+  return CompleteFrame(s, head, have, carry, blockMs, out);
 }
 
 FrameSend ChannelSendFrame(SOCKET s, uint32_t checksum, const uint8_t* body, uint32_t length, int32_t bodyMs) {
@@ -60,15 +102,16 @@ FrameSend ChannelSendFrame(SOCKET s, uint32_t checksum, const uint8_t* body, uin
   static thread_local uint8_t staging[kChannelHeaderSize + kGatherLimit];
   ChannelStoreU32(staging, length + 4);
   ChannelStoreU32(staging + 4, checksum);
-  const uint32_t gathered = length <= kGatherLimit ? length : 0;
-  if (gathered != 0) std::memcpy(staging + kChannelHeaderSize, body, gathered);
+  // A small body is copied behind the header; a large one goes out beside it
+  // from where it lies.
+  const bool copied = length <= kGatherLimit;
+  if (copied && length != 0) std::memcpy(staging + kChannelHeaderSize, body, length);
+  WSABUF pieces[2] = {{kChannelHeaderSize + (copied ? length : 0), reinterpret_cast<char*>(staging)},
+                      {copied ? 0 : length, reinterpret_cast<char*>(const_cast<uint8_t*>(body))}};
 
   // One attempt without waiting; the steps below finish what it left.
-  int sent = send(s, reinterpret_cast<const char*>(staging), int(kChannelHeaderSize + gathered), 0);
-  if (sent == SOCKET_ERROR) {
-    if (WSAGetLastError() != WSAEWOULDBLOCK) return FrameSend::kTotalShort;
-    sent = 0;
-  }
+  const int64_t sent = TcpSendGatherOnce(s, pieces, copied ? 1 : 2);
+  if (sent < 0) return FrameSend::kTotalShort;
   uint32_t done = uint32_t(sent);
   if (done < 4) {
     if (TcpSendExact(s, staging + done, 4 - done, kStepMs) != int64_t(4 - done)) return FrameSend::kTotalShort;

@@ -45,8 +45,25 @@ enum class FrameRecv {
 
 // Receives the total within the fixed step deadline, then the checksum and
 // body into a new block within blockMs. waitFirst: the caller has not yet
-// seen the socket readable (a client waiting for its reply).
-FrameRecv ChannelRecvFrame(SOCKET s, bool waitFirst, int32_t blockMs, ChannelBlock* out);
+// seen the socket readable (a client waiting for its reply); it then waits
+// with an overlapped receive on `event` (an auto-reset event of its own) or,
+// without one, with select.
+FrameRecv ChannelRecvFrame(SOCKET s, bool waitFirst, HANDLE event, int32_t blockMs, ChannelBlock* out);
+
+// Bytes a server read past the end of a frame: the start of the next ones
+// from a client that sent them without waiting for its reply.
+struct ChannelCarry {
+  // A server's first receive of a frame takes up to this many bytes, so a
+  // small request costs one recv instead of two.
+  static constexpr uint32_t kReadAhead = 64;
+  uint8_t bytes[kReadAhead];
+  uint32_t length = 0;
+};
+
+// The server's form of ChannelRecvFrame (the socket already seen readable):
+// starts from the bytes in carry, reads ahead up to kReadAhead bytes in its
+// first receive, and leaves in carry whatever followed the frame.
+FrameRecv ChannelRecvFrameAhead(SOCKET s, ChannelCarry* carry, int32_t blockMs, ChannelBlock* out);
 
 enum class FrameSend { kOk, kTotalShort, kChecksumShort, kBodyShort };
 

@@ -148,6 +148,44 @@ int64_t TcpSendExact(SOCKET s, const void* buf, uint32_t n, int32_t ms) {
   return Transfer(s, n, n, ms, true, false, [&](uint32_t at, int len) { return send(s, p + at, len, 0); });
 }
 
+int64_t TcpRecvFirst(SOCKET s, void* buf, uint32_t upTo, int32_t ms, HANDLE event) {
+  if (upTo == 0) return 0;
+  if (ms < 0) ms = 0;
+  const ULONGLONG start = GetTickCount64();
+  WSAOVERLAPPED ov = {};
+  ov.hEvent = event;
+  WSABUF wb = {upTo, static_cast<char*>(buf)};
+  DWORD got = 0, flags = 0;
+  if (WSARecv(s, &wb, 1, &got, &flags, &ov, nullptr) == 0) return got;
+  const int e = WSAGetLastError();
+  if (e == WSAEWOULDBLOCK) return TcpRecvAtLeast(s, buf, 1, upTo, ms, true);
+  if (e != WSA_IO_PENDING) return -1;
+  for (;;) {
+    const ULONGLONG spent = GetTickCount64() - start;
+    const DWORD left = spent >= ULONGLONG(ms) ? 0 : DWORD(ms - int32_t(spent));
+    const DWORD w = WaitForSingleObject(event, left);
+    if (WSAGetOverlappedResult(s, &ov, &got, FALSE, &flags)) return got;
+    if (WSAGetLastError() != WSA_IO_INCOMPLETE) return -1;
+    // A signal left over from an earlier call that completed at once: wait on.
+    if (w == WAIT_OBJECT_0 && left > 0) continue;
+    // Deadline: cancel, and keep whatever the receive got before it ended.
+    CancelIoEx(reinterpret_cast<HANDLE>(s), &ov);
+    if (WSAGetOverlappedResult(s, &ov, &got, TRUE, &flags)) return got;
+    const int err = WSAGetLastError();
+    if (err == WSA_OPERATION_ABORTED) {
+      WSASetLastError(WSAETIMEDOUT);
+      return 0;
+    }
+    return -1;
+  }
+}
+
+int64_t TcpSendGatherOnce(SOCKET s, WSABUF* buffers, DWORD count) {
+  DWORD sent = 0;
+  if (WSASend(s, buffers, count, &sent, 0, nullptr, nullptr) == 0) return sent;
+  return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
+}
+
 void TcpNoDelay(SOCKET s) {
   BOOL on = TRUE;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);

@@ -29,6 +29,15 @@ int64_t TcpRecvExact(SOCKET s, void* buf, uint32_t n, int32_t ms);
 // -1 on error. waitFirst: wait for readability before the first recv.
 int64_t TcpRecvAtLeast(SOCKET s, void* buf, uint32_t atLeast, uint32_t upTo, int32_t ms, bool waitFirst);
 int64_t TcpSendExact(SOCKET s, const void* buf, uint32_t n, int32_t ms);
+// Waits at most ms for the first bytes to arrive and receives up to upTo of
+// them, in one overlapped receive: under Wine a select followed by a recv
+// costs far more than the one call. event: an auto-reset event of the
+// caller's, used by one call at a time. The count (0 when the peer closed),
+// 0 on time-out, -1 on error.
+int64_t TcpRecvFirst(SOCKET s, void* buf, uint32_t upTo, int32_t ms, HANDLE event);
+// Sends the buffers in one attempt without waiting: the bytes sent, 0 when
+// the socket would block, -1 on error.
+int64_t TcpSendGatherOnce(SOCKET s, WSABUF* buffers, DWORD count);
 // The channel's frames are written in small pieces (total, checksum, body);
 // without this the second piece waits for the peer's delayed acknowledgement.
 void TcpNoDelay(SOCKET s);

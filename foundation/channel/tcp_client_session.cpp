@@ -78,8 +78,10 @@ int CTcpClientSession::Exchange(CByteBuffer* request, CByteBuffer* reply, uint32
       return fail("Act Send");
   }
 
+  // Made once; the session lives as long as the process.
+  if (replyEvent_ == nullptr) replyEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   ChannelBlock& block = receive_;
-  switch (ChannelRecvFrame(s, true, callerMs, &block)) {
+  switch (ChannelRecvFrame(s, true, replyEvent_, callerMs, &block)) {
     case FrameRecv::kOk:
       break;
     case FrameRecv::kTotalShort:

@@ -75,6 +75,7 @@ void CTcpServerSession::ClosePending() {
       CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server fd[%d] is closing!", int(entry.first));
       clients_.erase(it);
     }
+    ahead_.erase(entry.first);
     closesocket(entry.first);
   }
   closing_.clear();
@@ -90,6 +91,7 @@ void CTcpServerSession::EvictOldest() {
   }
   if (victim == clients_.end()) victim = clients_.begin();
   closesocket(victim->first);
+  ahead_.erase(victim->first);
   CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server timeout fd [%d]", int(victim->first));
   clients_.erase(victim);
 }
@@ -115,8 +117,21 @@ bool CTcpServerSession::ServeRequest(SOCKET s) {
 
 bool CTcpServerSession::ServeFrame(SOCKET s) {
   ChannelBlock& block = receive_;
-  switch (ChannelRecvFrame(s, false, kStepMs, &block)) {
+  ChannelCarry carry;
+  if (auto it = ahead_.find(s); it != ahead_.end()) {
+    carry = it->second;
+    ahead_.erase(it);
+  }
+  switch (ChannelRecvFrameAhead(s, &carry, kStepMs, &block)) {
     case FrameRecv::kOk:
+      if (carry.length != 0) {
+        try {
+          ahead_[s] = carry;
+        } catch (const std::bad_alloc&) {
+          CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server no memory for a request fd[%d]", int(s));
+          return false;  // the next frame's bytes cannot be kept
+        }
+      }
       break;
     case FrameRecv::kTotalShort:
       CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server Pre Recv error errno=[%d] ", WSAGetLastError());
@@ -172,16 +187,17 @@ void CTcpServerSession::SchedulerInternal_server() {
     for (auto it = clients_.begin(); it != clients_.end() && readSet.fd_count < kChannelSelectLimit; ++it)
       readSet.fd_array[readSet.fd_count++] = it->first;
 
-    timeval tv = {0, kSelectTimeoutMs * 1000};
+    // A client with a frame already read in part is served without waiting.
+    timeval tv = {0, ahead_.empty() ? kSelectTimeoutMs * 1000 : 0};
     const int r = select(0, &readSet, nullptr, nullptr, &tv);
-    if (r == 0) continue;
+    if (r == 0 && ahead_.empty()) continue;
     if (r == SOCKET_ERROR) {
       CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server errorno[%d]", int(GetLastError()));
       continue;
     }
-    if (__WSAFDIsSet(listener_, &readSet)) AcceptOne();
+    if (r > 0 && __WSAFDIsSet(listener_, &readSet)) AcceptOne();
     for (const auto& client : clients_) {
-      if (!__WSAFDIsSet(client.first, &readSet)) continue;
+      if ((r <= 0 || !__WSAFDIsSet(client.first, &readSet)) && ahead_.find(client.first) == ahead_.end()) continue;
       if (!ServeRequest(client.first)) {
         try {
           closing_[client.first] = 0;
@@ -198,6 +214,7 @@ void CTcpServerSession::SchedulerInternal_server() {
   for (const auto& client : closing_) closesocket(client.first);
   clients_.clear();
   closing_.clear();
+  ahead_.clear();
   closesocket(listener_);
   listener_ = INVALID_SOCKET;
   running_ = false;

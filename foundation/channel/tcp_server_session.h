@@ -50,4 +50,7 @@ class CTcpServerSession {
   CommandHandler handler_ = nullptr;
   std::map<SOCKET, uint64_t> closing_;  // clients that failed during this pass
   ChannelBlock receive_;                // used by the scheduler thread only
+  // Clients whose next frame has (partly) been read already; served in the
+  // next pass whatever select says. Scheduler thread only.
+  std::map<SOCKET, ChannelCarry> ahead_;
 };

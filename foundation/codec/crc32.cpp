@@ -131,6 +131,6 @@ uint32_t Crc32Continue(uint32_t reg, const void* data, size_t length) {
   return SlicedContinue(reg, p, length);
 }
 
-uint32_t Crc32Update(const void* data, size_t length) { return Crc32Continue(0xFFFFFFFEu, data, length); }
+uint32_t Crc32Update(const void* data, size_t length) { return Crc32Continue(kCrc32ChannelStart, data, length); }
 
 uint32_t Crc32Raw(const void* data, size_t length) { return Crc32Continue(0, data, length); }

@@ -9,6 +9,7 @@
 extern const uint32_t kCrc32Table[256];
 
 // Control-channel checksum: register starts at 0xFFFFFFFE.
+constexpr uint32_t kCrc32ChannelStart = 0xFFFFFFFEu;
 uint32_t Crc32Update(const void* data, size_t length);
 // Hash-record checksum: register starts at 0.
 uint32_t Crc32Raw(const void* data, size_t length);

@@ -230,6 +230,50 @@ TEST_F(ChannelServer, FrameArrivingInPieces) {
   closesocket(s);
 }
 
+// A client that sends its next frames without waiting for the reply gets
+// every reply in order, wherever the pieces it sends end.
+TEST_F(ChannelServer, FramesSentWithoutWaiting) {
+  const std::vector<uint8_t> frames[] = {Frame(Bytes("Eone")), Frame({}), Frame(Bytes("Ethree")),
+                                         Frame(Command('N', 70))};
+  std::vector<uint8_t> stream;
+  for (const auto& f : frames) stream.insert(stream.end(), f.begin(), f.end());
+  const size_t first = frames[0].size();
+  struct Row {
+    const char* name;
+    std::vector<size_t> cuts;  // the stream is sent in pieces ending here
+  };
+  const Row rows[] = {
+      {"all at once", {stream.size()}},
+      {"the second frame cut inside its total", {first + 2, stream.size()}},
+      {"the second frame cut inside its checksum", {first + 6, stream.size()}},
+      {"the third frame cut inside its body", {first + 8 + 8 + 3, stream.size()}},
+      {"the last frame cut inside its checksum", {first + 8 + 14 + 6, stream.size()}},
+      {"every frame cut", {first - 1, first + 3, first + 8 + 5, stream.size() - 1, stream.size()}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    SOCKET s = RawConnect(kServerPort);
+    ASSERT_NE(s, INVALID_SOCKET);
+    size_t from = 0;
+    for (size_t cut : r.cuts) {
+      ASSERT_TRUE(SendAll(s, stream.data() + from, cut - from));
+      from = cut;
+      Sleep(150);
+    }
+    const std::vector<uint8_t> expected[] = {Bytes("Eone"), {}, Bytes("Ethree")};
+    for (const auto& e : expected) {
+      auto reply = RecvFrame(s, 2000);
+      ASSERT_TRUE(reply.has_value());
+      EXPECT_EQ(*reply, e);
+    }
+    auto big = RecvFrame(s, 2000);
+    ASSERT_TRUE(big.has_value());
+    ASSERT_EQ(big->size(), 70u);
+    for (size_t i = 0; i < big->size(); ++i) ASSERT_EQ((*big)[i], uint8_t(i % 251)) << "byte " << i;
+    closesocket(s);
+  }
+}
+
 // The 51st client makes the next pass close the client accepted earliest.
 TEST_F(ChannelServer, FiftyFirstClientEvictsOldest) {
   SOCKET oldest = RawConnect(kServerPort);
@@ -466,6 +510,14 @@ TEST(SessionLog, EntryLayoutAndLongMessages) {
   EXPECT_EQ(text.size() - second, size_t(CSessionLog::kMaxEntry));
 }
 
+// A channel socket (TcpConnectTimeout) connected to a raw peer accepted on listener.
+bool ConnectToPeer(SOCKET listener, intptr_t* subject, SOCKET* peer) {
+  *subject = TcpConnectTimeout(inet_addr("127.0.0.1"), kPeerPort);
+  if (*subject <= 0) return false;
+  *peer = RawAccept(listener, 2000);
+  return *peer != INVALID_SOCKET;
+}
+
 // The exact-transfer loop against a raw peer: full, none, part then time-out,
 // part then close.
 TEST(SocketOps, RecvExact) {
@@ -489,10 +541,9 @@ TEST(SocketOps, RecvExact) {
   ASSERT_NE(listener, INVALID_SOCKET);
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    const intptr_t subject = TcpConnectTimeout(inet_addr("127.0.0.1"), kPeerPort);
-    ASSERT_GT(subject, 0);
-    SOCKET peer = RawAccept(listener, 2000);
-    ASSERT_NE(peer, INVALID_SOCKET);
+    intptr_t subject = -1;
+    SOCKET peer = INVALID_SOCKET;
+    ASSERT_TRUE(ConnectToPeer(listener, &subject, &peer));
     std::vector<uint8_t> sent(r.peerSends, 0x5A);
     if (!sent.empty()) {
       ASSERT_TRUE(SendAll(peer, sent.data(), sent.size()));
@@ -504,4 +555,87 @@ TEST(SocketOps, RecvExact) {
     closesocket(SOCKET(subject));
   }
   closesocket(listener);
+}
+
+// The overlapped first receive of a reply: what it returns for data there at
+// once, data arriving later, none, and a peer that closes; after a time-out
+// the socket still receives, and a call that completed at once does not
+// leave the next one thinking its data has come.
+TEST(SocketOps, RecvFirst) {
+  StartWinsock();
+  struct Row {
+    const char* name;
+    size_t sentBefore;  // bytes the peer sends before the call
+    size_t sentLater;   // bytes the peer sends 100 ms into the call
+    bool peerCloses;
+    uint32_t upTo;
+    int32_t ms;
+    int64_t expected;
+  };
+  static const Row rows[] = {
+      {"data there at once", 6, 0, false, 16, 1000, 6},
+      {"more there than wanted", 12, 0, false, 8, 1000, 8},
+      {"data arrives later", 0, 5, false, 16, 2000, 5},
+      {"nothing arrives", 0, 0, false, 16, 150, 0},
+      {"the peer closes", 0, 0, true, 16, 2000, 0},
+      {"nothing wanted", 4, 0, false, 0, 100, 0},
+  };
+  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  ASSERT_NE(event, nullptr);
+  SOCKET listener = RawListen(kPeerPort);
+  ASSERT_NE(listener, INVALID_SOCKET);
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    intptr_t subject = -1;
+    SOCKET peer = INVALID_SOCKET;
+    ASSERT_TRUE(ConnectToPeer(listener, &subject, &peer));
+    std::vector<uint8_t> before(r.sentBefore), later(r.sentLater);
+    for (size_t i = 0; i < before.size(); ++i) before[i] = uint8_t(i + 1);
+    for (size_t i = 0; i < later.size(); ++i) later[i] = uint8_t(0x80 + i);
+    if (!before.empty()) {
+      ASSERT_TRUE(SendAll(peer, before.data(), before.size()));
+      Sleep(50);
+    }
+    if (r.peerCloses) closesocket(peer);
+    std::thread sender([&] {
+      if (later.empty()) return;
+      Sleep(100);
+      SendAll(peer, later.data(), later.size());
+    });
+    uint8_t buf[16] = {};
+    const int64_t got = TcpRecvFirst(SOCKET(subject), buf, r.upTo, r.ms, event);
+    sender.join();
+    EXPECT_EQ(got, r.expected);
+    const std::vector<uint8_t>& source = before.empty() ? later : before;
+    if (got > 0) {
+      EXPECT_EQ(0, std::memcmp(buf, source.data(), size_t(got)));
+    }
+    if (!r.peerCloses) {
+      // The next bytes the peer sends arrive whole, after whatever a call
+      // that completed at once, or timed out, left behind.
+      const uint8_t next[3] = {0xA1, 0xA2, 0xA3};
+      std::thread late([&] {
+        Sleep(100);
+        SendAll(peer, next, sizeof next);
+      });
+      std::vector<uint8_t> rest(source.begin() + (got > 0 ? got : 0), source.end());
+      rest.insert(rest.end(), next, next + sizeof next);
+      std::vector<uint8_t> tail(rest.size());
+      uint8_t* at = tail.data();
+      if (got == 0 || rest.size() == sizeof next) {
+        // Nothing is waiting yet: the receive must wait for the late bytes.
+        const int64_t n = TcpRecvFirst(SOCKET(subject), at, uint32_t(tail.size()), 2000, event);
+        ASSERT_GT(n, 0);
+        at += n;
+      }
+      const int64_t left = int64_t(tail.data() + tail.size() - at);
+      EXPECT_EQ(TcpRecvExact(SOCKET(subject), at, uint32_t(left), 2000), left);
+      late.join();
+      EXPECT_EQ(tail, rest);
+      closesocket(peer);
+    }
+    closesocket(SOCKET(subject));
+  }
+  closesocket(listener);
+  CloseHandle(event);
 }

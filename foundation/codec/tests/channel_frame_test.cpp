@@ -2,8 +2,11 @@
 // mask's wrap, tampering, and the receiver's total check.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
+
+#include "foundation/codec/crc32.h"
 
 #include "foundation/codec/channel_frame.h"
 #include "foundation/codec/tests/test_hex.h"
@@ -77,6 +80,37 @@ TEST_F(ChannelFrame, DecodeRejectsTampering) {
     const uint32_t checksum = IpcEncodeBody(body.data(), uint32_t(body.size()));
     if (r.flipByte != SIZE_MAX) body[r.flipByte] ^= 0x40;
     EXPECT_FALSE(IpcDecodeBody(body.data(), uint32_t(body.size()), checksum + r.checksumDelta));
+  }
+}
+
+// Encoding and decoding against the definition, byte by byte: the checksum
+// is the CRC of the plain body and byte i goes through mask byte
+// (checksum + i) mod 1024. Random bodies, of lengths around the mask size
+// and the pieces decoding works in, with right and wrong checksums.
+TEST_F(ChannelFrame, MatchesTheByteByByteDefinition) {
+  std::mt19937 random(20261210);
+  std::vector<uint32_t> lengths = {0, 1, 7, 8, 31, 32, 33, 255, 256, 1023, 1024, 1025, 4095, 4096, 4097, 8192, 70001};
+  for (int i = 0; i < 40; ++i) lengths.push_back(random() % 20000);
+  for (uint32_t n : lengths) {
+    SCOPED_TRACE("length " + std::to_string(n));
+    std::vector<uint8_t> plain(n);
+    for (auto& b : plain) b = uint8_t(random());
+    const uint32_t checksum = Crc32Update(plain.data(), n);
+    std::vector<uint8_t> scrambled = plain;
+    for (uint32_t i = 0; i < n; ++i) scrambled[i] ^= ChannelMask[(checksum + i) % kChannelMaskSize];
+
+    std::vector<uint8_t> body = plain;
+    ASSERT_EQ(IpcEncodeBody(body.data(), n), checksum);
+    ASSERT_EQ(body, scrambled);
+    ASSERT_TRUE(IpcDecodeBody(body.data(), n, checksum));
+    ASSERT_EQ(body, plain);
+
+    // A wrong checksum still unscrambles with the checksum given, and fails.
+    const uint32_t wrong = checksum ^ (1u + random() % 0xFFFFu);
+    body = scrambled;
+    EXPECT_EQ(IpcDecodeBody(body.data(), n, wrong), n == 0 && wrong == kCrc32ChannelStart);
+    for (uint32_t i = 0; i < n; ++i)
+      ASSERT_EQ(body[i], uint8_t(scrambled[i] ^ ChannelMask[(wrong + i) % kChannelMaskSize])) << "byte " << i;
   }
 }
 

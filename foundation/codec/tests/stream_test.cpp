@@ -184,6 +184,50 @@ TEST(ByteBuffer, Append) {
   EXPECT_EQ(0, std::memcmp(b.Data(), "abcde", 5));
 }
 
+// Large blocks are handed from a freed buffer to the next one: whatever
+// sizes follow each other, every buffer holds exactly what was appended,
+// with none of the bookkeeping of the block's previous life.
+TEST(ByteBuffer, RecycledLargeBlocksHoldOnlyTheirOwnBytes) {
+  struct Row {
+    const char* name;
+    std::vector<uint32_t> pieces;  // appended one after another
+  };
+  const Row rows[] = {
+      {"one MiB", {1u << 20}},
+      {"the same size again", {1u << 20}},
+      {"a little smaller", {(1u << 20) - 1000}},
+      {"much smaller", {70000}},
+      {"grown past a kept block", {65536, 65536, 300000}},
+      {"larger than any kept block", {3u << 20}},
+      {"below the recycled sizes", {100, 4000}},
+  };
+  uint8_t seed = 1;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::vector<uint8_t> expected;
+    {
+      CByteBuffer b;
+      for (uint32_t n : r.pieces) {
+        std::vector<uint8_t> piece(n);
+        for (uint32_t i = 0; i < n; ++i) piece[i] = uint8_t(seed + i * 31);
+        ++seed;
+        ASSERT_EQ(b.Append(piece.data(), n), 0);
+        expected.insert(expected.end(), piece.begin(), piece.end());
+        ASSERT_EQ(b.Length(), expected.size());
+        ASSERT_EQ(0, std::memcmp(b.Data(), expected.data(), expected.size()));
+      }
+    }
+  }
+  // Two buffers alive at once never share a block.
+  CByteBuffer a, b;
+  std::vector<uint8_t> ones(200000, 1), twos(200000, 2);
+  ASSERT_EQ(a.Append(ones.data(), uint32_t(ones.size())), 0);
+  ASSERT_EQ(b.Append(twos.data(), uint32_t(twos.size())), 0);
+  EXPECT_NE(a.Data(), b.Data());
+  EXPECT_EQ(0, std::memcmp(a.Data(), ones.data(), ones.size()));
+  EXPECT_EQ(0, std::memcmp(b.Data(), twos.data(), twos.size()));
+}
+
 // A length that would pass 2^32 is refused before anything is allocated or
 // copied, and the buffer keeps what it had.
 TEST(ByteBuffer, AppendRefusesLengthOverflow) {
