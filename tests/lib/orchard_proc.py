@@ -99,6 +99,20 @@ def wait_until(predicate, timeout, step=0.1):
     return bool(predicate())
 
 
+def log_messages(path):
+    """The messages of a log's entries ("\r\n[time] text", GBK), in order, without
+    their time prefix; None when the log does not exist."""
+    if not os.path.exists(path):
+        return None
+    with open(path, "rb") as f:
+        text = f.read().decode("gbk", errors="replace")
+    messages = []
+    for entry in text.split("\r\n[")[1:]:
+        close = entry.find("] ")
+        messages.append(entry[close + 2:] if close >= 0 else entry)
+    return messages
+
+
 def run_unittests():
     """The entry of a unittest end-to-end script: takes --bin and --wine (as
     CTest passes them) into the script's ARGS and hands the rest to unittest."""

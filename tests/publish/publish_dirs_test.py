@@ -72,13 +72,7 @@ def parse_list(payload, size, parse):
 
 
 def read_log(work):
-    with open(os.path.join(work, "od_server.Log"), "rb") as f:
-        text = f.read().decode("gbk", errors="replace")
-    out = []
-    for entry in text.split("\r\n[")[1:]:
-        close = entry.find("] ")
-        out.append(entry[close + 2:] if close >= 0 else entry)
-    return out
+    return op.log_messages(os.path.join(work, "od_server.Log"))
 
 
 def filetime_of(path):

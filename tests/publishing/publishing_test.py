@@ -76,7 +76,7 @@ def read_text(path, encoding="gbk"):
 
 
 def log_entries(path):
-    return [e.split("] ", 1)[1] for e in read_text(path).split("\r\n[")[1:] if "] " in e]
+    return op.log_messages(path) or []
 
 
 class Publishing(unittest.TestCase):

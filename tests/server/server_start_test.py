@@ -31,17 +31,7 @@ def windows_path(path):
 
 
 def read_log(work, name="od_server.Log"):
-    """The messages of the log's entries, in order, without their time prefix."""
-    path = os.path.join(work, name)
-    if not os.path.exists(path):
-        return None
-    with open(path, "rb") as f:
-        text = f.read().decode("gbk", errors="replace")
-    messages = []
-    for entry in text.split("\r\n[")[1:]:
-        close = entry.find("] ")
-        messages.append(entry[close + 2:] if close >= 0 else entry)
-    return messages
+    return op.log_messages(os.path.join(work, name))
 
 
 def read_config(work):
