@@ -16,17 +16,11 @@
 namespace {
 
 #pragma pack(push, 1)
-struct P2pSettingBlock {
-  uint32_t maxUpSpeed;
-  uint16_t logLevel;
-  uint16_t port;
-};
 struct P2pStatisticsBlock {
   p2p_stat_totals totals;
   p2p_stat_info info;
 };
 #pragma pack(pop)
-static_assert(sizeof(P2pSettingBlock) == 8, "P2P setting block is 8 bytes");
 static_assert(sizeof(P2pStatisticsBlock) == 80, "P2P statistics are 24 + 56 bytes");
 
 constexpr int kUserRows = 1024;
@@ -101,7 +95,7 @@ void OnGetUploadingList(CStreamReader&, CByteBuffer* reply) {
 
 void OnGetP2pSetting(CStreamReader&, CByteBuffer* reply) {
   WriteLog(&g_MainLog, 1, "CMD - Get setting of p2p");
-  P2pSettingBlock block{};
+  P2pSetting block{};
   block.maxUpSpeed = static_cast<uint32_t>(g_SvrConfig.p2pMaxUpSpeed);
   block.logLevel = static_cast<uint16_t>(g_SvrConfig.p2pLogLevel);
   block.port = static_cast<uint16_t>(g_SvrConfig.p2pPort);

@@ -99,6 +99,28 @@ struct PerformanceBlock {
   uint64_t reserved1;            // always 0
 };
 
+// The kept P2P settings of command 113.
+struct P2pSetting {
+  uint32_t maxUpSpeed;        // KB/s, 0 unlimited
+  uint16_t logLevel;
+  uint16_t port;
+};
+static_assert(sizeof(P2pSetting) == 8);
+
+// The body of command 49 after its code.
+struct ExportRequest {
+  uint32_t linkKind;         // non-zero: vxhd links of stored files; 0: FTP links of files on disk
+  uint32_t parentNaming;     // non-zero: "<parent>_<name>" in vxhd links
+  uint32_t sort;             // non-zero: sort the lines by name
+  uint64_t rangeStart;       // PubTime form
+  uint64_t rangeEnd;
+  char16_t keyword[260];     // empty for none
+  char16_t path[260];        // directory or file to export
+};
+static_assert(sizeof(ExportRequest) == 1068);
+static_assert(offsetof(ExportRequest, rangeStart) == 12 && offsetof(ExportRequest, rangeEnd) == 20);
+static_assert(offsetof(ExportRequest, keyword) == 28 && offsetof(ExportRequest, path) == 548);
+
 #pragma pack(pop)
 
 enum PublishState : uint8_t {

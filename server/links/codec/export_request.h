@@ -7,20 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#pragma pack(push, 1)
-struct ExportRequest {
-  uint32_t linkKind;         // non-zero: vxhd links of stored files; 0: FTP links of files on disk
-  uint32_t parentNaming;     // non-zero: "<parent>_<name>" in vxhd links
-  uint32_t sort;             // non-zero: sort the lines by name
-  uint64_t rangeStart;       // PubTime form
-  uint64_t rangeEnd;
-  char16_t keyword[260];     // empty for none
-  char16_t path[260];        // directory or file to export
-};
-#pragma pack(pop)
-static_assert(sizeof(ExportRequest) == 1068);
-static_assert(offsetof(ExportRequest, rangeStart) == 12 && offsetof(ExportRequest, rangeEnd) == 20);
-static_assert(offsetof(ExportRequest, keyword) == 28 && offsetof(ExportRequest, path) == 548);
+#include "server/control/codec/control_records.h"
 
 // The request's options with its texts taken up to their first zero (or
 // all 260 units when a field holds none).

@@ -27,13 +27,6 @@ struct FtpStatistics {
 };
 static_assert(sizeof(FtpStatistics) == 20);
 
-struct P2pSetting {
-  uint32_t maxUpSpeed;        // KB/s, 0 unlimited
-  uint16_t logLevel;
-  uint16_t port;
-};
-static_assert(sizeof(P2pSetting) == 8);
-
 struct P2pTotals {
   uint8_t bytes[24];
 };
@@ -43,18 +36,5 @@ struct P2pStatBlock {
   uint8_t bytes[56];
 };
 static_assert(sizeof(P2pStatBlock) == 56);
-
-// The body of command 49 after its code.
-struct ExportRequest {
-  uint32_t linkKind;
-  uint32_t naming;
-  uint32_t sort;
-  uint64_t rangeStart;
-  uint64_t rangeEnd;
-  char16_t keyword[260];
-  char16_t path[260];
-};
-static_assert(sizeof(ExportRequest) == 1068);
-static_assert(offsetof(ExportRequest, keyword) == 28 && offsetof(ExportRequest, path) == 548);
 
 #pragma pack(pop)
