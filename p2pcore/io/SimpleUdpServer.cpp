@@ -103,49 +103,49 @@ bool CSimpleUdpServer::send(const uint8_t* body, size_t n, uint32_t ip, uint16_t
   P2P_LOG(1, "send packet : proto:%d cmd:%u, len %u to [%s:%u]", 1, command, static_cast<unsigned>(n),
           ipv4_text(ip).c_str(), port);
   stat_count_udp_command(command);
-  std::vector<uint8_t> packet = P2P::build_command_packet(user_id_.load(), ++sequence_, body, n);
+  std::vector<uint8_t> packet = p2p::build_command_packet(user_id_.load(), ++sequence_, body, n);
   if (packet.empty()) return false;
   if (outer) {
-    uint8_t pad[P2P::kUdpMaxPadSent];
+    uint8_t pad[p2p::kUdpMaxPadSent];
     const uint8_t count = static_cast<uint8_t>(rand() % 8);
     for (uint8_t i = 0; i < count; ++i) pad[i] = static_cast<uint8_t>(rand());
-    packet = P2P::wrap_outer(packet, pad, count);
+    packet = p2p::wrap_outer(packet, pad, count);
     if (packet.empty()) return false;
   }
-  stat_add(&net_counters::udp_bytes_sent, n + P2P::kUdpHeaderSize);
+  stat_add(&net_counters::udp_bytes_sent, n + p2p::kUdpHeaderSize);
   return send_raw(packet.data(), packet.size(), ip, port);
 }
 
-P2P::UdpChecked CSimpleUdpServer::process(uint8_t* datagram, size_t n, const sockaddr_in& from) {
-  P2P::UdpChecked r = P2P::check_datagram(datagram, n);
+p2p::UdpChecked CSimpleUdpServer::process(uint8_t* datagram, size_t n, const sockaddr_in& from) {
+  p2p::UdpChecked r = p2p::check_datagram(datagram, n);
   const std::string source = ipv4_text(from.sin_addr.s_addr);
   const unsigned from_port = ntohs(from.sin_port);
   switch (r.result) {
-    case P2P::UdpCheck::kCommand:
+    case p2p::UdpCheck::kCommand:
       stat_add(&net_counters::udp_bytes_received, n);
       stat_add(&net_counters::udp_packets_received, 1);
       stat_count_udp_command(r.command);
       break;
-    case P2P::UdpCheck::kData:
+    case p2p::UdpCheck::kData:
       stat_add(&net_counters::udp_bytes_received, n);
       break;
-    case P2P::UdpCheck::kDataShort:
+    case p2p::UdpCheck::kDataShort:
       break;
-    case P2P::UdpCheck::kBadLength:
-    case P2P::UdpCheck::kInnerTooShort:
+    case p2p::UdpCheck::kBadLength:
+    case p2p::UdpCheck::kInnerTooShort:
       P2P_LOG(3, "%s%d \r\n", gbk("CSimpleUdpServer::ProcessPacket收到一无效数据包, 包长").c_str(), static_cast<int>(n));
       stat_add(&net_counters::udp_invalid_packets, 1);
       break;
-    case P2P::UdpCheck::kCommandCrc:
+    case p2p::UdpCheck::kCommandCrc:
       P2P_LOG(3, "%s%d from [%s:%u]\r\n", gbk("收到命令包 crc error, len=").c_str(), static_cast<int>(n), source.c_str(),
               from_port);
       stat_add(&net_counters::udp_invalid_packets, 1);
       break;
-    case P2P::UdpCheck::kDataCrc:
+    case p2p::UdpCheck::kDataCrc:
       P2P_LOG(3, "%s%d from [%s:%u]\r\n", gbk("收到数据包 crc error, len=").c_str(), static_cast<int>(n), source.c_str(),
               from_port);
       break;
-    case P2P::UdpCheck::kUnknownProtocol:
+    case p2p::UdpCheck::kUnknownProtocol:
       P2P_LOG(3, "Error Packet %d", r.protocol);
       break;
   }

@@ -33,7 +33,7 @@ class CSimpleUdpServer {
   bool send_raw(const uint8_t* packet, size_t n, uint32_t ip, uint16_t port);
   // Checks a received datagram and unmasks it in place; failures are logged
   // and counted here, so the caller dispatches only what passed.
-  P2P::UdpChecked process(uint8_t* datagram, size_t n, const sockaddr_in& from);
+  p2p::UdpChecked process(uint8_t* datagram, size_t n, const sockaddr_in& from);
 
   // The sender's user id that every command packet carries.
   static void set_user_id(uint64_t id) { user_id_.store(id); }

@@ -8,7 +8,7 @@
 #include "p2pcore/wire/server_protocol.h"
 
 namespace p2p {
-using namespace P2P;
+using namespace p2p;
 namespace {
 server_manager* g_link = nullptr;
 }
@@ -28,7 +28,7 @@ server_manager::server_manager() : buffer_(kBufferSize) {}
 
 void server_manager::attach(SOCKET s) {
   sock_ = s;
-  in_ = std::make_unique<P2P::ServerDataInPacking>();
+  in_ = std::make_unique<p2p::ServerDataInPacking>();
   out_ = std::make_unique<DataOutPacking>();
   buffered_ = 0;
   error_ = false;
@@ -58,7 +58,7 @@ void server_manager::receive(uint8_t* bytes, size_t n) {
   const SOCKET s = sock_;
   const int16_t rc = in_->unpack(bytes, n);
   const int16_t state = in_->state();
-  std::vector<P2P::ServerDataInPacking::frame> frames;
+  std::vector<p2p::ServerDataInPacking::frame> frames;
   frames.swap(in_->frames);
   for (const auto& f : frames) {
     dispatch(f.command, f.body.data(), static_cast<uint32_t>(f.body.size()));

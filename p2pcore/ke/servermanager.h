@@ -12,7 +12,7 @@
 
 #include "p2pcore/wire/tcp_stream.h"
 
-namespace P2P {
+namespace p2p {
 
 // The link's receiver: frames are collected during unpack and dispatched after
 // it returns, so a handler may replace the link's stream objects safely.
@@ -30,7 +30,7 @@ class ServerDataInPacking : public DataInPacking {
   }
 };
 
-}  // namespace P2P
+}  // namespace p2p
 
 namespace p2p {
 
@@ -76,8 +76,8 @@ class server_manager {
   server_manager();
   void dispatch(uint16_t command, const uint8_t* body, uint32_t n);
 
-  std::unique_ptr<P2P::ServerDataInPacking> in_;
-  std::unique_ptr<P2P::DataOutPacking> out_;
+  std::unique_ptr<p2p::ServerDataInPacking> in_;
+  std::unique_ptr<p2p::DataOutPacking> out_;
   SOCKET sock_ = INVALID_SOCKET;
   bool connected_ = false;
   std::vector<uint8_t> buffer_;

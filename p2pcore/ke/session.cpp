@@ -497,8 +497,8 @@ void CP2pSession::receive_udp(CSimpleUdpServer* udp) {
     }
     if (n == 0) continue;
     stat_note_datagram_received();
-    P2P::UdpChecked packet = udp->process(buffer, size_t(n), from);
-    if (packet.result == P2P::UdpCheck::kCommand) dispatch(packet, from);
+    p2p::UdpChecked packet = udp->process(buffer, size_t(n), from);
+    if (packet.result == p2p::UdpCheck::kCommand) dispatch(packet, from);
     // The NAT test socket may be gone after a NAT result: stop reading it.
     if (udp != udp_server(0) && udp != udp_server(1)) return;
   }
@@ -690,8 +690,8 @@ void CP2pSession::rebuild_identity() {
 
 std::string CP2pSession::pcid_text() { return bin_to_hex(machine_.pcid, sizeof machine_.pcid); }
 
-P2P::LocalIdentity CP2pSession::local_identity() {
-  P2P::LocalIdentity l;
+p2p::LocalIdentity CP2pSession::local_identity() {
+  p2p::LocalIdentity l;
   l.user_id = id_.user_id;
   l.node_type = options().node_type;
   l.nat_type = id_.nat_type;
@@ -716,7 +716,7 @@ P2P::LocalIdentity CP2pSession::local_identity() {
 void CP2pSession::keep_nat_step(uint32_t now) {
   if (!elapsed(now, keep_nat_tick_, keep_nat_ms_)) return;
   keep_nat_tick_ = now;
-  send_udp(P2P::udp_keep_nat_body(local_identity()), sp_);
+  send_udp(p2p::udp_keep_nat_body(local_identity()), sp_);
   P2P_LOG(1, "send keep_NAT_port: sp[%s:%d]", ipv4_text(sp_.ip).c_str(), int(sp_.port));
 }
 
@@ -985,35 +985,35 @@ void CP2pSession::send_udp(const std::vector<uint8_t>& body, endpoint to) {
 }
 
 void CP2pSession::send_register() {
-  send_udp(P2P::udp_register_body(local_identity()), cp_);
+  send_udp(p2p::udp_register_body(local_identity()), cp_);
   P2P_LOG(2, "send register: cp[%s:%d] pcid[%s]", ipv4_text(cp_.ip).c_str(), int(cp_.port), pcid_text().c_str());
 }
 
 void CP2pSession::send_query() {
-  send_udp(P2P::udp_query_sp_body(local_identity()), cp_);
+  send_udp(p2p::udp_query_sp_body(local_identity()), cp_);
   P2P_LOG(2, "query spnode: cp[%s:%d]", ipv4_text(cp_.ip).c_str(), int(cp_.port));
 }
 
 void CP2pSession::send_login() {
-  if (login_target_ == P2P::kLoginTargetSuperNode) {
-    send_udp(P2P::udp_login_sp_body(local_identity()), sp_);
+  if (login_target_ == p2p::kLoginTargetSuperNode) {
+    send_udp(p2p::udp_login_sp_body(local_identity()), sp_);
     P2P_LOG(2, "send login : sp[%s:%d] myuserid: %llu", ipv4_text(sp_.ip).c_str(), int(sp_.port),
             (unsigned long long)id_.user_id);
   } else {
-    send_udp(P2P::udp_login_up_body(local_identity()), sp_);
+    send_udp(p2p::udp_login_up_body(local_identity()), sp_);
     P2P_LOG(2, "send login : up[%s:%d] myuserid: %llu", ipv4_text(sp_.ip).c_str(), int(sp_.port),
             (unsigned long long)id_.user_id);
   }
 }
 
 void CP2pSession::send_keepalive() {
-  send_udp(P2P::udp_keepalive_body(local_identity()), sp_);
+  send_udp(p2p::udp_keepalive_body(local_identity()), sp_);
   if (udp_mode_) ++keepalive_misses_;
   P2P_LOG(2, "send keeplive: sp[%s:%u] pcid [%s]", ipv4_text(sp_.ip).c_str(), unsigned(sp_.port), pcid_text().c_str());
 }
 
 void CP2pSession::send_keepalive2() {
-  send_udp(P2P::udp_keepalive2_body(local_identity()), sp_);
+  send_udp(p2p::udp_keepalive2_body(local_identity()), sp_);
   P2P_LOG(2, "send keeplive: sp[%s:%u] pcid[%s] ", ipv4_text(sp_.ip).c_str(), unsigned(sp_.port), pcid_text().c_str());
 }
 
@@ -1021,30 +1021,30 @@ void CP2pSession::send_logout() {
   scoped_lock h(lock_);
   if (udp_mode_) {
     if (!sp_.ip) return;
-    send_udp(P2P::udp_logout_body(local_identity()), sp_);
+    send_udp(p2p::udp_logout_body(local_identity()), sp_);
     P2P_LOG(2, "send logout: sp[%s:%d]", ipv4_text(sp_.ip).c_str(), int(sp_.port));
     return;
   }
   server_manager& link = server_manager::instance();
   if (!link.connected()) return;
-  link.send(P2P::kTcpLogout, P2P::tcp_logout_body(GetTickCount() - start_tick_));
+  link.send(p2p::kTcpLogout, p2p::tcp_logout_body(GetTickCount() - start_tick_));
   P2P_LOG(2, "TCP::send logout: up\r\n");
 }
 
 void CP2pSession::send_tcp_register() {
-  server_manager::instance().send(P2P::kTcpRegister, P2P::tcp_register_body(local_identity(), pcid_text().c_str()));
+  server_manager::instance().send(p2p::kTcpRegister, p2p::tcp_register_body(local_identity(), pcid_text().c_str()));
   P2P_LOG(2, "TCP::ServerManager Send Register to cp!pcid[%s]", pcid_text().c_str());
 }
 
 void CP2pSession::send_tcp_login() {
-  server_manager::instance().send(P2P::kTcpLogin, P2P::tcp_login_body(local_identity()));
+  server_manager::instance().send(p2p::kTcpLogin, p2p::tcp_login_body(local_identity()));
   P2P_LOG(2, "TCP::ServerManager Send Login Up and Myuserid: %llu", (unsigned long long)id_.user_id);
 }
 
 void CP2pSession::send_tcp_keepalive() {
   const int shares = get_shareres_manager()->share_count();
   const bool sent = server_manager::instance().send(
-      P2P::kTcpKeepalive, P2P::tcp_keepalive_body(GetTickCount() - start_tick_, uint16_t(std::min(shares, 0xFFFF))));
+      p2p::kTcpKeepalive, p2p::tcp_keepalive_body(GetTickCount() - start_tick_, uint16_t(std::min(shares, 0xFFFF))));
   ++keepalive_misses_;
   P2P_LOG(2, "TCP::ServerManager Send Keepalive to Up!");
   if (sent) keepalive_tick_ = GetTickCount();
@@ -1063,34 +1063,34 @@ bool CP2pSession::expected(const char* what, const sockaddr_in& from, const endp
   return false;
 }
 
-void CP2pSession::dispatch(const P2P::UdpChecked& packet, const sockaddr_in& from) {
+void CP2pSession::dispatch(const p2p::UdpChecked& packet, const sockaddr_in& from) {
   const uint8_t* body = packet.body();
   const size_t n = packet.body_length();
   const uint16_t command = packet.command;
   const std::string source = ipv4_text(from.sin_addr.s_addr);
   const unsigned port = ntohs(from.sin_port);
   switch (command) {
-    case P2P::kUdpRegisterReply:
+    case p2p::kUdpRegisterReply:
       on_register_reply(body, n, from);
       return;
-    case P2P::kUdpSpList:
-    case P2P::kUdpSpReply:
-    case P2P::kUdpSpServers:
+    case p2p::kUdpSpList:
+    case p2p::kUdpSpReply:
+    case p2p::kUdpSpServers:
       on_super_node_reply(command, body, n, from);
       return;
-    case P2P::kUdpLoginReply:
-    case P2P::kUdpLoginUpReply:
+    case p2p::kUdpLoginReply:
+    case p2p::kUdpLoginUpReply:
       on_login_reply(body, n, from);
       return;
-    case P2P::kUdpKeepaliveReply:
-    case P2P::kUdpKeepalive2Reply:
+    case p2p::kUdpKeepaliveReply:
+    case p2p::kUdpKeepalive2Reply:
       on_keepalive_reply(body, n, from);
       return;
-    case P2P::kUdpNatPortCheck:
+    case p2p::kUdpNatPortCheck:
       on_nat_port_check(body, n, from);
       return;
-    case P2P::kUdpShareAccepted:
-    case P2P::kUdpShareAccepted2: {
+    case p2p::kUdpShareAccepted:
+    case p2p::kUdpShareAccepted2: {
       bool ok;
       {
         scoped_lock h(lock_);
@@ -1099,29 +1099,29 @@ void CP2pSession::dispatch(const P2P::UdpChecked& packet, const sockaddr_in& fro
       if (ok) get_shareres_manager()->server_accept_share(body, n, *this);
       return;
     }
-    case P2P::kUdpNatFullConeTest:
-    case P2P::kUdpNatCallMeTest:
-    case P2P::kUdpNatRestrictedTest:
+    case p2p::kUdpNatFullConeTest:
+    case p2p::kUdpNatCallMeTest:
+    case p2p::kUdpNatRestrictedTest:
       on_nat_probe(command, body, n, from);
       return;
-    case P2P::kUdpNatResult:
+    case p2p::kUdpNatResult:
       on_nat_result(body, n, from);
       return;
-    case P2P::kUdpShareNotice:
+    case p2p::kUdpShareNotice:
       return;
-    case P2P::kUdpVerifyRange:
+    case p2p::kUdpVerifyRange:
       if (n < 50) P2P_LOG(2, "get verify range packet too small %d", int(n));
       return;
-    case P2P::kUdpFinishRange:
-    case P2P::kUdpFinishRange2:
+    case p2p::kUdpFinishRange:
+    case p2p::kUdpFinishRange2:
       if (n < 2 + 8 + 16) P2P_LOG(3, "finish range packet too small %d", int(n));
       return;
-    case P2P::kUdpPeerList:
-    case P2P::kUdpPeerList2: {
-      P2P::PeerListHead head;
-      const P2P::ReplyError e = P2P::parse_peer_list(body, n, head);
-      if (e != P2P::ReplyError::kNone || head.user_id != identity().user_id)
-        P2P_LOG(3, "peer list dropped: %s from [%s:%u]", P2P::reply_error_text(e), source.c_str(), port);
+    case p2p::kUdpPeerList:
+    case p2p::kUdpPeerList2: {
+      p2p::PeerListHead head;
+      const p2p::ReplyError e = p2p::parse_peer_list(body, n, head);
+      if (e != p2p::ReplyError::kNone || head.user_id != identity().user_id)
+        P2P_LOG(3, "peer list dropped: %s from [%s:%u]", p2p::reply_error_text(e), source.c_str(), port);
       return;
     }
     default:
@@ -1138,8 +1138,8 @@ void CP2pSession::on_register_reply(const uint8_t* body, size_t n, const sockadd
   for (uint32_t a : cp_addresses_)
     if (a == from.sin_addr.s_addr) cp.ip = a;
   if (!expected("register reply", from, cp, Session_State_WAIT, Session_State_REGISTER)) return;
-  P2P::RegisterReply reply;
-  if (P2P::parse_register_reply(body, n, reply) != P2P::ReplyError::kNone) {
+  p2p::RegisterReply reply;
+  if (p2p::parse_register_reply(body, n, reply) != p2p::ReplyError::kNone) {
     P2P_LOG(3, "error packet len=%u, from [%s:%u]", unsigned(n), ipv4_text(from.sin_addr.s_addr).c_str(),
             unsigned(ntohs(from.sin_port)));
     return;
@@ -1162,12 +1162,12 @@ void CP2pSession::on_super_node_reply(uint16_t command, const uint8_t* body, siz
   for (uint32_t a : cp_addresses_)
     if (a == from.sin_addr.s_addr) cp.ip = a;
   if (!expected("super node reply", from, cp, Session_State_WAIT, Session_State_QUERYSP)) return;
-  P2P::SuperNodeReply r;
-  P2P::ReplyError e = command == P2P::kUdpSpList  ? P2P::parse_sp_list(body, n, r)
-                      : command == P2P::kUdpSpReply ? P2P::parse_sp_reply(body, n, r)
-                                                    : P2P::parse_sp_servers(body, n, r);
-  if (e != P2P::ReplyError::kNone) {
-    P2P_LOG(3, "reply spnode cmd %u rejected: %s, len %u", unsigned(command), P2P::reply_error_text(e), unsigned(n));
+  p2p::SuperNodeReply r;
+  p2p::ReplyError e = command == p2p::kUdpSpList  ? p2p::parse_sp_list(body, n, r)
+                      : command == p2p::kUdpSpReply ? p2p::parse_sp_reply(body, n, r)
+                                                    : p2p::parse_sp_servers(body, n, r);
+  if (e != p2p::ReplyError::kNone) {
+    P2P_LOG(3, "reply spnode cmd %u rejected: %s, len %u", unsigned(command), p2p::reply_error_text(e), unsigned(n));
     return;
   }
   sp_ = {r.sp_ip, r.sp_port};
@@ -1191,11 +1191,11 @@ void CP2pSession::on_super_node_reply(uint16_t command, const uint8_t* body, siz
 }
 
 void CP2pSession::on_login_reply(const uint8_t* body, size_t n, const sockaddr_in& from) {
-  P2P::LoginReply reply;
+  p2p::LoginReply reply;
   {
     scoped_lock h(lock_);
     if (!expected("login reply", from, sp_, Session_State_WAIT, Session_state_LOGIN)) return;
-    if (P2P::parse_login_reply(body, n, reply) != P2P::ReplyError::kNone) {
+    if (p2p::parse_login_reply(body, n, reply) != p2p::ReplyError::kNone) {
       P2P_LOG(3, "login reply of %u bytes dropped", unsigned(n));
       return;
     }
@@ -1203,7 +1203,7 @@ void CP2pSession::on_login_reply(const uint8_t* body, size_t n, const sockaddr_i
   logged_in(reply, false);
 }
 
-void CP2pSession::logged_in(const P2P::LoginReply& reply, bool over_tcp) {
+void CP2pSession::logged_in(const p2p::LoginReply& reply, bool over_tcp) {
   const uint32_t now = GetTickCount();
   {
     scoped_lock h(lock_);
@@ -1250,8 +1250,8 @@ void CP2pSession::on_keepalive_reply(const uint8_t* body, size_t n, const sockad
   {
     scoped_lock h(lock_);
     if (!expected("keepalive reply", from, sp_, Session_State_SCHEDULER, -1)) return;
-    P2P::KeepaliveReply r;
-    if (P2P::parse_keepalive_reply(body, n, r) != P2P::ReplyError::kNone) {
+    p2p::KeepaliveReply r;
+    if (p2p::parse_keepalive_reply(body, n, r) != p2p::ReplyError::kNone) {
       P2P_LOG(3, "keepalive reply of %u bytes dropped", unsigned(n));
       return;
     }
@@ -1269,7 +1269,7 @@ void CP2pSession::on_keepalive_reply(const uint8_t* body, size_t n, const sockad
     }
     id_.public_port = r.seen_port;
     share_timer = r.flags != 0;
-    restart = r.status == P2P::kKeepaliveStatusRestart;
+    restart = r.status == p2p::kKeepaliveStatusRestart;
     if (udp_mode_) keepalive_misses_ = 0;
     if (share_timer) share_report_tick_ = GetTickCount() - share_report_ms_ - 1;
     P2P_LOG(2, "CP2pSession::incoming_keeplive");
@@ -1282,8 +1282,8 @@ void CP2pSession::on_nat_port_check(const uint8_t* body, size_t n, const sockadd
   const uint8_t node = options().node_type;
   if (node == 5 || node == 7) return;
   if (!expected("NAT port check", from, sp_, Session_State_SCHEDULER, -1)) return;
-  P2P::NatPortCheck r;
-  if (P2P::parse_nat_port_check(body, n, r) != P2P::ReplyError::kNone) return;
+  p2p::NatPortCheck r;
+  if (p2p::parse_nat_port_check(body, n, r) != p2p::ReplyError::kNone) return;
   keep_nat_ms_ = (id_.nat_type & 0xF0) == 0x10 ? 60000 : 30000;
   if (r.seen_port != id_.public_port) {
     keepalive_tick_ = 0;
@@ -1297,28 +1297,28 @@ void CP2pSession::on_nat_probe(uint16_t command, const uint8_t* body, size_t n, 
   CSimpleUdpServer* nat = udp_server(1);
   const std::string source = ipv4_text(from.sin_addr.s_addr);
   const unsigned port = ntohs(from.sin_port);
-  P2P::NatProbe probe;
-  if (P2P::parse_nat_probe(body, n, probe) != P2P::ReplyError::kNone) return;
+  p2p::NatProbe probe;
+  if (p2p::parse_nat_probe(body, n, probe) != p2p::ReplyError::kNone) return;
   // Probes that arrive after the NAT result, when the test socket is gone, are dropped.
   if (!nat || !nat->is_open()) {
     P2P_LOG(1, "NAT probe cmd %u from [%s:%u] dropped: no test socket", unsigned(command), source.c_str(), port);
     return;
   }
   uint16_t answer_port = uint16_t(port);
-  uint16_t answer = P2P::kUdpNatFullConeAnswer;
-  if (command == P2P::kUdpNatFullConeTest) {
+  uint16_t answer = p2p::kUdpNatFullConeAnswer;
+  if (command == p2p::kUdpNatFullConeTest) {
     P2P_LOG(2, "recv NAT_fullcone_test: uid %llu from %s:%u", (unsigned long long)probe.user_id, source.c_str(), port);
-  } else if (command == P2P::kUdpNatRestrictedTest) {
-    answer = P2P::kUdpNatRestrictedAnswer;
+  } else if (command == p2p::kUdpNatRestrictedTest) {
+    answer = p2p::kUdpNatRestrictedAnswer;
     P2P_LOG(2, "recv NAT_restricted_test: uid %llu from %s:%u", (unsigned long long)probe.user_id, source.c_str(), port);
   } else {
-    answer = P2P::kUdpNatCallMeAnswer;
+    answer = p2p::kUdpNatCallMeAnswer;
     answer_port = probe.answer_port;
     P2P_LOG(2, "recv NAT_callme_test: uid %llu from %s:%u LocalPort:%u", (unsigned long long)probe.user_id,
             source.c_str(), port, unsigned(probe.answer_port));
   }
   // The answer goes to the address the probe came from, never to one named in it.
-  const std::vector<uint8_t> reply = P2P::udp_nat_answer_body(answer, identity().user_id);
+  const std::vector<uint8_t> reply = p2p::udp_nat_answer_body(answer, identity().user_id);
   nat->send(reply.data(), reply.size(), from.sin_addr.s_addr, answer_port, true);
 }
 
@@ -1327,11 +1327,11 @@ void CP2pSession::on_nat_result(const uint8_t* body, size_t n, const sockaddr_in
   {
     scoped_lock h(lock_);
     if (!expected("NAT result", from, sp_, Session_State_SCHEDULER, -1)) return;
-    if (P2P::parse_nat_result(body, n, nat_type) != P2P::ReplyError::kNone) return;
+    if (p2p::parse_nat_result(body, n, nat_type) != p2p::ReplyError::kNone) return;
     id_.nat_type = nat_type;
   }
   P2P_LOG(2, "%s%02X:%02X (%s) ", gbk("recv NAT检查结果: ").c_str(), unsigned(nat_type >> 4), unsigned(nat_type & 0x0F),
-          P2P::nat_type_name(nat_type));
+          p2p::nat_type_name(nat_type));
   CSimpleUdpServer*& nat = udp_server(1);
   delete nat;
   nat = nullptr;
@@ -1345,8 +1345,8 @@ void CP2pSession::on_link_register_reply(const uint8_t* body, uint32_t n) {
     P2P_LOG(1, "ignored TCP register reply in %s", session_state_name(state_));
     return;
   }
-  P2P::TcpRegisterReply r;
-  if (P2P::parse_tcp_register_reply(body, n, r) != P2P::ReplyError::kNone) {
+  p2p::TcpRegisterReply r;
+  if (p2p::parse_tcp_register_reply(body, n, r) != p2p::ReplyError::kNone) {
     P2P_LOG(3, "TCP::ServerManager Incoming Register LenError[=%u], from", unsigned(n));
     return;
   }
@@ -1362,7 +1362,7 @@ void CP2pSession::on_link_register_reply(const uint8_t* body, uint32_t n) {
   sp_ = {r.sp_ip, r.sp_port};
   if (options().forced_sp_ip) sp_ = {options().forced_sp_ip, uint16_t(options().forced_sp_port)};
   up_ = {r.up_ip, r.up_port};
-  login_target_ = r.login_target ? r.login_target : P2P::kLoginTargetSuperNode;
+  login_target_ = r.login_target ? r.login_target : p2p::kLoginTargetSuperNode;
   if (r.share_report_ms) share_report_ms_ = r.share_report_ms;
   if (r.keepalive_ms) link_keepalive_ms_ = r.keepalive_ms;
   if (r.batch_max) get_shareres_manager()->set_batch_max(r.batch_max);
@@ -1383,14 +1383,14 @@ void CP2pSession::on_link_register_reply(const uint8_t* body, uint32_t n) {
 }
 
 void CP2pSession::on_link_login_reply(const uint8_t* body, uint32_t n) {
-  P2P::TcpLoginReply r;
+  p2p::TcpLoginReply r;
   {
     scoped_lock h(lock_);
     if (state_ != Session_State_WAIT || next_ != Session_state_LOGIN) {
       P2P_LOG(1, "ignored TCP login reply in %s", session_state_name(state_));
       return;
     }
-    if (P2P::parse_tcp_login_reply(body, n, r) != P2P::ReplyError::kNone) {
+    if (p2p::parse_tcp_login_reply(body, n, r) != p2p::ReplyError::kNone) {
       P2P_LOG(3, "TCP login reply of %u bytes dropped", unsigned(n));
       return;
     }
@@ -1424,7 +1424,7 @@ void CP2pSession::send_to_sp(const std::vector<uint8_t>& body) {
 }
 
 bool CP2pSession::send_to_up(const std::vector<uint8_t>& body) {
-  return server_manager::instance().send(P2P::kTcpShareBatch, body);
+  return server_manager::instance().send(p2p::kTcpShareBatch, body);
 }
 
 void CP2pSession::stamp_up_tick() { server_manager::instance().share_tick = GetTickCount(); }

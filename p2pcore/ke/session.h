@@ -149,7 +149,7 @@ class CP2pSession : private server_link_events, private share_report_link {
   void poll_connect(const fd_set& writable, const fd_set& failed, uint32_t now);
   void link_pass_step();
   void rebuild_identity();
-  P2P::LocalIdentity local_identity();
+  p2p::LocalIdentity local_identity();
   std::string pcid_text();
 
   // Requests.
@@ -165,7 +165,7 @@ class CP2pSession : private server_link_events, private share_report_link {
   void send_tcp_keepalive();
 
   // Replies.
-  void dispatch(const P2P::UdpChecked& packet, const sockaddr_in& from);
+  void dispatch(const p2p::UdpChecked& packet, const sockaddr_in& from);
   bool expected(const char* what, const sockaddr_in& from, const endpoint& server, int state, int next);
   void on_register_reply(const uint8_t* body, size_t n, const sockaddr_in& from);
   void on_super_node_reply(uint16_t command, const uint8_t* body, size_t n, const sockaddr_in& from);
@@ -174,7 +174,7 @@ class CP2pSession : private server_link_events, private share_report_link {
   void on_nat_port_check(const uint8_t* body, size_t n, const sockaddr_in& from);
   void on_nat_probe(uint16_t command, const uint8_t* body, size_t n, const sockaddr_in& from);
   void on_nat_result(const uint8_t* body, size_t n, const sockaddr_in& from);
-  void logged_in(const P2P::LoginReply& reply, bool over_tcp);
+  void logged_in(const p2p::LoginReply& reply, bool over_tcp);
   void write_network_facts();
 
   // server_link_events
@@ -218,7 +218,7 @@ class CP2pSession : private server_link_events, private share_report_link {
   endpoint cp_;                         // the registration server being talked to
   endpoint sp_;                         // the super node: UDP login, keepalives, share reports
   endpoint up_;                         // the upload server's TCP endpoint
-  uint16_t login_target_ = P2P::kLoginTargetSuperNode;
+  uint16_t login_target_ = p2p::kLoginTargetSuperNode;
   uint32_t share_report_ms_ = 3600000, second_period_ms_ = 60000, share_send_ms_ = 5000;
   uint32_t link_keepalive_ms_ = 60000, keep_nat_ms_ = 30000;
   uint32_t share_report_tick_ = 0, share_send_tick_ = 0, keepalive_tick_ = 0, keep_nat_tick_ = 0;

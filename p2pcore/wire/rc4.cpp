@@ -3,7 +3,7 @@
 
 #include <utility>
 
-namespace P2P {
+namespace p2p {
 
 void rc4_init(Rc4State& st, const uint8_t* key, size_t key_length) {
   for (int k = 0; k < 256; ++k) st.s[k] = static_cast<uint8_t>(k);
@@ -28,4 +28,4 @@ void rc4_apply(Rc4State& st, uint8_t* p, size_t n) {
   st.j = j;
 }
 
-}  // namespace P2P
+}  // namespace p2p

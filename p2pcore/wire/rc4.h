@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace P2P {
+namespace p2p {
 
 struct Rc4State {
   uint8_t s[256];
@@ -17,4 +17,4 @@ void rc4_init(Rc4State& st, const uint8_t* key, size_t key_length);
 // XORs the next n keystream bytes into p.
 void rc4_apply(Rc4State& st, uint8_t* p, size_t n);
 
-}  // namespace P2P
+}  // namespace p2p

@@ -3,7 +3,7 @@
 
 #include "p2pcore/wire/wire_bytes.h"
 
-namespace P2P {
+namespace p2p {
 namespace {
 
 // The login and keepalive bodies share their leading identity fields.
@@ -292,4 +292,4 @@ const char* nat_type_name(uint8_t nat_type) {
   }
 }
 
-}  // namespace P2P
+}  // namespace p2p

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace P2P {
+namespace p2p {
 
 // UDP command codes.
 enum UdpCommand : uint16_t {
@@ -208,4 +208,4 @@ ReplyError parse_tcp_result(const uint8_t* body, size_t n, uint16_t& result);  /
 // NAT type byte: class in the high nibble, detail in the low one.
 const char* nat_type_name(uint8_t nat_type);
 
-}  // namespace P2P
+}  // namespace p2p

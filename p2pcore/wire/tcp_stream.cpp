@@ -7,7 +7,7 @@
 
 #include "p2pcore/wire/wire_bytes.h"
 
-namespace P2P {
+namespace p2p {
 namespace {
 
 uint32_t next_random() {
@@ -156,4 +156,4 @@ int16_t DataInPacking::parse(uint8_t* p, size_t n) {
   return 0;
 }
 
-}  // namespace P2P
+}  // namespace p2p

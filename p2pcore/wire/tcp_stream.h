@@ -11,7 +11,7 @@
 
 #include "p2pcore/wire/rc4.h"
 
-namespace P2P {
+namespace p2p {
 
 inline constexpr uint32_t kStreamKeyOffset = 0x5A17C3E9u;
 inline constexpr uint32_t kStreamCheckValue = 0x2B94D06Fu;
@@ -101,4 +101,4 @@ class DataInPacking {
   int16_t state_ = kStreamOpening;
 };
 
-}  // namespace P2P
+}  // namespace p2p

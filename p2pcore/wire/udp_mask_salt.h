@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-namespace P2P {
+namespace p2p {
 
 inline constexpr uint32_t kUdpMaskSalt[256] = {
     0x8158820Cu, 0x036E2DB3u, 0xE6CE2293u, 0xE6C45DB3u, 0x91C644A1u, 0xB9CEF32Au,
@@ -52,4 +52,4 @@ inline constexpr uint32_t kUdpMaskSalt[256] = {
     0x1A676504u, 0x72F7E20Bu, 0xCF3049FCu, 0x5DF0BBA9u,
 };
 
-}  // namespace P2P
+}  // namespace p2p

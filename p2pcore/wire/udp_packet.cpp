@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-namespace P2P {
+namespace p2p {
 namespace {
 
 UdpMaskTables build_tables() {
@@ -151,4 +151,4 @@ UdpChecked check_datagram(uint8_t* d, size_t n) {
   return check_inner(d, n, false);
 }
 
-}  // namespace P2P
+}  // namespace p2p

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace P2P {
+namespace p2p {
 
 inline constexpr size_t kUdpHeaderSize = 20;
 inline constexpr size_t kUdpMaxDatagram = 1500;
@@ -72,4 +72,4 @@ struct UdpChecked {
 // Checks a received datagram and unmasks it in place. Safe on any input.
 UdpChecked check_datagram(uint8_t* datagram, size_t n);
 
-}  // namespace P2P
+}  // namespace p2p

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-namespace P2P {
+namespace p2p {
 
 class WireWriter {
  public:
@@ -79,4 +79,4 @@ inline void store_u32le(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-}  // namespace P2P
+}  // namespace p2p

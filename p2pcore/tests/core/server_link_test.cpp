@@ -20,7 +20,7 @@ struct events : p2p::server_link_events {
   void on_link_share_accepted() override { ++share_accepted; }
 };
 
-class collector : public P2P::DataInPacking {
+class collector : public p2p::DataInPacking {
  public:
   std::vector<std::pair<uint16_t, std::vector<uint8_t>>> frames;
 
@@ -67,7 +67,7 @@ class ServerLink : public ::testing::Test {
   void deliver(const std::vector<std::pair<uint16_t, std::vector<uint8_t>>>& frames) {
     std::vector<uint8_t> bytes;
     for (const auto& [command, body] : frames) {
-      P2P::tcp_frame f;
+      p2p::tcp_frame f;
       f.new_frame(command, 3);
       f.append(body.data(), body.size());
       out->pack(f);
@@ -92,13 +92,13 @@ class ServerLink : public ::testing::Test {
 
   SOCKET link = INVALID_SOCKET, peer = INVALID_SOCKET;
   events ev;
-  std::unique_ptr<P2P::DataOutPacking> out = std::make_unique<P2P::DataOutPacking>();
+  std::unique_ptr<p2p::DataOutPacking> out = std::make_unique<p2p::DataOutPacking>();
 };
 
 TEST_F(ServerLink, RoutesTheServersFrames) {
-  deliver({{P2P::kTcpRegisterReply, std::vector<uint8_t>(40)},
-           {P2P::kTcpLoginReply, std::vector<uint8_t>(10)},
-           {P2P::kTcpShareAccepted, {}},
+  deliver({{p2p::kTcpRegisterReply, std::vector<uint8_t>(40)},
+           {p2p::kTcpLoginReply, std::vector<uint8_t>(10)},
+           {p2p::kTcpShareAccepted, {}},
            {15, {1, 2}},
            {28, {}},
            {99, {7}}});  // unknown: logged and counted, the link stays up
@@ -118,10 +118,10 @@ TEST_F(ServerLink, KeepaliveResults) {
     ev = events();
     if (!p2p::server_manager::instance().connected()) {
       // A broken link is re-attached on the same socket with a new stream.
-      out = std::make_unique<P2P::DataOutPacking>();
+      out = std::make_unique<p2p::DataOutPacking>();
       p2p::server_manager::instance().attach(link);
     }
-    deliver({{P2P::kTcpKeepaliveReply, r.body}});
+    deliver({{p2p::kTcpKeepaliveReply, r.body}});
     EXPECT_EQ(p2p::server_manager::instance().connected(), r.connected);
     EXPECT_EQ(ev.keepalive_ok, r.ok);
   }
@@ -145,13 +145,13 @@ TEST_F(ServerLink, BufferedFramesStayInOrderAndTheLimitBreaksTheLink) {
   for (int i = 0; i < 1000; ++i) {
     for (size_t k = 0; k < body.size(); ++k) body[k] = uint8_t(i + k);
     queued_before_failure = m.buffered();
-    if (!m.send(P2P::kTcpShareBatch, body)) break;
+    if (!m.send(p2p::kTcpShareBatch, body)) break;
     ++accepted;
   }
   ASSERT_LT(accepted, 1000) << "the peer took everything: no limit reached";
   EXPECT_GT(queued_before_failure, p2p::server_manager::kQueueLimit);
   EXPECT_FALSE(m.connected());
-  EXPECT_FALSE(m.send(P2P::kTcpKeepalive, std::vector<uint8_t>(6)));
+  EXPECT_FALSE(m.send(p2p::kTcpKeepalive, std::vector<uint8_t>(6)));
 
   // What did go out arrives whole and in order.
   collector c;
@@ -171,7 +171,7 @@ TEST_F(ServerLink, BufferedFramesStayInOrderAndTheLimitBreaksTheLink) {
   ASSERT_GT(c.frames.size(), 0u);
   ASSERT_LE(c.frames.size(), size_t(accepted));
   for (size_t i = 0; i < c.frames.size(); ++i) {
-    ASSERT_EQ(c.frames[i].first, P2P::kTcpShareBatch);
+    ASSERT_EQ(c.frames[i].first, p2p::kTcpShareBatch);
     ASSERT_EQ(c.frames[i].second.size(), body.size());
     ASSERT_EQ(c.frames[i].second[0], uint8_t(i)) << "frame " << i << " out of order";
   }

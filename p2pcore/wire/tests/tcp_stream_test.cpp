@@ -10,7 +10,7 @@
 
 #include "p2pcore/wire/wire_bytes.h"
 
-using namespace P2P;
+using namespace p2p;
 
 namespace {
 
