@@ -147,6 +147,12 @@ bool upload_user_table::find(const uint8_t fid[16], uint64_t user_id, upload_use
   return true;
 }
 
+void upload_user_table::put(const upload_user_info& record) {
+  user& u = users_[upload_user_key(record.fid, record.user_id)];
+  u.info = record;
+  u.sequence = 0;
+}
+
 size_t upload_user_table::sweep(uint32_t now, bool force) {
   if (!force && age(now, last_sweep_) < kSweepEverySeconds) return 0;
   last_sweep_ = now;

@@ -74,6 +74,8 @@ class upload_user_table {
   // Rows of the users the peer list shows, rates refreshed, in key order.
   int copy_list(upload_user_info* rows, int max_rows, uint32_t now, uint32_t tick_ms);
   bool find(const uint8_t fid[16], uint64_t user_id, upload_user_info* out) const;
+  // Takes a record as it stands, times included (restoring a user as it was).
+  void put(const upload_user_info& record);
   // Removes expired users: never transferred and created more than 15 s ago,
   // or no transfer for more than 60 s. At most every 20 s unless forced.
   size_t sweep(uint32_t now, bool force = false);

@@ -148,7 +148,7 @@ void online_session::on_finish_range(const uint8_t* body, uint32_t length) {
     set_bad();
     return;
   }
-  events_.on_finish_range(map);
+  events_.on_finish_range(map, body, length);
 }
 
 void online_session::on_verify_range(const uint8_t* body, uint32_t length) {

@@ -34,7 +34,7 @@ class online_session_events {
   virtual void on_active_request() = 0;  // answer with one frame 9 and close
   virtual void on_check_have(const CheckHave& c) = 0;
   virtual void on_data_piece(const DataPiece& p) = 0;
-  virtual void on_finish_range(const HaveMap& m) = 0;
+  virtual void on_finish_range(const HaveMap& m, const uint8_t* body, uint32_t length) = 0;
   virtual void on_verify(const VerifyRequest& r) = 0;
   // Size of a shared file, 0 when it is not shared: Req_data ranges are checked against it.
   virtual uint64_t shared_file_size(const uint8_t fid[16]) = 0;

@@ -54,7 +54,7 @@ struct events : online_session_events {
   void on_active_request() override { ++active; }
   void on_check_have(const CheckHave& c) override { check_haves.push_back(c); }
   void on_data_piece(const DataPiece& p) override { pieces.push_back(p); }
-  void on_finish_range(const HaveMap& m) override { finishes.push_back(m); }
+  void on_finish_range(const HaveMap& m, const uint8_t*, uint32_t) override { finishes.push_back(m); }
   void on_verify(const VerifyRequest& r) override { verifies.push_back(r); }
   uint64_t shared_file_size(const uint8_t fid[16]) override { return memcmp(fid, kFid, 16) == 0 ? kFileSize : 0; }
   void on_frame_received(uint16_t, uint32_t) override {}
