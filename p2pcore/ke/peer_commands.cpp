@@ -155,17 +155,23 @@ void on_verify_range(const uint8_t* body, size_t n, const sockaddr_in& from, boo
 }
 
 SwapVersion own_version(const uint8_t fid[16]) {
-  SwapVersion v;
+  // Read once: the version resource is slow to reach the first time.
+  static const SwapVersion mine = [] {
+    SwapVersion v;
+    v.user_id = 0;
+    std::memcpy(&v.version, &kLibraryVersionPacked, 4);
+    uint16_t parts[4] = {};
+    module_version(parts);
+    v.build = parts[3];
+    std::string program = program_path_ansi();
+    const size_t slash = program.find_last_of('\\');
+    if (slash != std::string::npos) program = program.substr(slash + 1);
+    std::snprintf(v.program, sizeof v.program, "%s", program.c_str());
+    return v;
+  }();
+  SwapVersion v = mine;
   std::memcpy(v.file_hash, fid, 16);
   v.user_id = own_user_id();
-  std::memcpy(&v.version, &kLibraryVersionPacked, 4);
-  uint16_t parts[4] = {};
-  module_version(parts);
-  v.build = parts[3];
-  std::string program = program_path_ansi();
-  const size_t slash = program.find_last_of('\\');
-  if (slash != std::string::npos) program = program.substr(slash + 1);
-  std::snprintf(v.program, sizeof v.program, "%s", program.c_str());
   return v;
 }
 
@@ -314,6 +320,11 @@ bool peer_udp_send_packet(const uint8_t* packet, size_t n, uint32_t ip, uint16_t
   for (uint8_t i = 0; i < count; ++i) pad[i] = uint8_t(rand());
   const std::vector<uint8_t> outer = wrap_outer(std::vector<uint8_t>(packet, packet + n), pad, count);
   return !outer.empty() && udp->send_raw(outer.data(), outer.size(), ip, port);
+}
+
+void prepare_peer_answers() {
+  const uint8_t none[16] = {};
+  own_version(none);
 }
 
 uint64_t own_user_id() { return CSimpleUdpServer::user_id(); }

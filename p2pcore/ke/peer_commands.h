@@ -36,6 +36,8 @@ void tcp_finish_range(const tcp_upload_request& r);
 bool peer_udp_send(const uint8_t* body, size_t n, uint32_t ip, uint16_t port, bool wrapped);
 // Sends a data packet built whole; wrapped: in the outer layer (its 5 to 12 bytes).
 bool peer_udp_send_packet(const uint8_t* packet, size_t n, uint32_t ip, uint16_t port, bool wrapped);
+// Reads what the answers carry about this program (its version) ahead of the first.
+void prepare_peer_answers();
 // Our user id and NAT type byte, as the answers carry them.
 uint64_t own_user_id();
 uint8_t own_nat_type();

@@ -208,6 +208,7 @@ bool upload_task_mgr::start_threads(int count) {
     udp_commands_.reserve(2565);
   }
   P2P_LOG(4, "create upload thread %d", count);
+  prepare_peer_answers();
   // The handle array holds 64 workers; 0 serves every request on the queuing thread.
   count = std::min(std::max(count, 0), 64);
   inline_ = count == 0;
