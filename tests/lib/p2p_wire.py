@@ -78,7 +78,14 @@ MASK_INNER = _mask_table(8)   # table B
 
 
 def _xor_mask(table, check, data):
-    return bytes(b ^ table[(check + i) % 1024] for i, b in enumerate(data))
+    # Whole-integer XOR against the table's bytes from (check mod 1024) on, repeated
+    # as long as the data: a byte at a time is too slow for block downloads.
+    data = bytes(data)
+    start = check % 1024
+    n = len(data)
+    reps = (start + n) // 1024 + 1
+    mask = (table * reps)[start:start + n]
+    return (int.from_bytes(data, "little") ^ int.from_bytes(mask, "little")).to_bytes(n, "little")
 
 
 # --- UDP packets
