@@ -77,6 +77,18 @@ void online_user::choke(uint32_t value, uint32_t ms) {
 
 // ---- requests of the peer
 
+// A request of this connection for the upload workers, for the Check_Have file.
+tcp_upload_request* online_user::new_request(uint16_t command) {
+  tcp_upload_request* r = new (std::nothrow) tcp_upload_request;
+  if (!r) return nullptr;
+  r->socket = socket_;
+  r->command = command;
+  r->login_time = session_.login_time();
+  r->user_id = session_.user_id();
+  std::memcpy(r->file_hash, session_.check_have().fid, 16);
+  return r;
+}
+
 void online_user::on_active_request() {
   std::vector<uint8_t> frame;
   {
@@ -106,13 +118,8 @@ void online_user::on_data_piece(const DataPiece& p) {
     choke(p.request_id, kBackOffMs);
     return;
   }
-  tcp_upload_request* r = new (std::nothrow) tcp_upload_request;
+  tcp_upload_request* r = new_request(kTcpReqData);
   if (!r) return;
-  r->socket = socket_;
-  r->command = kTcpReqData;
-  r->login_time = session_.login_time();
-  r->user_id = c.user_id;
-  std::memcpy(r->file_hash, c.fid, 16);
   r->request_id = p.request_id;
   r->read_start = p.first_block;
   r->read_length = p.length;
@@ -120,13 +127,8 @@ void online_user::on_data_piece(const DataPiece& p) {
 }
 
 void online_user::on_finish_range(const HaveMap& m, const uint8_t* body, uint32_t length) {
-  tcp_upload_request* r = new (std::nothrow) tcp_upload_request;
+  tcp_upload_request* r = new_request(kTcpFinishRange);
   if (!r) return;
-  const CheckHave& c = session_.check_have();
-  r->socket = socket_;
-  r->command = kTcpFinishRange;
-  r->login_time = session_.login_time();
-  r->user_id = c.user_id;
   std::memcpy(r->file_hash, m.file_hash, 16);
   r->finish_value = m.flag;
   r->finish_map.assign(body, body + length);
@@ -140,13 +142,8 @@ void online_user::on_verify(const VerifyRequest& v) {
     choke(0, kBackOffMs);
     return;
   }
-  tcp_upload_request* r = new (std::nothrow) tcp_upload_request;
+  tcp_upload_request* r = new_request(kTcpReqVerifyRange);
   if (!r) return;
-  r->socket = socket_;
-  r->command = kTcpReqVerifyRange;
-  r->login_time = session_.login_time();
-  r->user_id = session_.user_id();
-  std::memcpy(r->file_hash, v.file_hash, 16);
   r->verify = v;
   get_upload_task_mgr()->queue_tcp_verify_request(r);
 }

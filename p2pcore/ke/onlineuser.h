@@ -11,6 +11,8 @@
 
 namespace p2p {
 
+struct tcp_upload_request;
+
 class online_user : private online_session_events, private online_socket {
  public:
   online_user();
@@ -52,6 +54,7 @@ class online_user : private online_session_events, private online_socket {
   void log(int level, const std::string& text) override;
   // online_socket
   long send(const uint8_t* p, size_t n, int* error) override;
+  tcp_upload_request* new_request(uint16_t command);
 
   CRITICAL_SECTION receive_lock_;
   CRITICAL_SECTION send_lock_;

@@ -290,69 +290,37 @@ void upload_task_mgr::run(batch& b) {
   b.udp_commands.clear();
 }
 
-bool upload_task_mgr::wake() {
+// With no workers the request runs at once on the queuing thread.
+template <class Item, class Run>
+bool upload_task_mgr::enqueue(std::vector<Item>& queue, Item item, Run run) {
+  if (inline_) {
+    run(item);
+    return true;
+  }
+  scoped_lock h(lock_);
+  queue.push_back(std::move(item));
   if (wake_) SetEvent(wake_);
   return true;
 }
 
 bool upload_task_mgr::queue_udp_block_request(const udp_block_request& r) {
-  if (inline_) {
-    run_udp_block(r);
-    return true;
-  }
-  scoped_lock h(lock_);
-  udp_blocks_.push_back(r);
-  return wake();
+  return enqueue(udp_blocks_, r, run_udp_block);
 }
 
 bool upload_task_mgr::queue_udp_verify_request(const udp_verify_request& r) {
-  if (inline_) {
-    run_udp_verify(r);
-    return true;
-  }
-  scoped_lock h(lock_);
-  udp_verifies_.push_back(r);
-  return wake();
+  return enqueue(udp_verifies_, r, run_udp_verify);
 }
 
 bool upload_task_mgr::queue_udp_command(udp_command c) {
-  if (inline_) {
-    run_deferred_udp_command(c);
-    return true;
-  }
-  scoped_lock h(lock_);
-  udp_commands_.push_back(std::move(c));
-  return wake();
+  return enqueue(udp_commands_, std::move(c), run_deferred_udp_command);
 }
 
-bool upload_task_mgr::queue_tcp_command(tcp_upload_request* r) {
-  if (inline_) {
-    run_tcp_command(r);
-    return true;
-  }
-  scoped_lock h(lock_);
-  tcp_commands_.push_back(r);
-  return wake();
-}
+bool upload_task_mgr::queue_tcp_command(tcp_upload_request* r) { return enqueue(tcp_commands_, r, run_tcp_command); }
 
-bool upload_task_mgr::queue_tcp_block_request(tcp_upload_request* r) {
-  if (inline_) {
-    run_tcp_block(r);
-    return true;
-  }
-  scoped_lock h(lock_);
-  tcp_blocks_.push_back(r);
-  return wake();
-}
+bool upload_task_mgr::queue_tcp_block_request(tcp_upload_request* r) { return enqueue(tcp_blocks_, r, run_tcp_block); }
 
 bool upload_task_mgr::queue_tcp_verify_request(tcp_upload_request* r) {
-  if (inline_) {
-    run_tcp_verify(r);
-    return true;
-  }
-  scoped_lock h(lock_);
-  tcp_verifies_.push_back(r);
-  return wake();
+  return enqueue(tcp_verifies_, r, run_tcp_verify);
 }
 
 void upload_task_mgr::run_completions() {

@@ -97,7 +97,8 @@ class upload_task_mgr {
   void worker();
   void take(batch& b);
   void run(batch& b);
-  bool wake();
+  template <class Item, class Run>
+  bool enqueue(std::vector<Item>& queue, Item item, Run run);
 
   static void run_udp_block(const udp_block_request& r);
   static void run_udp_verify(const udp_verify_request& r);

@@ -8,21 +8,12 @@
 #include <cstring>
 #include <random>
 
+#include "p2pcore/wire/tests/hex_bytes.h"
 #include "p2pcore/wire/wire_bytes.h"
 
 using namespace p2p;
 
 namespace {
-
-std::vector<uint8_t> from_hex(const char* hex) {
-  std::vector<uint8_t> out;
-  for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) {
-    unsigned v = 0;
-    sscanf(hex + i, "%2x", &v);
-    out.push_back(uint8_t(v));
-  }
-  return out;
-}
 
 const uint8_t kFid[16] = {0xA0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
 
