@@ -455,12 +455,10 @@ void shareres_manager::clear() {
     }
     waiting_ = report_pending_ = presend_ = 0;
     {
-      // A new window, the limit that was set kept: the end-of-run line reports it.
       scoped_lock l(limiter_lock_);
-      const uint64_t limit = limiter_->limit();
       delete limiter_;
       limiter_ = new clocked_speed_limiter;
-      limiter_->set_limit(limit);
+      stat_set_upload_limit(limiter_->limit());
     }
     upload_stats.session = {};
     P2P_LOG(9, "End file ok!!!!!");

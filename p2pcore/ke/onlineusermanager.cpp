@@ -189,33 +189,6 @@ void online_user_manager::close_all() {
   pool_.clear();
 }
 
-void online_user_manager::accept_from(SOCKET listener) {
-  if (count_users() > kMaxTcpUsers) {
-    P2P_LOG(3, "TCP::Main too many tcp");
-    sweep_online();
-    sweep_offline();
-    return;
-  }
-  for (;;) {
-    const SOCKET s = accept(listener, nullptr, nullptr);
-    if (s == INVALID_SOCKET) return;
-    P2P_LOG(1, "TCP::Main Tcp Accpet Socket[%d]", int(s));
-    u_long on = 1;
-    if (ioctlsocket(s, FIONBIO, &on) != 0) {
-      P2P_LOG(3, "TCP::Main Accept Socket[%d] Set nonblock failed!", int(s));
-      closesocket(s);
-      continue;
-    }
-    if (add_user(s) != 0) {
-      P2P_LOG(3, "TCP::Main Accept Socket[%d] too many user!", int(s));
-      closesocket(s);
-      continue;
-    }
-    P2P_LOG(9, "TCP::Main Accpet Socket[%d] Success!", int(s));
-    if (online_count() + offline_count() > kMaxTcpUsers) return;
-  }
-}
-
 void online_user_manager::fill_read_set(fd_set& set) {
   SOCKET sockets[kMaxTcpSockets];
   const size_t n = collect_sockets(sockets, kMaxTcpSockets);

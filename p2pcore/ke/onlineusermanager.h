@@ -16,8 +16,6 @@ namespace p2p {
 
 class online_user;
 
-// More online and closing users than this and no connection is accepted.
-inline constexpr size_t kMaxTcpUsers = 160;
 // Sockets put into one select read set.
 inline constexpr size_t kMaxTcpSockets = 201;
 
@@ -48,8 +46,6 @@ class online_user_manager {
   void close_all();
 
   // The scheduler loop's steps.
-  // Accepts pending connections (none while kMaxTcpUsers are online or closing).
-  void accept_from(SOCKET listener);
   // Puts the online users' sockets into a read set.
   void fill_read_set(fd_set& set);
   // One receive of up to 64 KiB for each readable user; a closed or failed

@@ -11,6 +11,7 @@
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/io/SimpleUdpServer.h"
 #include "p2pcore/ke/ShareResources_new.h"
+#include "p2pcore/ke/ip_list_files.h"
 #include "p2pcore/ke/onlineuser.h"
 #include "p2pcore/ke/onlineusermanager.h"
 #include "p2pcore/ke/session.h"

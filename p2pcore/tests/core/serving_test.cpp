@@ -98,7 +98,13 @@ class serving_loop {
       users->fill_read_set(readable);
       timeval wait = {0, 30000};
       if (select(0, &readable, nullptr, nullptr, &wait) == SOCKET_ERROR) FD_ZERO(&readable);
-      if (FD_ISSET(listener_, &readable)) users->accept_from(listener_);
+      if (FD_ISSET(listener_, &readable)) {
+        for (SOCKET s; (s = accept(listener_, nullptr, nullptr)) != INVALID_SOCKET;) {
+          u_long on = 1;
+          ioctlsocket(s, FIONBIO, &on);
+          if (users->add_user(s) != 0) closesocket(s);
+        }
+      }
       if (FD_ISSET(udp_->socket(), &readable)) {
         for (;;) {
           sockaddr_in from = {};
