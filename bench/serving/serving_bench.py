@@ -47,17 +47,21 @@ class Driver:
                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, bufsize=1)
 
     def ask(self, line, timeout=60):
+        """The driver's answer, which starts with the command's word (or "ok <word>");
+        the library's own lines on standard output are passed over."""
         self.p.stdin.write(line + "\n")
         self.p.stdin.flush()
+        word = line.split()[0]
         deadline = time.time() + timeout
         while time.time() < deadline:
             answer = self.p.stdout.readline().strip()
-            if answer:
+            if answer.startswith(word) or answer.startswith("ok " + word):
                 return answer
         raise RuntimeError("driver did not answer %r" % line)
 
     def stat(self):
         return figures(self.ask("stat"))
+
 
     def quit(self):
         try:
@@ -105,8 +109,9 @@ def serve_seedlift(args, size, counts, results):
                 d.ask("init %d" % udp_port)
                 if doubles.wait_for("login", 60, count=logins + 1) is None:
                     raise RuntimeError("Seedlift did not log in")
-                if d.ask("share %s %s" % (FID.hex(), file_win)) != "share 0":
-                    raise RuntimeError("the file could not be shared")
+                answer = d.ask("share %s %s" % (FID.hex(), file_win))
+                if answer != "share 0":
+                    raise RuntimeError("the file could not be shared: %s" % answer)
                 for run in ("cold", "warm"):
                     t0 = d.stat()
                     r = native(args.peer, "tcp", "--port", tcp_port, "--fid", FID.hex(), "--size", size,
@@ -193,6 +198,7 @@ def main():
     ap.add_argument("--file", required=True)
     ap.add_argument("--peers", default="1,8,64")
     args = ap.parse_args()
+    args.bin, args.peer, args.file = (os.path.abspath(p) for p in (args.bin, args.peer, args.file))
     size = os.path.getsize(args.file)
     counts = [int(k) for k in args.peers.split(",")]
     results = []

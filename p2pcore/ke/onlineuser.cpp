@@ -57,6 +57,11 @@ bool online_user::flush() {
   return session_.send_cmd(nullptr, 0);
 }
 
+size_t online_user::waiting() {
+  scoped_lock h(send_lock_);
+  return session_.waiting();
+}
+
 bool online_user::is_timed_out(int mode) {
   scoped_lock h(send_lock_);
   return session_.is_timed_out(mode, now_seconds());

@@ -35,6 +35,7 @@ class online_user : private online_session_events, private online_socket {
   bool set_send_buff(uint16_t command, const uint8_t* data, uint32_t length, const answer_stamp& stamp);
   // Sends what waits in the buffer.
   bool flush();
+  size_t waiting();
   bool is_timed_out(int mode);
   // The choke operation: tells the peer to stay away (frame 25: a value and
   // the milliseconds to wait); the connection stays.

@@ -6,6 +6,7 @@
 
 #include "p2pcore/ke/ShareResources_new.h"
 #include "p2pcore/ke/onlineuser.h"
+#include "p2pcore/wire/online_session.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
 #include "p2pcore/p2pbase/inc/scoped_lock.h"
 
@@ -69,6 +70,9 @@ int online_user_manager::add_user(SOCKET s) {
   scoped_lock h(lock_);
   std::shared_ptr<online_user> u = take_from_pool();
   if (!u) return 1;
+  // The socket takes what one user may have waiting, so answers rarely wait for a pass.
+  int buffer = int(kOnlineSendBuffer);
+  setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&buffer), sizeof buffer);
   u->reset(s, piece_blocks());
   online_[s] = std::move(u);
   return 0;
@@ -211,6 +215,17 @@ void online_user_manager::serve_readable(const fd_set& set) {
       on_io_error(s);
     }
   }
+}
+
+void online_user_manager::fill_write_set(fd_set& set) {
+  scoped_lock h(lock_);
+  for (const auto& [s, u] : online_)
+    if (set.fd_count < kMaxTcpSockets && u->waiting() > 0) FD_SET(s, &set);
+}
+
+void online_user_manager::flush_writable(const fd_set& set) {
+  for (u_int i = 0; i < set.fd_count; ++i)
+    if (std::shared_ptr<online_user> u = find_user(set.fd_array[i])) u->flush();
 }
 
 void online_user_manager::housekeeping() {

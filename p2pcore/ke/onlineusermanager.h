@@ -51,6 +51,9 @@ class online_user_manager {
   // One receive of up to 64 KiB for each readable user; a closed or failed
   // connection goes offline.
   void serve_readable(const fd_set& set);
+  // Users with bytes waiting join a write set; the writable ones send them.
+  void fill_write_set(fd_set& set);
+  void flush_writable(const fd_set& set);
   // Sweeps, then flush_and_reap.
   void housekeeping();
 

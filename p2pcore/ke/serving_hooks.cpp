@@ -23,6 +23,8 @@ class online_users_hook : public tcp_peer_hook {
   bool add_user(SOCKET s) override { return get_online_user_manager()->add_user(s) == 0; }
   void fill_read_set(fd_set& set) override { get_online_user_manager()->fill_read_set(set); }
   void on_readable(const fd_set& set) override { get_online_user_manager()->serve_readable(set); }
+  void fill_write_set(fd_set& set) override { get_online_user_manager()->fill_write_set(set); }
+  void on_writable(const fd_set& set) override { get_online_user_manager()->flush_writable(set); }
   void housekeeping(uint32_t) override {
     get_online_user_manager()->housekeeping();
     // Without workers the reads were started on this thread; their completions run here.

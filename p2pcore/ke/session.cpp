@@ -306,11 +306,15 @@ void CP2pSession::scheduler_pass() {
   if (link_readable) FD_SET(link.socket(), &readable);
   tcp_peer_hook& users = *serving().tcp_users;
   users.fill_read_set(readable);
+  fd_set writable;
+  FD_ZERO(&writable);
+  users.fill_write_set(writable);
   timeval wait = {0, 30000};
-  if (select(0, &readable, nullptr, nullptr, &wait) == SOCKET_ERROR) {
+  if (select(0, &readable, writable.fd_count ? &writable : nullptr, nullptr, &wait) == SOCKET_ERROR) {
     P2P_LOG(3, "TCP::Main select error=[%d]", WSAGetLastError());
     WaitForSingleObject(stop_event_, 30);
     FD_ZERO(&readable);
+    FD_ZERO(&writable);
   }
   if (listen_ != INVALID_SOCKET && FD_ISSET(listen_, &readable)) accept_peers();
   if (FD_ISSET(udp->socket(), &readable)) receive_udp(udp);
@@ -318,6 +322,7 @@ void CP2pSession::scheduler_pass() {
   if (nat && nat->is_open() && FD_ISSET(nat->socket(), &readable)) receive_udp(nat);
   if (link_readable && link.holds_socket() && FD_ISSET(link.socket(), &readable)) link.receive_from_socket();
   users.on_readable(readable);
+  users.on_writable(writable);
 
   const uint32_t now = GetTickCount();
   users.housekeeping(now);

@@ -26,6 +26,8 @@ inline constexpr size_t kOnlineSendLimit = kOnlineSendBuffer * 8 / 10;
 // Reads one Req_data may ask for: a frame of 64 ranges could otherwise name
 // millions of pieces.
 inline constexpr size_t kMaxPiecesPerRequest = 256;
+// Block frames are handed to the socket this many bytes at a time.
+inline constexpr size_t kSendBatch = 256 * 1024;
 
 // What the connection hands on and asks of its owner.
 class online_session_events {
@@ -101,14 +103,16 @@ class online_session {
   void on_req_data(const uint8_t* body, uint32_t length);
   void on_finish_range(const uint8_t* body, uint32_t length);
   void on_verify_range(const uint8_t* body, uint32_t length);
-  bool send_frame(uint16_t command, const uint8_t* head, size_t head_n, const uint8_t* data, size_t data_n);
+  bool usable_for_sending();
+  // Room for n more bytes in the buffer, within the 80% limit (else the user is bad).
+  bool room_for(size_t n);
+  bool append_frame(uint16_t command, const uint8_t* head, size_t head_n, const uint8_t* data, size_t data_n);
   void log(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
   online_session_events& events_;
   online_socket& socket_;
   std::unique_ptr<receiver> in_;
   std::unique_ptr<DataOutPacking> out_;
-  tcp_frame scratch_;
   std::atomic<int> state_{ONLINE_INIT};
   long fd_ = -1;
   uint32_t piece_blocks_ = 256;
@@ -116,6 +120,7 @@ class online_session {
   CheckHave check_have_;
   std::unique_ptr<uint8_t[]> buffer_;
   size_t head_ = 0, tail_ = 0;  // bytes waiting: buffer_[head_, tail_)
+  size_t unsent_ = 0;           // appended since the last send
   uint64_t bytes_sent_ = 0;
 };
 
