@@ -26,6 +26,15 @@ void URL::BindFields(serial::FieldList* list) {
   list->Bind("B", &b);
 }
 
+serial::Bytes BytesOfHex(const std::string& hex) {
+  serial::Bytes out(hex.size() / 2, 0);
+  for (size_t k = 0; k < out.size(); ++k) {
+    const int hi = HexDigitValue(hex[2 * k]), lo = HexDigitValue(hex[2 * k + 1]);
+    out[k] = uint8_t(hi < 0 || lo < 0 ? 0 : hi * 16 + lo);
+  }
+  return out;
+}
+
 URL MakeLinkEntry(const std::string& link) {
   URL entry;
   entry.i = link;
@@ -48,11 +57,7 @@ void FileInfo::BindFields(serial::FieldList* list) {
 
 void FileInfo::Set(const std::string& fidHex, const serial::Bytes& digests, uint64_t fileSize, uint64_t thirdValue) {
   if (!fidHex.empty()) {
-    fid.assign(fidHex.size() / 2, 0);
-    for (size_t k = 0; k < fid.size(); ++k) {
-      const int hi = HexDigitValue(fidHex[2 * k]), lo = HexDigitValue(fidHex[2 * k + 1]);
-      fid[k] = uint8_t(hi < 0 || lo < 0 ? 0 : hi * 16 + lo);
-    }
+    fid = BytesOfHex(fidHex);
     hasFid = true;
   }
   if (fileSize) size = fileSize, hasSize = true;

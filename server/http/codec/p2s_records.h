@@ -26,6 +26,10 @@ struct URL {
   void BindFields(serial::FieldList* list);
 };
 
+// length / 2 bytes from a hex text, two digits a byte (a pair that is not
+// hex gives 0); the p2s server's form of a fid key.
+serial::Bytes BytesOfHex(const std::string& hex);
+
 // The entry the report makes of a file's FTP link: "I" the link, "R" empty,
 // "S" 200, "B" 0, "U" the MD5 of the link in upper case.
 URL MakeLinkEntry(const std::string& link);
