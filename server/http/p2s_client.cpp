@@ -62,7 +62,6 @@ int CP2SClient::Request(HANDLE cancel, DWORD timeoutMs, int tries, DWORD deadlin
   for (int t = 0; t < tries; ++t) {
     const ULONGLONG now = GetTickCount64();
     if (now >= deadline) break;
-    ResetExchange();
     ++attempts_;
     Run(cancel, timeoutMs, DWORD(deadline - now));
     Close();

@@ -58,6 +58,7 @@ bool CP2SSocket::TakeConnectSlot(ULONGLONG deadline) {
 void CP2SSocket::Run(HANDLE cancel, DWORD timeoutMs, DWORD deadlineMs) {
   cancel_ = cancel;
   socket_.Close();
+  ResetExchange();  // a response of an earlier exchange must not run into this one
   result_ = Exchange(timeoutMs, GetTickCount64() + deadlineMs);
 }
 

@@ -36,7 +36,7 @@ class CP2SSocket {
   // Run, then close the connection: 1 when the cancel event is not
   // signalled afterwards, 0 when it is or when there is none.
   int Execute(HANDLE cancel, DWORD timeoutMs, DWORD deadlineMs);
-  // Before an exchange: result pending, response emptied.
+  // Result pending, response emptied; Run does it first.
   void ResetExchange();
   void Close() { socket_.Close(); }
 

@@ -139,7 +139,8 @@ TEST_F(Winsock, LookupRequestBytesAndReply) {
   client.AddCommitEntry(kFid, kQid, kCid, 5);
   client.AddCommitEntry("F2", "Q2", "C2", 6);
   ASSERT_EQ(client.Commit(), 0);
-  client.Execute(cancel_, 3000, 3000);
+  EXPECT_EQ(client.Execute(cancel_, 3000, 3000), 1);
+  EXPECT_EQ(client.Result(), 0) << "the same client object runs a second exchange";
   const std::string body = "content=fid:" + kFid + "|qid:" + kQid + "|cid:" + kCid + "|size:5\nfid:F2|qid:Q2|cid:C2|size:6\n";
   EXPECT_EQ(server.Requests().back(), "GET /summary_commit? HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) +
                                           "\r\nConnection: Keep-Alive\r\n\r\n" + body);
