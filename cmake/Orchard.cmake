@@ -47,3 +47,15 @@ function(orchard_add_py_test name script)
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "e2e;wine"
                        ENVIRONMENT "PYTHONPATH=${ORCHARD_ROOT}/tests/lib;PYTHONDONTWRITEBYTECODE=1")
 endfunction()
+
+# orchard_add_host_py_test(name script.py)
+# A Python check of a test double or its codec, run natively once, in the
+# host build (no Wine).
+function(orchard_add_host_py_test name script)
+  if(ORCHARD_WINDOWS)
+    return()
+  endif()
+  find_package(Python3 COMPONENTS Interpreter REQUIRED)
+  add_test(NAME ${name} COMMAND ${Python3_EXECUTABLE} ${script} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 60 LABELS "host;python" ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1")
+endfunction()

@@ -28,11 +28,11 @@ import os
 import re
 import socket
 import sys
-import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
 import p2s_wire as w  # noqa: E402
+from double_base import DoubleBase  # noqa: E402
 
 MODES = ("answer", "404", "no-length", "long-head", "zero-length", "over-limit", "early-close", "trailing", "drip",
          "never", "broken-check")
@@ -46,7 +46,7 @@ def http_response(body, status="200 OK", length=None, extra_head=b""):
     return head + b"\r\n" + body
 
 
-class LookupP2sDouble:
+class LookupP2sDouble(DoubleBase):
     def __init__(self, host="127.0.0.1", port=0, log_path=None, tally_path=None, echo=False):
         self.host, self.port = host, port
         self.known = {}  # upper-case fid -> (qid, cid, size)
@@ -55,44 +55,13 @@ class LookupP2sDouble:
         self.p2s_mode = "answer"
         self.p2s_status = w.STATUS_OK
         self.drip_s = 1.0
-        self.echo = echo
-        self.events = []
-        self.cond = threading.Condition()
-        self.stopping = threading.Event()
-        self.threads = []
-        self.conns = set()
-        self.log_file = open(log_path, "a", encoding="utf-8") if log_path else None
+        DoubleBase.__init__(self, log_path, echo)
 
     # --- events
 
     def log(self, kind, text, **fields):
-        event = dict(fields, kind=kind, text=text, time=time.time())
-        with self.cond:
-            self.events.append(event)
-            self.cond.notify_all()
-        line = "%s %s" % (time.strftime("%H:%M:%S"), text)
-        if self.echo:
-            print(line, flush=True)
-        if self.log_file:
-            self.log_file.write(line + "\n")
-            self.log_file.flush()
-
-    def of_kind(self, kind, where=None):
-        with self.cond:
-            return [e for e in self.events if e["kind"] == kind and (where is None or where(e))]
-
-    def wait_for(self, kind, timeout, count=1, where=None):
-        """The first `count` events of a kind (matching `where`), or None after the time-out."""
-        deadline = time.time() + timeout
-        with self.cond:
-            while True:
-                found = [e for e in self.events if e["kind"] == kind and (where is None or where(e))]
-                if len(found) >= count:
-                    return found[:count] if count > 1 else found[0]
-                left = deadline - time.time()
-                if left <= 0:
-                    return None
-                self.cond.wait(left)
+        self.record(dict(fields, kind=kind, text=text, time=time.time()))
+        self.write_line("%s %s" % (time.strftime("%H:%M:%S"), text))
 
     # --- start and stop
 
@@ -103,34 +72,10 @@ class LookupP2sDouble:
         self.port = self.listener.getsockname()[1]
         self.listener.listen(64)
         self.listener.settimeout(0.2)
+        self.sockets.append(self.listener)
         self._thread(self._accept_loop)
         self.log("started", "lookup and p2s double on %s:%d" % (self.host, self.port))
         return self
-
-    def stop(self):
-        self.stopping.set()
-        self.listener.close()
-        for c in list(self.conns):
-            try:
-                c.close()
-            except OSError:
-                pass
-        for t in self.threads:
-            t.join(3)
-        if self.log_file:
-            self.log_file.close()
-            self.log_file = None
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.stop()
-
-    def _thread(self, fn, *args):
-        t = threading.Thread(target=fn, args=args, daemon=True)
-        t.start()
-        self.threads.append(t)
 
     def _accept_loop(self):
         while not self.stopping.is_set():
@@ -140,7 +85,7 @@ class LookupP2sDouble:
                 continue
             except OSError:
                 return
-            self.conns.add(conn)
+            self.sockets.append(conn)
             self._thread(self._serve, conn)
 
     # --- one connection
@@ -183,7 +128,8 @@ class LookupP2sDouble:
         except OSError:
             pass
         finally:
-            self.conns.discard(conn)
+            if conn in self.sockets:
+                self.sockets.remove(conn)
             try:
                 conn.close()
             except OSError:

@@ -18,59 +18,25 @@ import datetime
 import hashlib
 import os
 import re
-import shutil
-import socket
 import struct
 import sys
-import tempfile
 import time
-import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(ROOT, "tests", "p2p"))
 sys.path.insert(0, os.path.join(ROOT, "server", "hash", "tests"))
 sys.path.insert(0, HERE)
 import file_ids_check  # noqa: E402
 import lookup_p2s_double  # noqa: E402
 import orchard_channel as oc  # noqa: E402
 import orchard_proc as op  # noqa: E402
-import p2p_doubles  # noqa: E402
-import p2s_wire as w  # noqa: E402
-from p2p_doubles import free_port  # noqa: E402
+from orchard_server import PORT, PublishingServerTest, path_field, read_text, record_id, win  # noqa: E402
 
 ARGS = None
-PORT = 9090
-FILE_RECORD = 617
 PUBLISHED = 8
 MIB = 1 << 20
 BIG = 128 * MIB + 4097
 SMALL_WRITE = 65536
-
-
-def win(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def path_field(text):
-    raw = text.encode("utf-16-le")
-    return raw[:520] + b"\0" * (520 - len(raw))
-
-
-def record_id(text):
-    return hashlib.md5(text.encode("utf-16-le")).digest()
-
-
-def write(work, name, text):
-    with open(os.path.join(work, name), "w", newline="") as f:
-        f.write(text.replace("\n", "\r\n"))
-
-
-def read_text(path, encoding="gbk"):
-    if not os.path.exists(path):
-        return ""
-    with open(path, "rb") as f:
-        return f.read().decode(encoding, errors="replace")
 
 
 def timed_entries(path):
@@ -117,44 +83,15 @@ class BigFile:
         return win(path)
 
 
-class LookupReport(unittest.TestCase):
-    def setUp(self):
-        self.assertFalse(op.port_open(PORT), "port 9090 is taken before the test")
-        names = [n for n in os.listdir(ARGS.bin) if n == "OrchardSvc.exe" or n.lower().endswith(".dll")]
-        self.work = op.make_work_dir(ARGS.bin, names, prefix="orchard_lookup_")
-        self.tree = tempfile.mkdtemp(prefix="orchard_lookuptree_")
-        ports = dict(cp_port=free_port(socket.SOCK_DGRAM), cp_tcp_port=0, sp_port=free_port(socket.SOCK_DGRAM),
-                     up_port=free_port(socket.SOCK_STREAM), nat_port=free_port(socket.SOCK_DGRAM))
-        self.double = lookup_p2s_double.LookupP2sDouble(log_path=os.path.join(self.work, "p2s_double.log")).start()
-        write(self.work, "od_svr_cfg.ini", "[service]\nservicetype=3\n[p2p]\nport=%d\nloglevel=9\n"
-              "[ftp]\nuser=bob\npswd=pw\n" % free_port(socket.SOCK_DGRAM))
-        write(self.work, "P2PCfg.ini", "[Netcard]\ntcp_port=%d\n[OthersSet]\nServHost=127.0.0.1\nServPort=%d\n"
-              "Debug=8\n[AdvanceSet]\nUserID=0\n" % (free_port(socket.SOCK_STREAM), ports["cp_port"]))
-        write(self.work, "P2SCfg.ini", "[Serv]\nHost=127.0.0.1\nPort=%d\n[Local]\nLogLevel=1\n" % self.double.port)
-        write(self.work, "Ferryline.ini", "[ftp]\nhost=ftp.test\nport=2121\nuser=bob\npswd=pw\n")
-        write(self.work, "od_svr_ftp.exe", "")
-        write(self.work, "p2s_speedup.dat", "")
-        self.env = dict(os.environ, TALLYHUB_REPORT_FILE=win(os.path.join(self.work, "tally.txt")))
-        self.doubles = p2p_doubles.Doubles(log_path=os.path.join(self.work, "doubles.log"), echo=False,
-                                           **ports).start()
-        self.procs = []
-        self.passed = False
+class LookupReport(PublishingServerTest):
+    work_prefix = "orchard_lookup_"
 
-    def tearDown(self):
-        for p in self.procs:
-            p.kill()
-        self.doubles.stop()
-        self.double.stop()
-        if self.passed:
-            op.remove_work_dir(self.work)
-        else:
-            print("kept %s" % self.work)
-        shutil.rmtree(self.tree, ignore_errors=True)
+    def p2s_port(self):
+        self.double = lookup_p2s_double.LookupP2sDouble().start()
+        self.addCleanup(self.double.stop)
+        return self.double.port
 
     # --- helpers
-
-    def main_log(self):
-        return op.log_messages(os.path.join(self.work, "od_server.Log")) or []
 
     def report_log(self):
         return read_text(os.path.join(self.work, "p2s_speedup.dat"))
@@ -165,30 +102,12 @@ class LookupReport(unittest.TestCase):
     def hashing_lines(self):
         return sum(1 for m in self.main_log() if m.startswith("PUBTASK - Do Calc Final"))
 
-    def start(self):
-        proc = op.WineProcess(ARGS.wine, self.work, "OrchardSvc.exe", env=self.env)
-        self.procs.append(proc)
-        self.assertTrue(op.wait_for_port(PORT, 60, proc), "OrchardSvc did not open its channel")
-        self.assertIsNotNone(self.doubles.wait_for("login", 60), "the P2P core never logged in")
-        self.assertTrue(op.wait_until(lambda: "P2PSvr - Running..." in self.main_log(), 30),
-                        "the login poll did not start publishing")
-        return proc
-
-    def listing(self, c, path):
-        st, payload = oc.split_status(c.send(oc.command(34, path_field(path))))
-        self.assertEqual(st, 200)
-        (n,) = struct.unpack_from("<I", payload, 0)
-        out = {}
-        for i in range(n):
-            raw = payload[4 + i * FILE_RECORD:4 + (i + 1) * FILE_RECORD]
-            out[raw[65:585].decode("utf-16-le").split("\0", 1)[0]] = (raw[32], raw[585:601].hex().upper())
-        return out
-
     def publish(self, directory, timeout=120):
         """Command 2 on a directory holding one file; its (state, fid) once published."""
         with oc.ChannelClient(port=PORT) as c:
             self.assertEqual(oc.split_status(c.send(oc.command(2, path_field(directory))))[0], 200)
-            done = lambda: [v for v in self.listing(c, directory).values() if v[0] == PUBLISHED]
+            done = lambda: [(r["state"], r["fid"]) for r in self.listing(c, directory).values()
+                            if r["state"] == PUBLISHED]
             self.assertTrue(op.wait_until(done, timeout), "%s was not published" % directory)
             return done()[0]
 
