@@ -339,9 +339,9 @@ int delete_p2p_task(void* handle) {
 
 int p2p_set_finish(void* handle, const void* record1312) {
   if (!handle || !record1312) return 0;
-  uint8_t* copy = new (std::nothrow) uint8_t[1312];
+  uint8_t* copy = new (std::nothrow) uint8_t[kFinishRecordSize];
   if (!copy) return 0;
-  std::memcpy(copy, record1312, 1312);
+  std::memcpy(copy, record1312, kFinishRecordSize);
   scoped_lock h(g_library_lock);
   get_session()->queue_request(kRequestFinish, copy, handle);
   return 1;
