@@ -196,6 +196,13 @@ class Serving(unittest.TestCase):
             self.assertLessEqual({7001, 8001, 8002}, set(users))
             self.assertGreaterEqual(struct.unpack_from("<Q", users[7001], 336)[0], len(a))
             self.assertEqual(users[8002][28:60].split(b"\0", 1)[0], b"peer-v2.exe")
+            time.sleep(1.5)  # a roll of the statistics after the last transfer
+            st, payload = self.command(117)
+            self.assertEqual((st, len(payload)), (200, 80))
+            uploaded_total, = struct.unpack_from("<Q", payload, 0)
+            cache_hits, cache_misses, cache_bytes, disk_bytes = struct.unpack_from("<QQQQ", payload, 24 + 8)
+            self.assertGreaterEqual(uploaded_total, len(a) + len(b))
+            self.assertTrue(cache_hits and cache_misses and cache_bytes and disk_bytes, payload.hex())
             st, payload = self.command(98)
             self.assertEqual(st, 200)
             shares = {r[:16]: r for r in rows(payload, SHARE_RECORD)}
