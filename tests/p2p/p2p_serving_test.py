@@ -13,12 +13,10 @@ cached blocks are freed."""
 import glob
 import os
 import re
-import shutil
 import socket
 import struct
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
@@ -27,33 +25,18 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, HERE)
 import orchard_channel as oc  # noqa: E402
 import orchard_proc as op  # noqa: E402
-import p2p_doubles  # noqa: E402
+import orchard_server as osv  # noqa: E402
 import p2p_peers as pp  # noqa: E402
 import p2p_wire as w  # noqa: E402
 from p2p_doubles import free_port  # noqa: E402
 
 ARGS = None
-PORT = 9090
-FILE_RECORD = 617
+PORT = osv.PORT
 USER_RECORD = 456
 SHARE_RECORD = 304
 PUBLISHED = 8
 NATIVE_PEER = os.path.join(ROOT, "build", "host", "bin", "p2p_native_peer")
 LIMIT_KB = 256
-
-
-def win(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def path_field(text):
-    raw = text.encode("utf-16-le")
-    return raw[:520] + b"\0" * (520 - len(raw))
-
-
-def write(work, name, text):
-    with open(os.path.join(work, name), "w", newline="") as f:
-        f.write(text.replace("\n", "\r\n"))
 
 
 def rows(payload, size):
@@ -63,35 +46,21 @@ def rows(payload, size):
     return [payload[4 + i * size:4 + (i + 1) * size] for i in range(n)]
 
 
-class Serving(unittest.TestCase):
+class Serving(osv.PublishingServerTest):
+    work_prefix = "orchard_serving_"
+
     def setUp(self):
         self.assertTrue(os.path.exists(NATIVE_PEER), "build the host tree first (tools/build.sh host): no %s"
                         % NATIVE_PEER)
-        self.assertFalse(op.port_open(PORT), "port 9090 is taken before the test")
-        names = [n for n in os.listdir(ARGS.bin) if n == "OrchardSvc.exe" or n.lower().endswith(".dll")]
-        self.work = op.make_work_dir(ARGS.bin, names, prefix="orchard_serving_")
-        self.tree = tempfile.mkdtemp(prefix="orchard_served_")
-        ports = dict(cp_port=free_port(), cp_tcp_port=0, sp_port=free_port(), up_port=free_port(socket.SOCK_STREAM),
-                     nat_port=free_port())
+        super().setUp()
+        # Ports the peers are told, small cache blocks so that files span several, a few workers.
         self.udp_port = free_port()
         self.tcp_port = free_port(socket.SOCK_STREAM)
-        write(self.work, "od_svr_cfg.ini", "[service]\nservicetype=2\n[p2p]\nport=%d\nloglevel=9\n" % self.udp_port)
-        write(self.work, "P2PCfg.ini", "[Netcard]\ntcp_port=%d\n[OthersSet]\nServHost=127.0.0.1\nServPort=%d\nDebug=9\n"
-              "UploadThreadCount=4\nCacheBlockSize=64\nMaxCacheSize=64\n[AdvanceSet]\nUserID=0\n"
-              % (self.tcp_port, ports["cp_port"]))
-        self.doubles = p2p_doubles.Doubles(log_path=os.path.join(self.work, "doubles.log"), echo=False, **ports).start()
-        self.proc = None
-        self.passed = False
-
-    def tearDown(self):
-        if self.proc:
-            self.proc.kill()
-        self.doubles.stop()
-        if self.passed:
-            op.remove_work_dir(self.work)
-        else:
-            print("kept %s" % self.work)
-        shutil.rmtree(self.tree, ignore_errors=True)
+        osv.write(self.work, "od_svr_cfg.ini", "[service]\nservicetype=3\n[p2p]\nport=%d\nloglevel=9\n"
+                  "[ftp]\nuser=bob\npswd=pw\n" % self.udp_port)
+        osv.write(self.work, "P2PCfg.ini", "[Netcard]\ntcp_port=%d\n[OthersSet]\nServHost=127.0.0.1\nServPort=%d\n"
+                  "Debug=9\nUploadThreadCount=4\nCacheBlockSize=64\nMaxCacheSize=64\n[AdvanceSet]\nUserID=0\n"
+                  % (self.tcp_port, self.doubles.ports["cp"]))
 
     def make(self, name, data):
         path = os.path.join(self.tree, "Show", name)
@@ -112,20 +81,16 @@ class Serving(unittest.TestCase):
             return oc.split_status(c.send(oc.command(code, args)))
 
     def publish(self, files):
-        show = win(os.path.join(self.tree, "Show"))
-        self.assertEqual(self.command(2, path_field(show))[0], 200)
+        show = osv.win(os.path.join(self.tree, "Show"))
+        self.assertEqual(self.command(2, osv.path_field(show))[0], 200)
 
         def listed():
-            st, payload = self.command(34, path_field(show))
-            out = {}
-            for raw in rows(payload, FILE_RECORD) if st == 200 else []:
-                name = raw[65:585].decode("utf-16-le").split("\0", 1)[0]
-                out[name.rsplit("\\", 1)[-1]] = (raw[32], raw[585:601])  # state byte, fid
-            return out
+            with oc.ChannelClient(port=PORT) as c:
+                return {name.rsplit("\\", 1)[-1]: r for name, r in self.listing(c, show).items()}
 
-        self.assertTrue(op.wait_until(lambda: all(listed().get(n, (0,))[0] == PUBLISHED for n in files), 180),
-                        "not every file was published: %s" % listed())
-        fids = {n: fid for n, (state, fid) in listed().items() if n in files}
+        self.assertTrue(op.wait_until(lambda: all(listed().get(n, {}).get("state") == PUBLISHED for n in files), 180),
+                        "not every file was published")
+        fids = {n: bytes.fromhex(r["fid"]) for n, r in listed().items() if n in files}
         shared = lambda: {f.hex().upper() for f in fids.values()} <= {
             x for e in self.doubles.events if e["kind"] == "share_batch" for x in e["fids"]}
         self.assertTrue(op.wait_until(shared, 60), "the super node never got every file id")
@@ -145,9 +110,7 @@ class Serving(unittest.TestCase):
         data = {"a.avi": pp.random_bytes(3 * 2 ** 20 + 777, 1), "b.mkv": pp.random_bytes(2 ** 20 + 5, 2),
                 "c.mp4": pp.random_bytes(5000, 3), "big.wmv": pp.random_bytes(48 * 2 ** 20 + 1, 4)}
         paths = {n: self.make(n, d) for n, d in data.items()}
-        self.proc = op.WineProcess(ARGS.wine, self.work, "OrchardSvc.exe")
-        self.assertTrue(op.wait_for_port(PORT, 60, self.proc), "OrchardSvc did not open its channel")
-        self.assertIsNotNone(self.doubles.wait_for("login", 60), "the P2P core never logged in")
+        proc = self.start()
         fid = self.publish(data)
         a, b, c, big = data["a.avi"], data["b.mkv"], data["c.mp4"], data["big.wmv"]
 
@@ -298,7 +261,7 @@ class Serving(unittest.TestCase):
         with self.subTest("a cancelled share is not served and its cached blocks are freed"):
             udp = self.udp_peer_for(8004, fid["a.avi"], len(a))
             self.assertEqual(len(udp.download(fid["a.avi"], len(a), blocks=range(16))), 16)
-            self.assertEqual(self.command(18, path_field(win(paths["a.avi"]))), (None, b""))
+            self.assertEqual(self.command(18, osv.path_field(osv.win(paths["a.avi"]))), (None, b""))
             with pp.TcpPeer(self.tcp_port, user_id=7201) as peer:
                 self.assertTrue(op.wait_until(lambda: peer.check_have(fid["a.avi"])["result"] == 1, 30),
                                 "the cancelled file is still offered")
@@ -309,9 +272,7 @@ class Serving(unittest.TestCase):
                        if "drop_file" in line and fid["a.avi"].hex().upper() in line]
             self.assertTrue(dropped, "no cached blocks of the cancelled share were freed")
 
-        with oc.ChannelClient(port=PORT) as client:
-            self.assertEqual(client.send(oc.command(129)), struct.pack("<H", 200))
-        self.assertEqual(self.proc.wait(60), 0, "OrchardSvc did not end after command 129")
+        self.stop(proc)
         self.passed = True
 
 
