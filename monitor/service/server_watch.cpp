@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <new>
 
+#include "foundation/sync/locks.h"
 #include "foundation/util/code_pages.h"
 #include "foundation/util/path_ops.h"
 #include "monitor/service/codec/monitor_action.h"
@@ -19,24 +20,16 @@ constexpr DWORD kWatchStopWaitMs = 5000;
 
 // Guards the record pointer, the stopped flag, and the step from "not stopped"
 // to "server started", so a stop either comes before a start or after it.
-SRWLOCK g_watchLock = SRWLOCK_INIT;
+CLock g_watchLock;
 WatchRecord* g_watch = nullptr;
 bool g_watchStopped = false;
-
-class WatchLock {
- public:
-  WatchLock() { AcquireSRWLockExclusive(&g_watchLock); }
-  ~WatchLock() { ReleaseSRWLockExclusive(&g_watchLock); }
-  WatchLock(const WatchLock&) = delete;
-  WatchLock& operator=(const WatchLock&) = delete;
-};
 
 bool Signalled(HANDLE event) { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
 
 // Starts the target unless the watch was stopped. The handle, or null with
 // stopped telling why.
 HANDLE StartServer(WatchRecord* record, bool* stopped) {
-  WatchLock lock;
+  CLockGuard lock(g_watchLock);
   *stopped = Signalled(record->stopEvent);
   if (*stopped) return nullptr;
   // The path is quoted and also given as the program, so that a directory
@@ -116,7 +109,7 @@ DWORD WINAPI WatchServerThread(void* parameter) {
   }
   WatchServer(record);
   // The last touch of the record: from here on it may be freed.
-  WatchLock lock;
+  CLockGuard lock(g_watchLock);
   record->idle = 1;
   return 0;
 }
@@ -144,7 +137,7 @@ bool AllocateWatchRecord() {
   auto* record = new (std::nothrow) WatchRecord{};
   if (record == nullptr) return false;
   record->idle = 1;
-  WatchLock lock;
+  CLockGuard lock(g_watchLock);
   g_watch = record;
   return true;
 }
@@ -153,7 +146,7 @@ void FreeWatchRecord() {
   const bool ended = StopWatchThread();
   WatchRecord* record;
   {
-    WatchLock lock;
+    CLockGuard lock(g_watchLock);
     record = g_watch;
     g_watch = nullptr;
   }
@@ -169,7 +162,7 @@ bool StartMonitor() {
   if (!logPath.empty()) OpenMonitorLog(logPath, 1);
   WriteMonitorLog(1, "Start...");
 
-  WatchLock lock;
+  CLockGuard lock(g_watchLock);
   WatchRecord* record = g_watch;
   if (record == nullptr || g_watchStopped) return false;
   if (record->targetPath[0] == 0) {
@@ -197,7 +190,7 @@ bool StopWatchThread() {
   HANDLE thread = nullptr;
   WatchRecord* record;
   {
-    WatchLock lock;
+    CLockGuard lock(g_watchLock);
     g_watchStopped = true;
     record = g_watch;
     if (record == nullptr) return true;
@@ -209,7 +202,7 @@ bool StopWatchThread() {
     WaitForSingleObject(thread, kWatchStopWaitMs);
     CloseHandle(thread);
   }
-  WatchLock lock;
+  CLockGuard lock(g_watchLock);
   // A watch that did not end in time may still wait on the event: it stays.
   if (record->idle != 0 && record->stopEvent != nullptr) {
     CloseHandle(record->stopEvent);
