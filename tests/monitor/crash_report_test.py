@@ -84,9 +84,14 @@ class CrashTestCase(unittest.TestCase):
     def wait_for_window(self, folder, pid, proc):
         """Until the program shows a window: its crash reporter is installed by then."""
         def shown():
-            out = self.run_in(folder, "monitor_probe.exe", "windows", str(pid))[1]
+            # A look that does not come back soon is given up and tried again:
+            # under load the prefix's desktop can keep a new program waiting.
+            try:
+                out = self.run_in(folder, "monitor_probe.exe", "windows", str(pid), timeout=15)[1]
+            except subprocess.TimeoutExpired:
+                return False
             return re.search(r"windows=[1-9]", out) is not None
-        self.assertTrue(op.wait_until(lambda: shown() or not proc.running(), 60, step=0.5) and proc.running(),
+        self.assertTrue(op.wait_until(lambda: shown() or not proc.running(), 120, step=0.5) and proc.running(),
                         "no window of process %d" % pid)
 
     def crash(self, folder, pid, how="fault"):

@@ -91,17 +91,41 @@ def stop_server_over_channel(test):
         test.assertEqual(client.send(oc.command(129)), struct.pack("<H", 200))
 
 
+def remove_service_and_server():
+    """No service and no server left behind, whatever a test (or an earlier run) did."""
+    scratch = Folder(with_server=False)
+    try:
+        scratch.monitor("-stop")
+        scratch.wait_state("STOPPED", 15)
+        if op.port_open(PORT):
+            try:
+                with oc.ChannelClient(port=PORT) as client:
+                    client.send(oc.command(129))
+            except (OSError, oc.ChannelError):
+                pass
+            op.wait_until(lambda: not scratch.server_pids(), 30)
+        scratch.probe("kill", SERVER)
+        scratch.monitor("-uninstall")
+        if not scratch.wait_state("MISSING", 15):
+            raise AssertionError("the service cannot be removed: %s" % scratch.service_state())
+    finally:
+        scratch.remove()
+
+
+def setUpModule():
+    remove_service_and_server()
+
+
 class WatchdogTestCase(unittest.TestCase):
     def setUp(self):
         self.folders = []
         self.procs = []
-        self.clean_up()
         self.assertFalse(op.port_open(PORT), "port 9090 is taken before the test")
 
     def tearDown(self):
         for p in self.procs:
             p.kill()
-        self.clean_up()
+        remove_service_and_server()
         for f in self.folders:
             f.remove()
 
@@ -109,24 +133,6 @@ class WatchdogTestCase(unittest.TestCase):
         f = Folder(**kwargs)
         self.folders.append(f)
         return f
-
-    def clean_up(self):
-        """No service and no server left behind, whatever a test did."""
-        scratch = Folder(with_server=False)
-        try:
-            scratch.monitor("-stop")
-            scratch.wait_state("STOPPED", 15)
-            if op.port_open(PORT):
-                try:
-                    stop_server_over_channel(self)
-                except (OSError, oc.ChannelError):
-                    pass
-                op.wait_until(lambda: not scratch.server_pids(), 30)
-            scratch.probe("kill", SERVER)
-            scratch.monitor("-uninstall")
-            self.assertTrue(scratch.wait_state("MISSING", 15), "the service cannot be removed")
-        finally:
-            scratch.remove()
 
     def install(self, folder, switch="-install"):
         self.assertEqual(folder.monitor(switch), 0)
