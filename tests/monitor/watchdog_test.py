@@ -21,6 +21,7 @@ import unittest
 
 import orchard_channel as oc
 import orchard_proc as op
+from orchard_server import win as windows_path
 
 ARGS = None
 PORT = 9090
@@ -32,10 +33,6 @@ START_SECONDS = 60
 # A server that ran shorter than this counts as a quick exit for the watch.
 QUICK_EXIT_SECONDS = 3.0
 IDNO = 7
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 class Folder:
