@@ -51,7 +51,7 @@ int CServer::FtpStatusCallback(int type, const FtpEventRecord* record) {
     case 3: WriteLog(&g_MainLog, 1, "FTP - CServer close"); break;
     case 5:
       WriteLog(&g_MainLog, 1, "FTP - Get setting");
-      LoadFtpServerAddress();
+      g_SvrConfig.LoadServerAddress();
       break;
     case 6:
       WriteLog(&g_MainLog, 1, "FTP - Get account");

@@ -88,7 +88,7 @@ LRESULT CServer::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         std::vector<std::wstring> dirs;
         for (const CPublishDir& d : PublishManager().Dirs())
           dirs.emplace_back(reinterpret_cast<const wchar_t*>(d.path), RecordPathLength(d.path));
-        SyncFtpAccount(dirs);
+        g_SvrConfig.SyncAccount(dirs);
       }
       return 0;
     default:
