@@ -13,7 +13,9 @@
 #include "server/control/server_state.h"
 #include "server/ftp/ftp_shares.h"
 #include "server/links/auto_publish.h"
+#include "server/publish/publish_manager.h"
 #include "server/publish/publish_service.h"
+#include "server/watch/dir_watcher.h"
 
 int CServer::StartServices() {
   SetServerStatus(kStatusStarting);
@@ -87,8 +89,11 @@ void CServer::PollP2pLogin() {
   WriteLog(&g_MainLog, 1, "P2PSvr - Running...");
   SetP2pLoggedIn(id);
   g_SvrConfig.ApplyP2PSettings();
+  // The loader, when it runs, starts the watch once the stored files are shared again.
+  const bool loaderStarts = PublishManager().LoadQueueSize() > 0;
   StartPublishingAtLogin();  // the loader and the publish thread
   AutoPublish().Start();
+  DirWatcher().Enable(loaderStarts);
   KillTimer(window_, kTimerP2pLogin);
   p2pLoginTimer_ = 0;
 }
@@ -137,7 +142,7 @@ void CServer::StopServer() {
   // The watchdog service goes first, so it does not start the server again.
   RunMonitor(L" -stop", [](const std::string& line) { WriteLog(&g_MainLog, 1, "%s", line.c_str()); });
   AutoPublish().Stop();
-  // The directory watcher stops here once it exists.
+  DirWatcher().UnInit();
   StopPublishing();
   StopFtpServer();
   StopP2PServer();

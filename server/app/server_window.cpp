@@ -11,6 +11,7 @@
 #include "server/ftp/ftp_shares.h"
 #include "server/publish/publish_manager.h"
 #include "server/publish/publish_service.h"
+#include "server/watch/dir_watcher.h"
 
 CServer* g_Server = nullptr;
 
@@ -49,6 +50,7 @@ int CServer::Create(HINSTANCE instance) {
   WriteLog(&g_MainLog, 1, "Initialize transfer module ok");
 
   InitAutoUpdate();
+  ConnectDirWatcher();
   InitPublishing(g_SvrConfig.dataDir);
   StartServices();
   return kCreated;
