@@ -11,6 +11,12 @@
 // comma-separated; default "0,1,2,5,6"), init, start, logon (0 makes that
 // call fail). Journal: the file named by FERRYLINE_JOURNAL, else
 // "ferryline_journal.txt" next to the DLL, one line per call.
+//
+// Like an FTP server's own configuration, what it was given outlives the
+// process: the applied account (the password only as its digest), the
+// custom address and the share directories are kept in the file named by
+// FERRYLINE_STATE, else "Ferryline_state.ini" next to the DLL, written at
+// each change and read back by FRLI_Init.
 #pragma once
 #include <stdint.h>
 #include <wchar.h>
