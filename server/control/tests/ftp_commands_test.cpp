@@ -13,19 +13,11 @@
 #include "foundation/log/server_logs.h"
 #include "server/config/svr_config.h"
 #include "server/control/codec/control_records.h"
-#include "server/control/command_dispatch.h"
+#include "server/control/tests/command_call.h"
+#include "foundation/util/tests/temp_dir.h"
 #include "server/ftp/ftp_shares.h"
 
 namespace {
-
-std::vector<uint8_t> Request(uint16_t code, const std::vector<uint8_t>& args = {}) {
-  std::vector<uint8_t> body = {uint8_t(code & 0xFF), uint8_t(code >> 8)};
-  body.insert(body.end(), args.begin(), args.end());
-  CByteBuffer request, reply;
-  request.Append(body.data(), static_cast<uint32_t>(body.size()));
-  OnTransferCommand(&request, &reply);
-  return std::vector<uint8_t>(reply.Data(), reply.Data() + reply.Length());
-}
 
 std::vector<uint8_t> Name(const std::u16string& text) {
   std::vector<uint8_t> field(128, 0);
@@ -37,8 +29,6 @@ std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> parts) {
   for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
   return all;
 }
-std::vector<uint8_t> U16(uint16_t v) { return {uint8_t(v), uint8_t(v >> 8)}; }
-std::vector<uint8_t> U32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
 std::vector<uint8_t> Account(const std::u16string& user, const std::u16string& password) {
   return Cat({Name(user), Name(password)});
 }
@@ -62,10 +52,6 @@ const std::vector<uint8_t> k200 = {0xC8, 0x00};
 class FtpCommands : public ::testing::Test {
  protected:
   void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    dir_ = std::wstring(temp) + L"orchard_ftpcmd_" + std::to_wstring(GetCurrentProcessId()) + L"\\";
-    CreateDirectoryW(dir_.c_str(), nullptr);
     ASSERT_EQ(g_MainLog.Open((dir_ + L"od_server.Log").c_str(), 0, false), 1);
     SetEnvironmentVariableW(L"FERRYLINE_SETTINGS", (dir_ + L"Ferryline.ini").c_str());
     SetEnvironmentVariableW(L"FERRYLINE_JOURNAL", (dir_ + L"journal.txt").c_str());
@@ -76,9 +62,6 @@ class FtpCommands : public ::testing::Test {
   void TearDown() override {
     g_MainLog.Close();
     SetFtpShareDirs({});
-    for (const wchar_t* f : {L"od_server.Log", L"Ferryline.ini", L"journal.txt", L"state.ini"})
-      DeleteFileW((dir_ + f).c_str());
-    RemoveDirectoryW(dir_.c_str());
   }
   std::string Read(const wchar_t* name) {
     g_MainLog.Flush();
@@ -92,7 +75,8 @@ class FtpCommands : public ::testing::Test {
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
     return n;
   }
-  std::wstring dir_;
+  TempDir temp_{L"ftpcmd"};
+  const std::wstring dir_ = temp_.Path() + L"\\";
 };
 
 TEST_F(FtpCommands, ChangesAreStoredAndPushedOnlyWhenTheyDiffer) {

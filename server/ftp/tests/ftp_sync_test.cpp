@@ -17,6 +17,7 @@
 #include "foundation/text/hex_text.h"
 #include "foundation/util/net_address.h"
 #include "foundation/util/path_ops.h"
+#include "foundation/util/tests/temp_dir.h"
 #include "foundation/util/wide_text.h"
 #include "server/config/svr_config.h"
 #include "server/ftp/ftp_shares.h"
@@ -59,11 +60,6 @@ std::wstring Below(const std::wstring& home, const std::wstring& dir) {
 class FtpSyncTest : public testing::Test {
  protected:
   void SetUp() override {
-    wchar_t tmp[MAX_PATH];
-    GetTempPathW(MAX_PATH, tmp);
-    dir_ = std::wstring(tmp) + L"orchard_ftpsync_" + std::to_wstring(GetCurrentProcessId());
-    RemoveDirectoryTree(dir_.c_str());
-    CreateDirectoryW(dir_.c_str(), nullptr);
     settings_ = dir_ + L"\\Ferryline.ini";
     journal_ = dir_ + L"\\journal.txt";
     SetEnvironmentVariableW(L"FERRYLINE_SETTINGS", settings_.c_str());
@@ -78,7 +74,6 @@ class FtpSyncTest : public testing::Test {
     FRLI_Term();
     g_MainLog.Close();
     SetFtpShareDirs({});
-    RemoveDirectoryTree(dir_.c_str());
   }
   // A library and a configuration as at a fresh start.
   void Reset() {
@@ -101,7 +96,9 @@ class FtpSyncTest : public testing::Test {
   }
   bool Logged(const std::string& text) { return ReadAll(log_).find("] " + text) != std::string::npos; }
 
-  std::wstring dir_, settings_, journal_, log_, home_;
+  TempDir temp_{L"ftpsync"};
+  const std::wstring dir_ = temp_.Path();
+  std::wstring settings_, journal_, log_, home_;
 };
 
 TEST_F(FtpSyncTest, LoadServerAddress) {

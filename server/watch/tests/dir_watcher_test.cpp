@@ -20,6 +20,7 @@
 #include "foundation/log/server_logs.h"
 #include "foundation/text/hex_text.h"
 #include "foundation/util/path_ops.h"
+#include "foundation/util/tests/temp_dir.h"
 #include "foundation/util/wide_text.h"
 #include "server/config/svr_config.h"
 #include "server/db/published_db.h"
@@ -76,11 +77,6 @@ bool WaitFor(const std::function<bool()>& done, DWORD ms = 10000) {
 class DirWatcherTest : public testing::Test {
  protected:
   void SetUp() override {
-    wchar_t tmp[MAX_PATH];
-    GetTempPathW(MAX_PATH, tmp);
-    root_ = std::wstring(tmp) + L"orchard_watch_" + std::to_wstring(GetCurrentProcessId());
-    RemoveDirectoryTree(root_.c_str());
-    CreateDirectoryW(root_.c_str(), nullptr);
     log_ = root_ + L"\\od_server.Log";
     ASSERT_EQ(g_MainLog.Open(log_.c_str(), 0, false), 1);
     ASSERT_TRUE(SetDatabasePath((root_ + L"\\ZEDURE.db").c_str()));
@@ -96,7 +92,6 @@ class DirWatcherTest : public testing::Test {
     manager_.UnInit();
     CloseDatabase();
     g_MainLog.Close();
-    RemoveDirectoryTree(root_.c_str());
   }
   std::wstring Dir(const std::wstring& rel) {
     const std::wstring p = root_ + L"\\" + rel;
@@ -121,7 +116,9 @@ class DirWatcherTest : public testing::Test {
   bool Logged(const std::string& text) { return Log().find("] " + text) != std::string::npos; }
   std::string Gbk(const std::wstring& s) { return std::string(s.begin(), s.end()); }  // the paths here are ASCII
 
-  std::wstring root_, log_, watched_;
+  TempDir temp_{L"watch"};
+  const std::wstring root_ = temp_.Path();
+  std::wstring log_, watched_;
   FakeQueue queue_;
   NoCore core_;
   NoFtp ftp_;

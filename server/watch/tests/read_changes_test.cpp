@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "foundation/util/path_ops.h"
+#include "foundation/util/tests/temp_dir.h"
 #include "server/watch/codec/dir_changes.h"
 
 namespace {
@@ -19,11 +20,7 @@ namespace {
 class ReadChanges : public testing::Test {
  public:
   void SetUp() override {
-    wchar_t tmp[MAX_PATH];
-    GetTempPathW(MAX_PATH, tmp);
-    dir_ = std::wstring(tmp) + L"orchard_rdc_" + std::to_wstring(GetCurrentProcessId());
-    RemoveDirectoryTree(dir_.c_str());
-    ASSERT_TRUE(CreateDirectoryW(dir_.c_str(), nullptr));
+    ASSERT_TRUE(IsDirectory(dir_.c_str()));
     handle_ = CreateFileW(dir_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
     ASSERT_NE(handle_, INVALID_HANDLE_VALUE);
@@ -37,7 +34,6 @@ class ReadChanges : public testing::Test {
       CloseHandle(handle_);
     }
     CloseHandle(event_);
-    RemoveDirectoryTree(dir_.c_str());
   }
   bool Read() {
     overlapped_ = {};
@@ -64,7 +60,8 @@ class ReadChanges : public testing::Test {
     CloseHandle(h);
   }
 
-  std::wstring dir_;
+  TempDir temp_{L"rdc"};
+  const std::wstring dir_ = temp_.Path();
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   HANDLE event_ = nullptr;
   OVERLAPPED overlapped_ = {};
