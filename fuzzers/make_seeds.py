@@ -11,6 +11,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "lib"))
 
 import orchard_channel as ch  # noqa: E402
+import orchard_records as rec  # noqa: E402
 import p2p_wire as pw  # noqa: E402
 
 SEEDS = {}
@@ -62,6 +63,27 @@ for name, text in (("link", "cWVweHA6Ly92eGhkOi8vMTIzfEFCQ0R8bmFtZQ=="), ("padde
                    ("unpadded", "QUJD"), ("with_breaks", "QUJD\r\nREVG"), ("zero_inside", "QU\0JD"),
                    ("one_sextet", "QUJDR")):
     seed("base64_decode", name, text.encode() + b"\x00\x04")
+
+# FTP requests after the command code; the first byte picks 66 (even) or 68 (odd).
+seed("ftp_requests", "account", b"\x00" + rec.ftp_account_request("alice", "s3cret"))
+seed("ftp_requests", "account_full_fields", b"\x00" + rec.ftp_account_request("u" * 64, "p" * 64))
+seed("ftp_requests", "account_cut", b"\x00" + rec.ftp_account_request("bob", "secret")[:132])
+seed("ftp_requests", "address", b"\x01" + rec.ftp_setting_request(1, "192.168.1.20", 2121))
+seed("ftp_requests", "domain_no_port", b"\x01" + rec.ftp_setting_request(2, "ftp.example.org", 0))
+seed("ftp_requests", "address_cut", b"\x01" + rec.ftp_setting_request(2, "ftp.example.org", 21)[:10])
+
+
+# The directory watcher's change records: u32 next offset, u32 action, u32 name bytes, the name.
+def change(next_offset, action, name, pad=0):
+    raw = name.encode("utf-16-le")
+    return struct.pack("<III", next_offset, action, len(raw)) + raw + bytes(pad)
+
+
+seed("dir_changes", "added_and_modified", change(24, 1, "a.avi", 2) + change(0, 3, "a.avi"))
+seed("dir_changes", "rename", change(24, 4, "a.avi", 2) + change(0, 5, "b.avi"))
+seed("dir_changes", "sub_directory", change(0, 1, "sub\\c.mkv"))
+seed("dir_changes", "offset_past_end", change(64, 2, "a.avi"))
+seed("dir_changes", "length_past_end", struct.pack("<III", 0, 1, 200) + b"a\0")
 
 
 def main():

@@ -27,7 +27,8 @@ bool ParseDirChanges(const uint8_t* data, size_t size, std::vector<DirChange>* o
     out->push_back(std::move(change));
     const uint32_t next = out->back().nextOffset;
     if (next == 0) return true;
-    if (next < kDirChangeHeadBytes || next > size - at) return false;
+    // The next record starts past this one's name: records never overlap.
+    if (next < kDirChangeHeadBytes + nameBytes || next > size - at) return false;
     at += next;
   }
 }

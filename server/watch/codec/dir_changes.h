@@ -31,9 +31,9 @@ struct DirChange {
 };
 
 // Walks the records by their next-entry offsets. Stops at a zero offset; a
-// record that does not fit what remains, or an offset that does not lead
-// forward to a whole record head, ends the walk with false (the records read
-// so far are kept). An odd name length drops its last byte.
+// record that does not fit what remains, or an offset that does not lead past
+// the record's name to a whole record head, ends the walk with false (the
+// records read so far are kept). An odd name length drops its last byte.
 bool ParseDirChanges(const uint8_t* data, size_t size, std::vector<DirChange>* out);
 
 // The watched directory, "\" and the relative name, as the watcher's buffer of

@@ -50,6 +50,7 @@ TEST(ParseDirChanges, WalksRecordsAndRefusesBadOnes) {
       {"name length past the end", lengthPastEnd, false, {}},
       {"offset past the end", Record(64, 1, u"a.avi"), false, {{1, u"a.avi"}}},
       {"offset inside the head", Join({Record(4, 1, u"x.avi"), Record(0, 2, u"y.avi")}), false, {{1, u"x.avi"}}},
+      {"offset into the name", Join({Record(16, 1, u"x.avi", 8), Record(0, 2, u"y.avi")}), false, {{1, u"x.avi"}}},
       {"offset to a cut record", Join({Record(24, 1, u"a.avi", 2), std::vector<uint8_t>(8, 0)}), false,
        {{1, u"a.avi"}}},
   };
