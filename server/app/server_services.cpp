@@ -89,11 +89,11 @@ void CServer::PollP2pLogin() {
   WriteLog(&g_MainLog, 1, "P2PSvr - Running...");
   SetP2pLoggedIn(id);
   g_SvrConfig.ApplyP2PSettings();
-  // The loader, when it runs, starts the watch once the stored files are shared again.
-  const bool loaderStarts = PublishManager().LoadQueueSize() > 0;
+  // The loader, when it runs, starts the watch once the stored files are shared
+  // again; the watcher is told first, as a short load may end at once.
+  DirWatcher().Enable(PublishManager().LoadQueueSize() > 0);
   StartPublishingAtLogin();  // the loader and the publish thread
   AutoPublish().Start();
-  DirWatcher().Enable(loaderStarts);
   KillTimer(window_, kTimerP2pLogin);
   p2pLoginTimer_ = 0;
 }

@@ -33,8 +33,9 @@ ChangedEntry Look(const std::wstring& path) {
   return entry;
 }
 
-// The publishable files below dir, as the publish scan walks them.
-void ScanFiles(const std::wstring& dir, WatchedFiles* files) {
+// The publishable files below dir, as the publish scan walks them; it ends
+// early once stop is set.
+void ScanFiles(const std::wstring& dir, HANDLE stop, WatchedFiles* files) {
   WIN32_FIND_DATAW fd;
   HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
   if (h == INVALID_HANDLE_VALUE) return;
@@ -42,10 +43,10 @@ void ScanFiles(const std::wstring& dir, WatchedFiles* files) {
     if (IsDotEntry(fd) || (fd.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_REPARSE_POINT))) continue;
     const std::wstring full = dir + L"\\" + fd.cFileName;
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-      ScanFiles(full, files);
+      ScanFiles(full, stop, files);
     else if (IsPublishableFile(full))
       files->insert(std::u16string(AsU16(full)));
-  } while (FindNextFileW(h, &fd));
+  } while (!EventWait(stop, 0) && FindNextFileW(h, &fd));
   FindClose(h);
 }
 
@@ -64,10 +65,12 @@ struct CDirWatcher::Session {
   HANDLE directory = INVALID_HANDLE_VALUE;
   HANDLE change = nullptr;
   OVERLAPPED overlapped = {};
+  bool pending = false;  // a read is in flight: the system may still write the buffer
   alignas(DWORD) uint8_t buffer[kDirChangeBufferBytes] = {};
   WatchedFiles files;
 
   ~Session() {
+    if (pending) CancelRead();
     if (HandlePresent(directory)) CloseHandle(directory);
     EventClose(&change);
     EventClose(&stop);
@@ -79,6 +82,9 @@ struct CDirWatcher::Session {
   void CancelRead();
   void OnChanges(DWORD bytes);
   void OnChange(const DirChange& change);
+  // Publishes the files below path one by one, stopping between them when
+  // asked; they join the known files.
+  void PublishFiles(const std::wstring& path);
   void Rescan();
   bool Publish(const std::wstring& path);
 };
@@ -86,8 +92,9 @@ struct CDirWatcher::Session {
 bool CDirWatcher::Session::Read() {
   overlapped = {};
   overlapped.hEvent = change;
-  if (ReadDirectoryChangesW(directory, buffer, sizeof buffer, TRUE, kChangeFilter, nullptr, &overlapped, nullptr))
-    return true;
+  pending = ReadDirectoryChangesW(directory, buffer, sizeof buffer, TRUE, kChangeFilter, nullptr, &overlapped,
+                                  nullptr) != FALSE;
+  if (pending) return true;
   WriteLog(&g_MainLog, 1, "AutoPub - watch ended - %s (%lu)", Gbk(dir).c_str(), GetLastError());
   return false;
 }
@@ -96,6 +103,7 @@ void CDirWatcher::Session::CancelRead() {
   DWORD bytes = 0;
   CancelIo(directory);
   GetOverlappedResult(directory, &overlapped, &bytes, TRUE);
+  pending = false;
 }
 
 bool CDirWatcher::Session::Publish(const std::wstring& path) {
@@ -121,8 +129,10 @@ void CDirWatcher::Session::OnChange(const DirChange& change) {
     case WatchStep::kPublish:
       WriteLog(&g_MainLog, 1, change.action == kChangeAdded ? "AutoPub - added - %s" : "AutoPub - modified - %s",
                Gbk(path).c_str());
-      Publish(path);
-      if (entry.isDirectory) ScanFiles(path, &files);
+      if (entry.isDirectory)
+        PublishFiles(path);
+      else
+        Publish(path);
       break;
     case WatchStep::kCancel:
       WriteLog(&g_MainLog, 1, "AutoPub - removed - %s", Gbk(path).c_str());
@@ -144,35 +154,56 @@ void CDirWatcher::Session::OnChanges(DWORD bytes) {
   }
 }
 
+void CDirWatcher::Session::PublishFiles(const std::wstring& path) {
+  if (!manager->FindDir(path, nullptr)) {
+    WriteLog(&g_MainLog, 1, "AutoPub - not in a published directory - %s", Gbk(path).c_str());
+    return;
+  }
+  WatchedFiles found;
+  ScanFiles(path, stop, &found);
+  for (const std::u16string& file : found) {
+    if (Stopping()) return;
+    if (Publish(Wide(file))) files.insert(file);
+  }
+}
+
 void CDirWatcher::Session::Rescan() {
   WriteLog(&g_MainLog, 1, "AutoPub - changes overflowed, rescan - %s", Gbk(dir).c_str());
   WatchedFiles now;
-  ScanFiles(dir, &now);
+  ScanFiles(dir, stop, &now);
+  if (Stopping()) return;
   for (const std::u16string& gone : VanishedFiles(files, now)) {
     WriteLog(&g_MainLog, 1, "AutoPub - removed - %s", Gbk(Wide(gone)).c_str());
     manager->CancelFile(Wide(gone), nullptr);
   }
-  files = std::move(now);
-  Publish(dir);  // new and changed files; unchanged ones are skipped
+  files.clear();
+  PublishFiles(dir);  // new and changed files; unchanged ones are skipped
 }
 
 void CDirWatcher::Session::Watch() {
-  manager->PublishPath(dir, nullptr);
-  ScanFiles(dir, &files);
+  // The watch is set up before the directory is published, so what changes
+  // while that runs waits in the buffer instead of going unseen.
   directory = CreateFileW(dir.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
-  if (!HandlePresent(directory)) {
-    WriteLog(&g_MainLog, 1, "AutoPub - cannot open - %s (%lu)", Gbk(dir).c_str(), GetLastError());
-    return;
-  }
+  const DWORD openError = HandlePresent(directory) ? 0 : GetLastError();
   change = EventCreate(false);
-  if (!change || !Read()) return;
+  const bool reading = !openError && change && Read();
+  if (manager->FindDir(dir, nullptr))
+    PublishFiles(dir);
+  else
+    manager->PublishPath(dir, nullptr);  // not published yet: added and published whole
+  if (openError) WriteLog(&g_MainLog, 1, "AutoPub - cannot open - %s (%lu)", Gbk(dir).c_str(), openError);
+  if (!reading) return;
+  if (files.empty()) ScanFiles(dir, stop, &files);
   for (;;) {
     HANDLE handles[2] = {stop, change};
     const DWORD woke = WaitForMultipleObjects(2, handles, FALSE, kWatchPollMs);
     if (woke == WAIT_OBJECT_0 + 1) {
       DWORD bytes = 0;
-      if (GetOverlappedResult(directory, &overlapped, &bytes, FALSE)) {
+      const BOOL done = GetOverlappedResult(directory, &overlapped, &bytes, FALSE);
+      if (!done && GetLastError() == ERROR_IO_INCOMPLETE) continue;
+      pending = false;
+      if (done) {
         if (bytes == 0)
           Rescan();  // the system had more changes than the buffer holds
         else

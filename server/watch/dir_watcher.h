@@ -28,8 +28,9 @@ class CDirWatcher {
   // Sets the stop event, waits up to 1000 ms for the thread and lets go of
   // it: a thread still running owns what it uses and ends at its next wait.
   void Stop();
-  // At P2P login: watching may begin. A directory named before it is watched
-  // now, unless the loader is to start the watch when it is done.
+  // At P2P login, before the loader starts: watching may begin. A directory
+  // named before it is watched now, unless the loader is to start the watch
+  // when it is done.
   void Enable(bool loaderStarts);
   // First in the stop sequence: logs "UnInit - DirWatcher", stops the watch
   // and waits until its thread has ended; nothing starts afterwards.
