@@ -82,9 +82,10 @@ struct CDirWatcher::Session {
   void CancelRead();
   void OnChanges(DWORD bytes);
   void OnChange(const DirChange& change);
-  // Publishes the files below path one by one, stopping between them when
-  // asked; they join the known files.
+  // The files below path join the known files and are published one by one,
+  // stopping between them when asked.
   void PublishFiles(const std::wstring& path);
+  void PublishFound(const std::wstring& path, const WatchedFiles& found);
   void Rescan();
   bool Publish(const std::wstring& path);
 };
@@ -154,21 +155,28 @@ void CDirWatcher::Session::OnChanges(DWORD bytes) {
   }
 }
 
-void CDirWatcher::Session::PublishFiles(const std::wstring& path) {
+void CDirWatcher::Session::PublishFound(const std::wstring& path, const WatchedFiles& found) {
   if (!manager->FindDir(path, nullptr)) {
     WriteLog(&g_MainLog, 1, "AutoPub - not in a published directory - %s", Gbk(path).c_str());
     return;
   }
-  WatchedFiles found;
-  ScanFiles(path, stop, &found);
   for (const std::u16string& file : found) {
     if (Stopping()) return;
-    if (Publish(Wide(file))) files.insert(file);
+    manager->PublishPath(Wide(file), nullptr);
   }
+}
+
+void CDirWatcher::Session::PublishFiles(const std::wstring& path) {
+  WatchedFiles found;
+  ScanFiles(path, stop, &found);
+  files.insert(found.begin(), found.end());
+  PublishFound(path, found);
 }
 
 void CDirWatcher::Session::Rescan() {
   WriteLog(&g_MainLog, 1, "AutoPub - changes overflowed, rescan - %s", Gbk(dir).c_str());
+  // One scan for both: a file that goes after it is still known, so its
+  // removal is cancelled by its own change or by the next rescan.
   WatchedFiles now;
   ScanFiles(dir, stop, &now);
   if (Stopping()) return;
@@ -176,8 +184,8 @@ void CDirWatcher::Session::Rescan() {
     WriteLog(&g_MainLog, 1, "AutoPub - removed - %s", Gbk(Wide(gone)).c_str());
     manager->CancelFile(Wide(gone), nullptr);
   }
-  files.clear();
-  PublishFiles(dir);  // new and changed files; unchanged ones are skipped
+  files = now;
+  PublishFound(dir, now);  // new and changed files; unchanged ones are skipped
 }
 
 void CDirWatcher::Session::Watch() {
@@ -188,13 +196,14 @@ void CDirWatcher::Session::Watch() {
   const DWORD openError = HandlePresent(directory) ? 0 : GetLastError();
   change = EventCreate(false);
   const bool reading = !openError && change && Read();
-  if (manager->FindDir(dir, nullptr))
+  if (manager->FindDir(dir, nullptr)) {
     PublishFiles(dir);
-  else
+  } else {
     manager->PublishPath(dir, nullptr);  // not published yet: added and published whole
+    ScanFiles(dir, stop, &files);
+  }
   if (openError) WriteLog(&g_MainLog, 1, "AutoPub - cannot open - %s (%lu)", Gbk(dir).c_str(), openError);
   if (!reading) return;
-  if (files.empty()) ScanFiles(dir, stop, &files);
   for (;;) {
     HANDLE handles[2] = {stop, change};
     const DWORD woke = WaitForMultipleObjects(2, handles, FALSE, kWatchPollMs);
