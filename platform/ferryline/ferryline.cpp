@@ -207,6 +207,8 @@ DWORD WINAPI EventThread(void*) {
     event.context = g_state.context;
   }
   const std::wstring events = Setting(L"events", L"0,1,2,5,6");
+  // As a slow FTP server program would: the log-on is answered later.
+  Sleep(DWORD(SettingNumber(L"eventdelay", 0)));
   size_t at = 0;
   while (at < events.size()) {
     size_t end = events.find(L',', at);

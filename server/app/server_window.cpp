@@ -84,6 +84,8 @@ LRESULT CServer::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       OnTimer(wParam);
       return 0;
     case kMsgFtpAccount:
+      // Posted by the library's thread while the stop ran: the library has ended.
+      if (stopped_) return 0;
       SetServerStatus(kStatusFtpLogon);
       WriteLog(&g_MainLog, 1, "Logon ftp server");
       {

@@ -222,6 +222,18 @@ class FtpSync(unittest.TestCase):
                 self.assertEqual(c.send(oc.command(4, rec.path_field(shows))), b"")
                 self.assertEqual(self.pushes()[pushes:], ["FRLI_AddShareDir user=Alice pswd=changed count=0"])
         self.stop()
+
+        # A stop while the library is still logging on: its late account event is not acted on.
+        write(self.work, "Ferryline.ini", "[ftp]\neventdelay=1500\n")
+        self.start(synced=False)
+        self.stop()
+        with self.subTest("nothing reaches the library after it has ended"):
+            journal = self.journal()
+            term = len(journal) - 1 - journal[::-1].index("FRLI_Term")
+            self.assertEqual(journal[term + 1:], [])
+            self.assertNotIn("FRLI_GetAccount", journal[journal.index("FRLI_LogOut", -10):])
+            messages = self.log()
+            self.assertNotIn("Logon ftp server", messages[messages.index("UnInit - FTPSvr", -8):])
         self.passed = True
 
 
