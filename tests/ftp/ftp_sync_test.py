@@ -18,16 +18,12 @@ import unittest
 import orchard_channel as oc
 import orchard_proc as op
 import orchard_records as rec
+from orchard_server import path_field, record_id, win, write
 
 ARGS = None
 PORT = 9090
 FILES = ["OrchardSvc.exe", "vxaucommon.dll", "Seedlift.dll", "Tallyhub.dll", "Ferryline.dll"]
 MISMATCH = "FTP Account return pswd diff client record"
-
-
-def write(folder, name, text):
-    with open(os.path.join(folder, name), "w", newline="") as f:
-        f.write(text.replace("\n", "\r\n"))
 
 
 def read_config(work):
@@ -40,7 +36,7 @@ def read_config(work):
 
 
 def below(home, path):
-    return home + "\\" + rec.record_id(path).hex().upper()
+    return home + "\\" + record_id(path).hex().upper()
 
 
 class FtpSync(unittest.TestCase):
@@ -104,7 +100,7 @@ class FtpSync(unittest.TestCase):
     def make_dir(self, name):
         path = os.path.join(self.tree, name)
         os.makedirs(path, exist_ok=True)
-        return rec.win(path)
+        return win(path)
 
     def test_settings_shares_and_restarts(self):
         video, shows = self.make_dir("Video"), self.make_dir("Shows")
@@ -112,7 +108,7 @@ class FtpSync(unittest.TestCase):
         messages = self.log()
         with self.subTest("start-up order"):
             order = ["Load config OK", "OrchardService(Version:1.0.0.0) startup", "Initialize transfer module ok",
-                     "InitAutoUpdate OK", "Ferryline Init - Param:" + rec.win(self.work) + "\\od_svr_ftp.exe",
+                     "InitAutoUpdate OK", "Ferryline Init - Param:" + win(self.work) + "\\od_svr_ftp.exe",
                      "FTP - Connectting", "FTP - Connected", "FTP - Logon", "FTP - Get setting", "FTP - Get account",
                      "Logon ftp server"]
             self.assertEqual([m for m in messages if m in order], order)
@@ -168,7 +164,7 @@ class FtpSync(unittest.TestCase):
                 ]
                 for code, path, status, entries in steps:
                     pushes = len(self.pushes())
-                    self.assertEqual(oc.split_status(c.send(oc.command(code, rec.path_field(path))))[0], status)
+                    self.assertEqual(oc.split_status(c.send(oc.command(code, path_field(path))))[0], status)
                     self.assertEqual(self.account(c)[2], entries, "after command %d" % code)
                     if status != 403:
                         self.assertEqual(len(self.pushes()), pushes + 1, "one push for command %d" % code)
@@ -219,7 +215,7 @@ class FtpSync(unittest.TestCase):
             with self.subTest("removing a directory without a share entry still pushes"):
                 self.assertEqual(self.account(c)[2], [])
                 pushes = len(self.pushes())
-                self.assertEqual(c.send(oc.command(4, rec.path_field(shows))), b"")
+                self.assertEqual(c.send(oc.command(4, path_field(shows))), b"")
                 self.assertEqual(self.pushes()[pushes:], ["FRLI_AddShareDir user=Alice pswd=changed count=0"])
         self.stop()
 

@@ -1,32 +1,19 @@
-"""Control-channel fields and records in Python, written from their layouts
-apart from the C++ code: PATH and NAME fields, record ids, the file record
-and the FTP replies of commands 65, 67 and 69. Little-endian, byte-packed.
+"""The FTP records of the control channel in Python, written from their
+layouts apart from the C++ code: the NAME field and the requests and replies
+of commands 65 to 69. Little-endian, byte-packed. (PATH fields, record ids and
+file records are in orchard_server.)
 """
 
 import hashlib
-import os
 import struct
 
-FILE_RECORD = 617
 FTP_DIR_ENTRY = 1044
 
 
-def win(path):
-    """The path as the programs under Wine see it."""
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def text_field(text, size):
-    raw = text.encode("utf-16-le")[:size]
-    return raw + b"\0" * (size - len(raw))
-
-
-def path_field(text):
-    return text_field(text, 520)
-
-
 def name_field(text):
-    return text_field(text, 128)
+    """The 128-byte NAME field."""
+    raw = text.encode("utf-16-le")[:128]
+    return raw + b"\0" * (128 - len(raw))
 
 
 def text_of(raw):
@@ -34,28 +21,9 @@ def text_of(raw):
     return raw.decode("utf-16-le").split("\0", 1)[0]
 
 
-def record_id(text):
-    """MD5 of the path's UTF-16LE units: the record id of a file or directory."""
-    return hashlib.md5(text.encode("utf-16-le")).digest()
-
-
 def password_digest(password):
     """How the FTP side shows a password: 32 upper-case hex digits of the MD5 of its ANSI text."""
     return hashlib.md5(password.encode("gbk")).hexdigest().upper() if password else ""
-
-
-def parse_file(raw):
-    attrs, size, lmt, pubt, maxconn, state = struct.unpack_from("<IqqqiB", raw, 0)
-    return {"attrs": attrs, "size": size, "lmt": lmt, "pubTime": pubt, "state": state,
-            "name": text_of(raw[65:585]), "fid": raw[585:601].hex().upper(), "sid": raw[601:617].hex().upper()}
-
-
-def parse_file_list(payload):
-    """Command 34's payload after the status: {path: file record}."""
-    (n,) = struct.unpack_from("<I", payload, 0)
-    assert len(payload) == 4 + n * FILE_RECORD, "%d records in %d bytes" % (n, len(payload))
-    return {r["name"]: r for r in (parse_file(payload[4 + i * FILE_RECORD:4 + (i + 1) * FILE_RECORD])
-                                   for i in range(n))}
 
 
 def parse_ftp_account(payload):
