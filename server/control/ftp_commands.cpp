@@ -51,14 +51,15 @@ void OnSetFtpAccount(CStreamReader& request, CByteBuffer* reply) {
   size_t size = 0;
   const uint8_t* data = Rest(request, &size);
   const FtpAccountChange change = ParseFtpAccountRequest(data, size);
-  // A change only in letter case is no change.
+  // A user name that differs only in letter case is the same user; a password
+  // is compared exactly, or "pw1" could never become "PW1" while the answer says 200.
   const bool stored = g_SvrConfig.UpdateFtp([&](FtpConfig& ftp) {
     bool any = false;
     if (!SameNoCase(change.user, ftp.user)) {
       ftp.user = Wide(change.user);
       any = true;
     }
-    if (!SameNoCase(change.password, ftp.password)) {
+    if (Wide(change.password) != ftp.password) {
       ftp.password = Wide(change.password);
       any = true;
     }

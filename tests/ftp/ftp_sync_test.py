@@ -133,14 +133,16 @@ class FtpSync(unittest.TestCase):
                  "FRLI_AddShareDir user=anonymous pswd= count=1"),
                 ("66 a user and password", 66, rec.ftp_account_request("Alice", "pw1"), ("Alice", "pw1"),
                  ("ftp.test", 2121), "FRLI_AddShareDir user=Alice pswd=pw1 count=1"),
-                ("66 only the letter case differs", 66, rec.ftp_account_request("alice", "PW1"), ("Alice", "pw1"),
-                 ("ftp.test", 2121), None),
-                ("68 by address", 68, rec.ftp_setting_request(1, "10.1.2.3", 2100), ("Alice", "pw1"),
+                ("66 only the user's letter case differs", 66, rec.ftp_account_request("alice", "pw1"),
+                 ("Alice", "pw1"), ("ftp.test", 2121), None),
+                ("66 a password in other letter case is a new password", 66, rec.ftp_account_request("alice", "PW1"),
+                 ("Alice", "PW1"), ("ftp.test", 2121), "FRLI_AddShareDir user=Alice pswd=PW1 count=1"),
+                ("68 by address", 68, rec.ftp_setting_request(1, "10.1.2.3", 2100), ("Alice", "PW1"),
                  ("10.1.2.3", 2100), "FRLI_SetCustomAddress host=10.1.2.3 port=2100"),
-                ("68 by domain name, no port", 68, rec.ftp_setting_request(2, "FTP.Example.org", 0), ("Alice", "pw1"),
+                ("68 by domain name, no port", 68, rec.ftp_setting_request(2, "FTP.Example.org", 0), ("Alice", "PW1"),
                  ("FTP.Example.org", 2100), "FRLI_SetCustomAddress host=FTP.Example.org port=2100"),
                 ("68 only the letter case differs", 68, rec.ftp_setting_request(2, "ftp.example.ORG", 0),
-                 ("Alice", "pw1"), ("FTP.Example.org", 2100), None),
+                 ("Alice", "PW1"), ("FTP.Example.org", 2100), None),
             ]
             for name, code, args, account, address, call in rows:
                 with self.subTest(name):
@@ -179,7 +181,7 @@ class FtpSync(unittest.TestCase):
         with self.subTest("the configuration written at the stop"):
             config = read_config(self.work)
             self.assertEqual((config["ftp.user"], config["ftp.pswd"], config["ftp.hosttype"], config["ftp.host"]),
-                             ("Alice", "pw1", "2", "FTP.Example.org"))
+                             ("Alice", "PW1", "2", "FTP.Example.org"))
         self.assertEqual(self.journal()[-3:], ["FRLI_LogOut", "FRLI_StopSvr", "FRLI_Term"])
 
         # The library keeps what it was given; the account, address and list come back from both sides.
@@ -187,7 +189,7 @@ class FtpSync(unittest.TestCase):
         with oc.ChannelClient(port=PORT) as c:
             with self.subTest("values survive a restart"):
                 user, digest, entries = self.account(c)
-                self.assertEqual((user, digest), ("Alice", rec.password_digest("pw1")))
+                self.assertEqual((user, digest), ("Alice", rec.password_digest("PW1")))
                 self.assertEqual(entries, [(home, "", 1), (shows, below(home, shows), 0)],
                                  "the stored directory is listed once, as the library already had it")
                 self.assertEqual(self.setting(c), ("FTP.Example.org", 2100))
@@ -197,7 +199,7 @@ class FtpSync(unittest.TestCase):
         # A configured password the library does not know: kept, and pushed to it.
         with open(os.path.join(self.work, "od_svr_cfg.ini"), "rb") as f:
             config = f.read().decode("gbk")
-        write(self.work, "od_svr_cfg.ini", config.replace("pswd=pw1", "pswd=changed").replace("\r\n", "\n"))
+        write(self.work, "od_svr_cfg.ini", config.replace("pswd=PW1", "pswd=changed").replace("\r\n", "\n"))
         self.start()
         with oc.ChannelClient(port=PORT) as c:
             with self.subTest("a wrong password from the library keeps the configured one"):

@@ -89,7 +89,10 @@ TEST_F(FtpCommands, ChangesAreStoredAndPushedOnlyWhenTheyDiffer) {
   } rows[] = {
       {"66 first account", 66, Account(u"alice", u"s3cret"), {L"alice", L"s3cret", 1, L"", 21},
        "FRLI_AddShareDir user=alice pswd=s3cret count=0"},
-      {"66 only the letter case differs", 66, Account(u"ALICE", u"S3CRET"), {L"alice", L"s3cret", 1, L"", 21}, nullptr},
+      {"66 only the user's letter case differs", 66, Account(u"ALICE", u"s3cret"), {L"alice", L"s3cret", 1, L"", 21},
+       nullptr},
+      {"66 a password in other letter case is a new password", 66, Account(u"ALICE", u"S3CRET"),
+       {L"alice", L"S3CRET", 1, L"", 21}, "FRLI_AddShareDir user=alice pswd=S3CRET count=0"},
       {"66 a new password", 66, Account(u"alice", u"other"), {L"alice", L"other", 1, L"", 21},
        "FRLI_AddShareDir user=alice pswd=other count=0"},
       {"66 anonymous", 66, Account(u"anonymous", u""), {L"anonymous", L"", 1, L"", 21},
@@ -129,7 +132,7 @@ TEST_F(FtpCommands, ChangesAreStoredAndPushedOnlyWhenTheyDiffer) {
     EXPECT_EQ(Count(journal, "FRLI_SetAccount"), Count(journal, "FRLI_AddShareDir ")) << "each push is applied";
   }
   const std::string log = Read(L"od_server.Log");
-  EXPECT_EQ(Count(log, "] CMD - Set account of ftp"), 5u);
+  EXPECT_EQ(Count(log, "] CMD - Set account of ftp"), 6u);
   EXPECT_EQ(Count(log, "] CMD - Set setting of ftp"), 8u);
 }
 
