@@ -188,6 +188,8 @@ void CIndexDlg::OnTreeRightClick(POINT screen) {
 
 void CIndexDlg::DeleteDirectory(HTREEITEM item) {
   const CPublishDir* record = RecordOf(item);
+  // The selection goes to the root first, so that no other directory is loaded as the item goes.
+  if (tree_.Selected() == item) tree_.Select(dirRoot_);
   tree_.Delete(item);
   delete record;
 }
