@@ -45,8 +45,11 @@ bool WriteExportFile(const std::wstring& path, const std::wstring& text) {
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
-  // UTF-16 units, no byte-order mark and no terminating zero.
-  bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr) != FALSE;
+  // UTF-16 units after a byte-order mark, without a terminating zero. Without
+  // the mark Notepad guesses the encoding, and a wrong guess shows the links garbled.
+  const wchar_t mark = 0xFEFF;
+  bool ok = WriteFile(file, &mark, sizeof mark, &written, nullptr) != FALSE &&
+            WriteFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr) != FALSE;
   CloseHandle(file);
   return ok;
 }
