@@ -30,6 +30,7 @@ sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "p2p"))
 import orchard_channel as oc  # noqa: E402
 from orchard_proc import WineProcess, remove_work_dir, wait_until  # noqa: E402
+from orchard_server import FILE_RECORD, parse_file, win  # noqa: E402
 from p2p_doubles import Doubles, free_port  # noqa: E402
 from ui_e2e_test import Driver, check, parse_args, prepare  # noqa: E402
 from ui_real_server_test import ServerFolder, write_ini  # noqa: E402
@@ -41,7 +42,6 @@ IDOK, IDCANCEL = 1, 2
 VK_LEFT = 0x25
 EXIT_COMMAND = 2003
 PUBLISHED = 8
-FILE_RECORD = 617
 
 TEXTS = {
     "zh": {"add": "发布新文件夹", "export": "导出设置", "published": "已经发布", "not published": "未发布",
@@ -52,10 +52,6 @@ TEXTS = {
            "copied": "The address list has been copied to the clipboard", "unpublished count": "Unpublished files (%d)",
            "publish all": "Publish all files"},
 }
-
-
-def win(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 class PageDriver(Driver):
@@ -191,9 +187,8 @@ def server_listing(path):
             raw = payload[4 + i * FILE_RECORD: 4 + (i + 1) * FILE_RECORD]
             if len(raw) < FILE_RECORD:
                 break
-            size, = struct.unpack_from("<q", raw, 4)
-            name = raw[65:585].decode("utf-16-le").split("\0", 1)[0]
-            files[name.rsplit("\\", 1)[-1]] = {"size": size, "state": raw[32], "fid": raw[585:601].hex().upper()}
+            record = parse_file(raw)
+            files[record["name"].rsplit("\\", 1)[-1]] = record
     return files
 
 
