@@ -23,6 +23,19 @@ bool CopyTextToClipboard(HWND owner, const std::wstring& text) {
   return given;
 }
 
+std::wstring ClipboardText() {
+  std::wstring text;
+  if (!OpenClipboard(nullptr)) return text;
+  HANDLE data = GetClipboardData(CF_UNICODETEXT);
+  const auto* units = data != nullptr ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
+  if (units != nullptr) {
+    text.assign(units, wcsnlen(units, GlobalSize(data) / sizeof(wchar_t)));
+    GlobalUnlock(data);
+  }
+  CloseClipboard();
+  return text;
+}
+
 void CopyAddressListToNotepad(const std::wstring& text, const std::wstring& file) {
   CopyTextToClipboard(nullptr, text);
   wchar_t system[MAX_PATH];

@@ -14,6 +14,8 @@ void CopyAddressListToNotepad(const std::wstring& text, const std::wstring& file
 // Opens the clipboard for `owner`, empties it and gives it the text as
 // CF_UNICODETEXT. False when the clipboard could not be had or took nothing.
 bool CopyTextToClipboard(HWND owner, const std::wstring& text);
+// The clipboard's CF_UNICODETEXT; empty when there is none or it cannot be opened.
+std::wstring ClipboardText();
 // The first top-level Notepad window, in z-order, whose title holds the text;
 // null when none.
 HWND FindNotepadWindow(const wchar_t* titlePart);

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "foundation/util/code_pages.h"
+#include "foundation/util/desktop_ops.h"
 #include "platform/wtl/module.h"
 #include "ui/pages/export_links.h"
 #include "ui/pages/tests/pages_fixture.h"
@@ -291,12 +292,7 @@ TEST_F(ExportTest, CopyPutsTheLinksOnTheClipboardAndSaysSoOverTheExportWindow) {
   EXPECT_EQ(notepad.Text(), L"vxhd://7|AB|\u7b2c01\u96c6.avi\r\n");
   EXPECT_EQ(message, L"地址列表已经复制到剪贴版，可以直接粘贴");
   EXPECT_EQ(owner, notepad.Window());
-  ASSERT_TRUE(OpenClipboard(nullptr));
-  HANDLE data = GetClipboardData(CF_UNICODETEXT);
-  std::wstring copied = data != nullptr ? static_cast<const wchar_t*>(GlobalLock(data)) : L"";
-  if (data != nullptr) GlobalUnlock(data);
-  CloseClipboard();
-  EXPECT_EQ(copied, L"vxhd://7|AB|\u7b2c01\u96c6.avi\r\n");
+  EXPECT_EQ(ClipboardText(), L"vxhd://7|AB|\u7b2c01\u96c6.avi\r\n");
 
   // An empty text shows nothing and leaves the window as it was.
   ShowLinksInNotepad(L"", true);

@@ -28,19 +28,6 @@ int64_t UtcTicksShownAs(WORD year, WORD month, WORD day, WORD hour, WORD minute,
   return static_cast<int64_t>((uint64_t{out.dwHighDateTime} << 32) | out.dwLowDateTime);
 }
 
-std::wstring ClipboardText() {
-  std::wstring text;
-  if (!OpenClipboard(nullptr)) return L"<no clipboard>";
-  HANDLE data = GetClipboardData(CF_UNICODETEXT);
-  if (data != nullptr) {
-    auto* p = static_cast<const wchar_t*>(GlobalLock(data));
-    if (p != nullptr) text = p;
-    GlobalUnlock(data);
-  }
-  CloseClipboard();
-  return text;
-}
-
 class FileListTest : public PageTest {
  protected:
   void ShowFiles(const std::vector<CPublishItem>& files, const std::wstring& dir = kDir) {
