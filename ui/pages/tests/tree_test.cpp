@@ -286,9 +286,12 @@ TEST_F(TreeTest, BrowseStartsAtTheLastDirectory) {
   std::wstring chosen;
   ModalScript script({OnWindow(L"发布新文件夹", [](HWND d) { PostMessageW(d, WM_COMMAND, IDC_ADD_BROWSE, 0); }),
                       [] {
-                        // The folder picker: the dialog of this thread with a tree in it.
+                        // The folder picker: the dialog of this thread with a tree in it, once
+                        // it has gone to the initial folder.
                         HWND picker = FindThreadDialogWith(WC_TREEVIEWW);
                         if (picker == nullptr) return false;
+                        wtl::CTreeView folders(FindWindowExW(picker, nullptr, WC_TREEVIEWW, nullptr));
+                        if (folders.ItemText(folders.Selected()) != L"last one") return false;
                         PostMessageW(picker, WM_COMMAND, IDOK, 0);
                         return true;
                       },
