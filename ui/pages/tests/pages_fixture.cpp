@@ -192,6 +192,11 @@ void CALLBACK ModalScript::Tick(HWND, UINT, UINT_PTR id, DWORD) {
   ModalScript* script = found->second;
   // A step may open another modal loop; the timer must not re-enter it meanwhile.
   static bool running = false;
+  if (script->gaveUp_) {
+    // Every dialog of the thread goes, also the ones that were disabled under a closed one.
+    EnumThreadWindows(GetCurrentThreadId(), CancelDialog, 0);
+    return;
+  }
   if (running || script->steps_.empty()) return;
   running = true;
   Step step = script->steps_.front();
@@ -201,7 +206,7 @@ void CALLBACK ModalScript::Tick(HWND, UINT, UINT_PTR id, DWORD) {
   } else if (static_cast<int32_t>(GetTickCount() - script->deadline_) > 0) {
     // A step that never comes true must not leave the test in a modal loop for good.
     ADD_FAILURE() << "a modal step did not happen; closing this thread's dialogs";
-    EnumThreadWindows(GetCurrentThreadId(), CancelDialog, 0);
+    script->gaveUp_ = true;
     script->steps_.clear();
   }
   running = false;

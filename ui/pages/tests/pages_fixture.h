@@ -47,7 +47,7 @@ class ModalScript {
   using Step = std::function<bool()>;
   explicit ModalScript(std::vector<Step> steps);
   ~ModalScript();
-  bool Done() const { return steps_.empty(); }
+  bool Done() const { return steps_.empty() && !gaveUp_; }
 
  private:
   static constexpr DWORD kGiveUpMs = 20000;
@@ -55,6 +55,7 @@ class ModalScript {
   std::deque<Step> steps_;
   UINT_PTR timer_ = 0;
   DWORD deadline_ = 0;
+  bool gaveUp_ = false;
 };
 
 // A step that waits for a window with the caption and acts on it.
