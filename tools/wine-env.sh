@@ -43,8 +43,11 @@ wine_env_start() {
   wineserver -f -p >/dev/null 2>&1 </dev/null &
   _wine_env_server_pid=$!
   # Warm the prefix with every output sent away: the services it starts would
-  # otherwise inherit our pipes and keep a test runner waiting forever.
-  wineboot -i >/dev/null 2>&1 </dev/null || true
+  # otherwise inherit our pipes and keep a test runner waiting forever. Not
+  # "wineboot -i": beside the start the loader makes on its own it starts a
+  # second service manager, and the two then answer service calls in turn
+  # (a service seen missing, then stopped; starts that time out with 1053).
+  wineboot >/dev/null 2>&1 </dev/null || true
   # Wine's own Marlett font, when the system has it (fonts-wine), so that the
   # window frames draw their caption buttons rather than letters.
   if [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -f "$prefix/drive_c/windows/Fonts/marlett.ttf" ]; then
