@@ -181,6 +181,27 @@ seed("dir_changes", "offset_past_end", change(64, 2, "a.avi"))
 seed("dir_changes", "length_past_end", struct.pack("<III", 0, 1, 200) + b"a\0")
 
 
+# The publishing page: list replies of commands 34 and 33.
+def text_field(text, units=260):
+    raw = text.encode("utf-16-le")[:units * 2]
+    return raw + b"\0" * (units * 2 - len(raw))
+
+
+def file_record(path, size, state, attributes=0x20, fid=bytes(range(16))):
+    head = struct.pack("<IqqqiB", attributes, size, 133500000000000000, 133510000000000000, 0, state)
+    return head + bytes(16) + bytes(16) + text_field(path) + fid + bytes(16)
+
+
+published = file_record("D:\\Video\\\u8282\u76ee\\\u7b2c01\u96c6.avi", 1536000, 8)
+subdir = file_record("D:\\Video\\\u8282\u76ee\\sub", 0, 1, attributes=0x10, fid=bytes(16))
+unterminated = file_record("E:\\" + "x" * 300, -1, 2)
+seed("file_list_reply", "two_files", struct.pack("<HI", 200, 2) + published + subdir)
+seed("file_list_reply", "unterminated_name", struct.pack("<HI", 200, 1) + unterminated)
+seed("file_list_reply", "count_beyond_bytes", struct.pack("<HI", 200, 5) + published + published[:100])
+seed("file_list_reply", "directories", struct.pack("<HI", 200, 2) + bytes(16) + text_field("D:\\Video\\New")
+     + struct.pack("<I", 1) + bytes(16) + b"z" * 520 + struct.pack("<I", 0))
+
+
 def main():
     for target, files in sorted(SEEDS.items()):
         folder = os.path.join(HERE, "corpus", target)
