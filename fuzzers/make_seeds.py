@@ -82,14 +82,31 @@ def data_packet(file_hash, data):
 
 
 login = struct.pack("<H", 6) + bytes(range(3, 3 + 44))
-seed("udp_datagram", "command_bare", pw.command_packet(login, user_id=0x1122334455667788, sequence=42))
+
+
+def plain_command(body, user_id=0, sequence=1):
+    return struct.pack("<BBIQIBB", 1, 1, 0, user_id, sequence, 1, 0) + bytes(body)
+
+
+# The target's first number says which layers it seals itself: 0 none, 1 inner, 2 both.
+def as_is(datagram):
+    return Provider().num(0, 0, 2).data(datagram).bytes()
+
+
+seed("udp_datagram", "command_bare", as_is(pw.command_packet(login, user_id=0x1122334455667788, sequence=42)))
 for pad in (b"", b"\x01\x02\x03", bytes(range(7)), bytes(8)):
-    seed("udp_datagram", "command_pad%d" % len(pad), pw.datagram(login, 0x1122334455667788, 42, pad))
-seed("udp_datagram", "command_code_only", pw.command_packet(b"\x01\x00"))
-seed("udp_datagram", "data_36", data_packet(bytes([9, 8, 7]) + bytes(13), b"\x5a" * 15))
-seed("udp_datagram", "data_block", data_packet(bytes(range(16)), bytes(range(256)) * 4))
-seed("udp_datagram", "data_in_outer", pw.outer(data_packet(bytes(16), b"\x5a" * 20), b"\x07"))
-seed("udp_datagram", "unknown_protocol", bytes([3]) * 40)
+    seed("udp_datagram", "command_pad%d" % len(pad), as_is(pw.datagram(login, 0x1122334455667788, 42, pad)))
+seed("udp_datagram", "command_code_only", as_is(pw.command_packet(b"\x01\x00")))
+seed("udp_datagram", "data_36", as_is(data_packet(bytes([9, 8, 7]) + bytes(13), b"\x5a" * 15)))
+seed("udp_datagram", "data_block", as_is(data_packet(bytes(range(16)), bytes(range(256)) * 4)))
+seed("udp_datagram", "data_in_outer", as_is(pw.outer(data_packet(bytes(16), b"\x5a" * 20), b"\x07")))
+seed("udp_datagram", "unknown_protocol", as_is(bytes([3]) * 40))
+seed("udp_datagram", "inner_sealed_here", Provider().num(1, 0, 2).data(plain_command(login, 7, 8)).bytes())
+seed("udp_datagram", "header_only_sealed_here", Provider().num(1, 0, 2).data(plain_command(b"")).bytes())
+seed("udp_datagram", "pad9_sealed_here", Provider().num(2, 0, 2).num(9, 0, 10).num(9, 0, 10)
+     .data(bytes(9) + plain_command(login)).bytes())
+seed("udp_datagram", "short_inner_sealed_here", Provider().num(2, 0, 2).num(3, 0, 10).num(3, 0, 10)
+     .data(bytes(3) + b"\x01\x01\x00\x00\x00\x00\x05").bytes())
 # Round trip: kind, layer, user id, sequence, pad; then hash, pad bytes and body.
 for name, command, outer_layer, pad, body in (("command", True, False, 0, login), ("command_outer", True, True, 5, login),
                                               ("data", False, False, 0, bytes(range(40))),
@@ -265,6 +282,22 @@ seed("link_log", "two_lines", Provider().num(1767312000, *I64).num(1767312000, *
      .text("ftp://h/a.avi").data((line + line.replace("vxhd://1|", "ftp://host/")).encode()).bytes())
 seed("link_log", "torn_last_line", Provider().num(1767312000, *I64).num(5, *I32).text("D:\\x").text("vxhd://2|%s|b" % ID32)
      .data((line + line[:40]).encode()).bytes())
+
+
+# Stored rows: ID, FID, SID and DIRID blobs, the numbers, then the FileName text.
+def row(blobs, numbers, path):
+    p = Provider()
+    for blob in blobs:
+        p.num(len(blob), 0, 40).data(blob).flag(blob is None)
+    for value in numbers[:3]:
+        p.num(value, *I64)
+    p.num(numbers[3], *I32)
+    return p.data(path.encode("utf-16-le")).bytes()
+
+
+seed("stored_record", "file_row", row([bytes(range(16))] * 4, [1 << 30, 5, 6, 0], "C:\\media\\a.avi"))
+seed("stored_record", "odd_blobs", row([b"", bytes(3), bytes(range(20)), bytes(16)], [-1, 0, 0, -1], "C:\\x\0y"))
+seed("stored_record", "long_path", row([bytes(16)] * 4, [0, 0, 0, 0], "C:\\" + "x" * 300))
 
 
 # Dialog templates as the resource compiler lays them out.
