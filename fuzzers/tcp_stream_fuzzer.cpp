@@ -10,28 +10,14 @@
 
 #include "fuzzers/fuzz_check.h"
 #include "p2pcore/wire/tcp_stream.h"
+#include "p2pcore/wire/tests/frame_collector.h"
 #include "p2pcore/wire/wire_bytes.h"
 
 using namespace p2p;
 
 namespace {
 
-struct Frame {
-  uint16_t command;
-  std::vector<uint8_t> body;
-  bool operator==(const Frame& o) const { return command == o.command && body == o.body; }
-};
-
-class Receiver : public DataInPacking {
- public:
-  std::vector<Frame> frames;
-
- protected:
-  void on_frame(uint16_t command, const uint8_t* body, uint32_t length) override {
-    FUZZ_CHECK(length <= kFrameMaxBody);
-    frames.push_back({command, std::vector<uint8_t>(body, body + length)});
-  }
-};
+using Receiver = p2p_test::Collector;
 
 // Feeds the stream in pieces of the given sizes (the last piece takes the rest).
 void Feed(Receiver& rx, const std::vector<uint8_t>& stream, const std::vector<uint8_t>& cuts) {
@@ -80,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Receiver pieces;
   Feed(pieces, stream, cuts);
   FUZZ_CHECK(whole.frames == pieces.frames);
+  for (const p2p_test::Frame& f : whole.frames) FUZZ_CHECK(f.body.size() <= kFrameMaxBody);
   FUZZ_CHECK(whole.state() == pieces.state());
   if (whole.state() >= 0) FUZZ_CHECK(whole.needed() == pieces.needed());
   return 0;

@@ -8,28 +8,12 @@
 
 #include "fuzzers/fuzz_check.h"
 #include "p2pcore/wire/tcp_stream.h"
+#include "p2pcore/wire/tests/frame_collector.h"
 
 using namespace p2p;
 
-namespace {
-
-struct Frame {
-  uint16_t command;
-  std::vector<uint8_t> body;
-  bool operator==(const Frame& o) const { return command == o.command && body == o.body; }
-};
-
-class Receiver : public DataInPacking {
- public:
-  std::vector<Frame> frames;
-
- protected:
-  void on_frame(uint16_t command, const uint8_t* body, uint32_t length) override {
-    frames.push_back({command, std::vector<uint8_t>(body, body + length)});
-  }
-};
-
-}  // namespace
+using p2p_test::Frame;
+using Receiver = p2p_test::Collector;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
