@@ -24,8 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(count == limits.ranges().size());
   for (const ip_range& r : limits.ranges()) FUZZ_CHECK(r.first <= r.last);
   for (size_t k = 1; k < count; ++k) FUZZ_CHECK(limits.ranges()[k - 1].first <= limits.ranges()[k].first);
+  // The probes, and the edges of some ranges (not all: the check is quadratic).
   std::vector<uint32_t> addresses(std::begin(probes), std::end(probes));
   for (const ip_range& r : limits.ranges()) {
+    if (addresses.size() >= 100) break;
     addresses.push_back(r.first);
     addresses.push_back(r.last);
     if (r.last != 0xFFFFFFFFu) addresses.push_back(r.last + 1);

@@ -101,6 +101,8 @@ seed("udp_datagram", "data_36", as_is(data_packet(bytes([9, 8, 7]) + bytes(13), 
 seed("udp_datagram", "data_block", as_is(data_packet(bytes(range(16)), bytes(range(256)) * 4)))
 seed("udp_datagram", "data_in_outer", as_is(pw.outer(data_packet(bytes(16), b"\x5a" * 20), b"\x07")))
 seed("udp_datagram", "unknown_protocol", as_is(bytes([3]) * 40))
+seed("udp_datagram", "largest_datagram", as_is(pw.datagram(struct.pack("<H", 6) + bytes(1456 - 2), pad=bytes(7))))
+seed("udp_datagram", "datagram_too_long", as_is(bytes([1]) * 1501))
 seed("udp_datagram", "inner_sealed_here", Provider().num(1, 0, 2).data(plain_command(login, 7, 8)).bytes())
 seed("udp_datagram", "header_only_sealed_here", Provider().num(1, 0, 2).data(plain_command(b"")).bytes())
 seed("udp_datagram", "pad9_sealed_here", Provider().num(2, 0, 2).num(9, 0, 10).num(9, 0, 10)
@@ -114,6 +116,13 @@ for name, command, outer_layer, pad, body in (("command", True, False, 0, login)
                                               ("one_byte", True, True, 1, b"\x06")):
     seed("udp_packet_roundtrip", name, Provider().flag(command).flag(outer_layer).u(0x1122334455667788, 64)
          .u(42, 32).num(pad, 0, 7).data(bytes(range(16)) + bytes(range(0xA0, 0xA0 + pad)) + body).bytes())
+# At the size limits: the largest command body with the largest pad, and just above the limits.
+for name, command, pad, n in (("command_largest", True, 7, 1456), ("command_too_long", True, 0, 1457),
+                              ("outer_too_long", True, 7, 1457 - 8), ("data_largest", False, 0, 1479),
+                              ("data_too_long", False, 0, 1480)):
+    body = (struct.pack("<H", 6) + bytes(range(256)) * 6)[:n]
+    seed("udp_packet_roundtrip", name, Provider().flag(command).flag(True).u(1, 64).u(2, 32).num(pad, 0, 7)
+         .data(bytes(16) + bytes(pad) + body).bytes())
 
 # Base64: the texts of links and wrappers, decoded into a capacity of 64.
 for name, text in (("link", "cWVweHA6Ly92eGhkOi8vMTIzfEFCQ0R8bmFtZQ=="), ("padded", "QQ=="),
@@ -215,6 +224,10 @@ one_piece = hash_record(1000, range(16), bytes(range(16)))
 seed("hash_record", "one_piece", Provider().flag(True).u(0, 64).data(one_piece).bytes())
 seed("hash_record", "wrong_size", Provider().flag(False).u(999, 64).data(one_piece).bytes())
 seed("hash_record", "no_pieces", Provider().flag(True).u(0, 64).data(hash_record(0, bytes(16), b"")).bytes())
+seed("hash_record", "one_piece_short", Provider().flag(True).u(0, 64).data(hash_record(600 << 20, bytes(16), bytes(16))).bytes())
+tiny_body = bytes(8)
+seed("hash_record", "body_below_fixed", Provider().flag(False).u(0, 64)
+     .data(struct.pack("<III", 1, crc_raw(tiny_body), 8) + bytes(36) + tiny_body).bytes())
 # Round trip: file size, fid, the damaged byte and bits, the piece count, the digests.
 seed("hash_record_roundtrip", "one_piece", Provider().u(1000, 64).u(7, 32).u(1, 8).num(1, 0, 64)
      .data(bytes(range(16)) * 2).bytes())
