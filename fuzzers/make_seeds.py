@@ -171,7 +171,8 @@ for name, body in (("register", pw.register_reply(0x1122334455667788, 3)),
                    ("nat_result", pw.nat_result(0x13)),
                    ("peer_list", struct.pack("<HQ", 47, 5) + bytes(range(16)) + struct.pack("<H", 2) + bytes(66)),
                    ("tcp_register", pw.tcp_register_reply(77, "10.0.0.3", 18002, "10.0.0.4", 18004)),
-                   ("tcp_login", pw.tcp_login_reply("1.2.3.4", 5000))):
+                   ("tcp_login", pw.tcp_login_reply("1.2.3.4", 5000)),
+                   ("share_accepted", pw.share_accepted(0x01020304))):
     seed("server_reply", name, body)
 
 

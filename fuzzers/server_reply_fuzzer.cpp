@@ -1,10 +1,12 @@
 // Fuzz target: a reply body from a P2P server (registration server, super
 // node, upload server, NAT test servers), UDP or TCP, through every reply
-// parser. An accepted reply carries what the session goes on to use.
+// parser and the share acknowledgement's reader. An accepted reply carries
+// what the session goes on to use.
 #include <cstdint>
 #include <vector>
 
 #include "fuzzers/fuzz_check.h"
+#include "p2pcore/codec/share_report.h"
 #include "p2pcore/wire/server_protocol.h"
 
 using namespace p2p;
@@ -57,5 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   parse_tcp_login_reply(body, n, tcpLogin);
   uint16_t result = 0;
   parse_tcp_result(body, n, result);
+
+  uint32_t serial = 0;
+  if (accept_serial(body, n, &serial)) FUZZ_CHECK(n >= 7);
   return 0;
 }
