@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   s.bw_u_limit_kb = in.ConsumeBool() ? 0 : 64;
   const int kept = s.bw_u_limit_kb;
   read_settings(source, s);
-  FUZZ_CHECK(s.upload_thread_count >= 1 && s.upload_thread_count <= kMaxUploadThreads);
+  FUZZ_CHECK(s.upload_thread_count >= 0 && s.upload_thread_count <= kMaxUploadThreads);
   FUZZ_CHECK(s.upload_user_max > 0);
   if (kept != 0) FUZZ_CHECK(s.bw_u_limit_kb == kept);
   const int threshold = log_threshold_for(s.debug);

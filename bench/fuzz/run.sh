@@ -20,7 +20,7 @@ import json, sys
 for t in json.load(sys.stdin)["tests"]:
     c = t["command"]
     if t["name"].startswith("fuzz_") and len(c) >= 6:
-        print(t["name"][5:], c[2], c[4], c[6] if len(c) > 6 else "")
+        print(t["name"][5:], c[2], c[4], c[6] if len(c) > 6 else "-")
 ' >"$work/targets.txt"
 if [ $# -gt 0 ]; then
   wanted=" $* "
@@ -29,8 +29,10 @@ else
   cp "$work/targets.txt" "$work/run.txt"
 fi
 
-run_one() { # name program seeds [dictionary] -> log in $work/<name>.log
-  bash "$top/fuzzers/run_fuzzer.sh" "$2" "$seconds" "$3" "$work/$1" ${4:-} -- ${FUZZ_OPTIONS:-} \
+run_one() { # name program seeds dictionary-or-"-" -> log in $work/<name>.log
+  local dict=$4
+  [ "$dict" = - ] && dict=
+  bash "$top/fuzzers/run_fuzzer.sh" "$2" "$seconds" "$3" "$work/$1" $dict -- ${FUZZ_OPTIONS:-} \
     >"$work/$1.log" 2>&1 || true
 }
 export -f run_one
@@ -42,10 +44,11 @@ xargs -P "$jobs" -L 1 bash -c 'run_one "$@"' _ <"$work/run.txt"
 printf '%-26s %12s %9s %14s %14s %7s  %s\n' target executions exec/s "seeds cov/ft" "final cov/ft" corpus result
 while read -r name _; do
   log="$work/$name.log"
+  # A log without the lines (a target that did not start) shows "?".
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
-  inited=$(grep -m1 'INITED' "$log" | sed -n 's/.*cov: \([0-9]*\) ft: \([0-9]*\).*/\1\/\2/p')
-  final=$(grep 'cov: ' "$log" | tail -n 1 | sed -n 's/.*cov: \([0-9]*\) ft: \([0-9]*\).*/\1\/\2/p')
+  inited=$(sed -n '/INITED/{s/.*cov: \([0-9]*\) ft: \([0-9]*\).*/\1\/\2/p;q}' "$log")
+  final=$(sed -n 's/.*cov: \([0-9]*\) ft: \([0-9]*\).*/\1\/\2/p' "$log" | tail -n 1)
   corpus=$(ls "$work/$name/corpus" 2>/dev/null | wc -l)
   result=ok
   if ls "$work/$name/artifacts/"* >/dev/null 2>&1; then result="FOUND $work/$name/artifacts/$(ls "$work/$name/artifacts" | head -n 1)"; fi
