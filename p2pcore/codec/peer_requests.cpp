@@ -85,6 +85,10 @@ peer_requests::arrival peer_requests::on_block(uint32_t block, uint32_t now_ms) 
   return a;
 }
 
+bool peer_requests::listed(uint32_t block) const {
+  return std::any_of(list_.begin(), list_.end(), [block](const request_entry& e) { return e.block == block; });
+}
+
 std::vector<uint32_t> peer_requests::blocks() const {
   std::vector<uint32_t> out;
   out.reserve(list_.size());

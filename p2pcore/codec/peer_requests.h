@@ -65,6 +65,7 @@ class peer_requests {
 
   // The blocks still listed (handed back to the task when the link goes).
   std::vector<uint32_t> blocks() const;
+  bool listed(uint32_t block) const;
   void clear() { list_.clear(); }
 
  private:

@@ -80,7 +80,7 @@ void peer_connection::pick_blocks(const download_context& ctx, uint32_t now) {
   // The block under test goes first, so that partial sources answer it too.
   if (!full_source()) {
     const uint32_t test = owner_.test_block_for(peer_.user_id);
-    if (test != bad_data_detector::kNoBlock) picked[n++] = test;
+    if (test != bad_data_detector::kNoBlock && !requests_.listed(test)) picked[n++] = test;
   }
   const uint32_t want = std::min<uint32_t>(kMaxPick, limit - uint32_t(requests_.size()));
   n += owner_.task_pick(*this, picked + n, want);

@@ -159,3 +159,47 @@ TEST(PeerFetch, FinishRecordHaveMap) {
   EXPECT_EQ(m.ranges[0], std::make_pair(uint64_t(0), uint64_t(10)));
   EXPECT_EQ(m.ranges[1], std::make_pair(uint64_t(20), uint64_t(0x300)));
 }
+
+// Bodies built by the doubles' own codec (tests/lib/p2p_wire.py), read here.
+TEST(PeerFetch, BodiesOfTheDoubles) {
+  auto bytes = [](const char* hex) {
+    std::vector<uint8_t> out;
+    for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) out.push_back(uint8_t(std::stoi(std::string(hex + i, 2), nullptr, 16)));
+    return out;
+  };
+  struct Row { const char* name; const char* hex; size_t entry_size; };
+  const Row lists[] = {
+      {"47", "2F009210000000000000000102030405060708090A0B0C0D0E0F010008070605040302017F000001B546C0A80109A00F07000000130A"
+             "000002B6460563", 33},
+      {"32", "20009210000000000000000102030405060708090A0B0C0D0E0F010008070605040302017F000001B546C0A80109A00F07000000130A"
+             "000002B646", 31},
+  };
+  for (const Row& r : lists) {
+    SCOPED_TRACE(r.name);
+    const std::vector<uint8_t> body = bytes(r.hex);
+    PeerListHead head;
+    ASSERT_EQ(parse_peer_list(body.data(), body.size(), head), ReplyError::kNone);
+    EXPECT_EQ(head.user_id, 4242u);
+    EXPECT_EQ(head.entry_size, r.entry_size);
+    const std::vector<peer_entry> e = peer_list_entries(head);
+    ASSERT_EQ(e.size(), 1u);
+    EXPECT_EQ(e[0].user_id, 0x0102030405060708ull);
+    EXPECT_EQ(ipv4_text(e[0].ip), "127.0.0.1");
+    EXPECT_EQ(e[0].port, 18101);
+    EXPECT_EQ(ipv4_text(e[0].second_ip), "192.168.1.9");
+    EXPECT_EQ(e[0].second_port, 4000);
+    EXPECT_EQ(e[0].kept, 7u);
+    EXPECT_EQ(e[0].nat_type, 0x13);
+    EXPECT_EQ(ipv4_text(e[0].call_ip), "10.0.0.2");
+    EXPECT_EQ(e[0].call_port, 18102);
+    EXPECT_EQ(e[0].node_type, r.entry_size == 33 ? 5 : 0);
+    EXPECT_EQ(e[0].percent, r.entry_size == 33 ? 99 : 0);
+  }
+  const std::vector<uint8_t> answer = bytes("0F00000102030405060708090A0B0C0D0E0F89130000000000002C290000000000001302");
+  handshake_answer a;
+  ASSERT_TRUE(parse_handshake_answer(answer.data(), answer.size(), a));
+  EXPECT_EQ(a.peer_id, 5001u);
+  EXPECT_EQ(a.file_size, 10540u);
+  EXPECT_EQ(a.nat_type, 0x13);
+  EXPECT_EQ(a.result, 2);
+}
