@@ -8,6 +8,8 @@
 #include <string>
 
 #include "p2pcore/codec/texts.h"
+#include "p2pcore/wire/peer_udp.h"
+#include "p2pcore/wire/udp_packet.h"
 #include "p2pcore/wire/wire_bytes.h"
 
 using namespace p2p;
@@ -202,4 +204,37 @@ TEST(PeerFetch, BodiesOfTheDoubles) {
   EXPECT_EQ(a.file_size, 10540u);
   EXPECT_EQ(a.nat_type, 0x13);
   EXPECT_EQ(a.result, 2);
+}
+
+// A data packet reaches a download handle only when it holds its 36-byte
+// head, the data its length field names and the sequence after it: shorter
+// ones are refused before any length is taken from them.
+TEST(PeerFetch, DataPacketsReachTheHandleOnlyWhole) {
+  struct Row { const char* name; size_t total; uint16_t length_field; UdpCheck check; PeerError parse; };
+  const Row rows[] = {
+      {"35 bytes", 35, 0, UdpCheck::kDataShort, PeerError::kShort},
+      {"36 bytes: the head only", 36, 0, UdpCheck::kData, PeerError::kShort},
+      {"39 bytes: no whole sequence", 39, 0, UdpCheck::kData, PeerError::kShort},
+      {"40 bytes, no data", 40, 0, UdpCheck::kData, PeerError::kNone},
+      {"length field beyond the packet", 140, 1024, UdpCheck::kData, PeerError::kLength},
+      {"length field above a block", 1100, 1025, UdpCheck::kData, PeerError::kLength},
+      {"a whole block", 36 + 1024 + 4 + 1, 1024, UdpCheck::kData, PeerError::kNone},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::vector<uint8_t> p(r.total, 0x33);
+    p[0] = 2;
+    if (r.total >= 36) {
+      std::memcpy(p.data() + 5, kHash, 16);
+      p[34] = uint8_t(r.length_field);
+      p[35] = uint8_t(r.length_field >> 8);
+    }
+    store_u32le(p.data() + 1, udp_crc(p.data() + 5, p.size() - 5));
+    std::vector<uint8_t> datagram = p;
+    const UdpChecked c = check_datagram(datagram.data(), datagram.size());
+    EXPECT_EQ(c.result, r.check);
+    BlockPacket b;
+    EXPECT_EQ(parse_block_packet(p.data(), p.size(), b), r.parse);
+    if (r.parse == PeerError::kNone) EXPECT_EQ(b.length, r.length_field);
+  }
 }
