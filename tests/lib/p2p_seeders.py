@@ -23,15 +23,16 @@ sent and when. Standard library only, on p2p_wire.
 import random
 import socket
 import struct
-import threading
 import time
 
 import p2p_wire as w
+from double_base import DoubleBase
 
 
-class SeedingPeer:
+class SeedingPeer(DoubleBase):
     def __init__(self, fid, data, user_id, kind="honest", host="127.0.0.1", nat_type=0x11, lie=None,
                  drop_share=0.3, serve=0, delay=0.05, have=None, percent=None, seed=1, answer_via=None):
+        DoubleBase.__init__(self)
         self.fid = bytes(fid)
         self.data = bytes(data)
         self.user_id = user_id
@@ -50,10 +51,6 @@ class SeedingPeer:
         self.answer_via = answer_via  # (host, port) of the super node that relays its handshake answers
         self.sock = None
         self.port = None
-        self.events = []
-        self.cond = threading.Condition()
-        self.stopping = threading.Event()
-        self.thread = None
         self.served = 0
         self.sequence = 0
 
@@ -65,16 +62,9 @@ class SeedingPeer:
         self.sock.bind((self.host, 0))
         self.sock.settimeout(0.2)
         self.port = self.sock.getsockname()[1]
-        self.thread = threading.Thread(target=self._loop, daemon=True)
-        self.thread.start()
+        self.sockets.append(self.sock)
+        self._thread(self._loop)
         return self
-
-    def stop(self):
-        self.stopping.set()
-        if self.thread:
-            self.thread.join(2)
-        if self.sock:
-            self.sock.close()
 
     def __enter__(self):
         return self.start()
@@ -90,25 +80,10 @@ class SeedingPeer:
     # --- what happened
 
     def log(self, kind, **fields):
-        with self.cond:
-            self.events.append(dict(fields, kind=kind, time=time.time()))
-            self.cond.notify_all()
-
-    def wait_for(self, kind, timeout, where=None):
-        deadline = time.time() + timeout
-        with self.cond:
-            while True:
-                for e in self.events:
-                    if e["kind"] == kind and (where is None or where(e)):
-                        return e
-                left = deadline - time.time()
-                if left <= 0:
-                    return None
-                self.cond.wait(left)
+        self.record(dict(fields, kind=kind, time=time.time()))
 
     def count(self, kind, since=0.0):
-        with self.cond:
-            return sum(1 for e in self.events if e["kind"] == kind and e["time"] >= since)
+        return len(self.of_kind(kind, lambda e: e["time"] >= since))
 
     # --- the peer protocol
 

@@ -219,7 +219,7 @@ class Download(unittest.TestCase):
         self.wait_done(n, path, data)
         query = self.doubles.wait_for("peer_query", 5, where=lambda e: e["fid"] == fid.hex().upper())
         self.assertEqual((query["user_id"], query["wanted"]), (self.user_id, 999))
-        called = {e["target_id"] for e in self.doubles.events if e["kind"] == "call_me_request"}
+        called = {e["target_id"] for e in self.doubles.of_kind("call_me_request")}
         self.assertEqual(called & {p.user_id for p in peers}, {peers[1].user_id, peers[2].user_id},
                          "call-me goes only to the peers behind a NAT")
         self.assertIsNotNone(self.doubles.wait_for("handshake_relay", 5,
@@ -283,7 +283,7 @@ class Download(unittest.TestCase):
         row = self.peers(n)[lossy.user_id]
         self.assertGreater(row["resends"], 0)
         self.assertGreaterEqual(row["blocks"], 121)
-        asked = [b for e in lossy.events if e["kind"] == "get_file_data" for b in e["blocks"]]
+        asked = [b for e in lossy.of_kind("get_file_data") for b in e["blocks"]]
         self.assertEqual(set(asked), set(range(121)))
 
     def test_silent_peer(self):
