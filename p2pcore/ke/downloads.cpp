@@ -20,6 +20,22 @@ const uint8_t* hash_of(uint16_t command, const uint8_t* body, size_t n) {
 
 }  // namespace
 
+bool is_download_command(uint16_t command) {
+  switch (command) {
+    case kUdpPeerList:
+    case kUdpPeerList2:
+    case kUdpTaskCommand:
+    case kUdpTaskFailure:
+    case kPeerSwapVersion:
+    case kPeerSwapVersionAnswer:
+    case kPeerHaveMap:
+    case kPeerHaveMapAnswer:
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool download_command(task_requests& tasks, const download_context& ctx, const UdpChecked& packet,
                       const sockaddr_in& from, uint32_t now) {
   const uint16_t command = packet.command;

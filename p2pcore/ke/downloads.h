@@ -13,8 +13,9 @@
 
 namespace p2p {
 
-// 14, 15, 32, 47, and 48, 49, 52, 53 of a task's file: handled (true), or
-// left to the upload side (false).
+// The commands a download task may take: 14, 15, 32, 47, 48, 49, 52, 53.
+bool is_download_command(uint16_t command);
+// One of them for a task's file: handled (true), or left to the upload side (false).
 bool download_command(task_requests& tasks, const download_context& ctx, const UdpChecked& packet,
                       const sockaddr_in& from, uint32_t now);
 // A data packet (protocol 2): written when a task asked for it.

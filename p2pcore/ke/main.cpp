@@ -43,10 +43,32 @@ int add_share(const wchar_t* path, uint64_t size, const uint8_t* fid, int extra)
   return get_shareres_manager()->add_share(ansi.c_str(), size, fid, 0, extra);
 }
 
+// The library lock for the task exports. A task's callbacks run on the
+// scheduler thread under the task's lock and may call these exports: there
+// the library lock is not taken (the session cannot end while its thread
+// runs), so that a thread holding it while it waits for the task's lock, or
+// for the scheduler thread, never waits on a callback that waits on it.
+class task_export_lock {
+ public:
+  task_export_lock() {
+    CP2pSession* session = existing_session();
+    locked_ = !(session && session->on_scheduler_thread());
+    if (locked_) EnterCriticalSection(&g_library_lock);
+  }
+  ~task_export_lock() {
+    if (locked_) LeaveCriticalSection(&g_library_lock);
+  }
+  task_export_lock(const task_export_lock&) = delete;
+  task_export_lock& operator=(const task_export_lock&) = delete;
+
+ private:
+  bool locked_;
+};
+
 // Runs fn on a live task handle of the running session; false for any other.
 template <typename F>
 bool with_task(void* handle, F fn) {
-  scoped_lock h(g_library_lock);
+  task_export_lock h;
   CP2pSession* session = existing_session();
   return session && session->tasks().with_handle(handle, fn);
 }
@@ -314,7 +336,7 @@ int create_p2p_task(void** handle, const p2p_task_info* info) {
     P2P_LOG(3, "p2pTask Add failed: out of memory");
     return 0;
   }
-  scoped_lock h(g_library_lock);
+  task_export_lock h;
   get_session()->tasks().add(task);
   *handle = task;
   P2P_LOG(9, "p2pTask Add ok, filesize: %llu\r\n", (unsigned long long)setup.file_size);
@@ -322,7 +344,7 @@ int create_p2p_task(void** handle, const p2p_task_info* info) {
 }
 
 int start_p2p_task(void* handle) {
-  scoped_lock h(g_library_lock);
+  task_export_lock h;
   CP2pSession* session = existing_session();
   if (!session || !session->tasks().with_handle(handle, [](p2phandle&) {})) return 0;
   return session->tasks().queue(kRequestStartTask, nullptr, handle) ? 1 : 0;
@@ -331,7 +353,7 @@ int start_p2p_task(void* handle) {
 int delete_p2p_task(void* handle) {
   HANDLE done = nullptr;
   {
-    scoped_lock h(g_library_lock);
+    task_export_lock h;
     CP2pSession* session = existing_session();
     // Stopped here, on the caller's thread: once this returns the task is
     // neither written to nor called, whatever state the session is in.
@@ -356,7 +378,7 @@ int p2p_set_finish(void* handle, const void* record1312) {
   uint8_t* copy = new (std::nothrow) uint8_t[kFinishRecordSize];
   if (!copy) return 0;
   std::memcpy(copy, record1312, kFinishRecordSize);
-  scoped_lock h(g_library_lock);
+  task_export_lock h;
   CP2pSession* session = existing_session();
   if (!session || !session->tasks().with_handle(handle, [](p2phandle&) {}) ||
       !session->tasks().queue(kRequestFinish, copy, handle)) {

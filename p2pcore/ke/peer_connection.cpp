@@ -146,6 +146,7 @@ void peer_connection::send_swap_version(const download_context& ctx, uint16_t co
 }
 
 void peer_connection::contact(const download_context& ctx, uint32_t now) {
+  contacted_ = true;
   last_contact_tick_ = now;
   // Our map asks the peer for its own (53); a peer behind a NAT that does not
   // let us in hears of us through the super node instead.
@@ -154,8 +155,7 @@ void peer_connection::contact(const download_context& ctx, uint32_t now) {
 }
 
 bool peer_connection::pass(const download_context& ctx, uint32_t now) {
-  if (state_ == kLinkNew && (last_contact_tick_ == 0 || now - last_contact_tick_ >= interval_ms_))
-    contact(ctx, now);
+  if (state_ == kLinkNew && (!contacted_ || now - last_contact_tick_ >= interval_ms_)) contact(ctx, now);
   if (connected() && !requests_.empty()) request_blocks(ctx, now);
   // An idle link asks the task again now and then: blocks of links that went
   // away come free without any block arriving here.

@@ -90,6 +90,7 @@ class peer_connection {
   uint32_t last_receive_tick_ = 0;
   retry_timer timer_;
   uint32_t interval_ms_ = 10000;  // between contacts while the link is new
+  bool contacted_ = false;
   uint32_t last_contact_tick_ = 0;
   uint32_t last_swap_tick_ = 0;
   uint32_t last_pick_tick_ = 0;

@@ -801,7 +801,8 @@ void CP2pSession::dispatch(const UdpChecked& packet, const sockaddr_in& from) {
   const uint16_t command = packet.command;
   // The download tasks take what carries their file's hash, the rest of the
   // peer commands is the upload side's.
-  if (download_command(requests_, downloads_context(), packet, from, GetTickCount())) return;
+  if (is_download_command(command) && download_command(requests_, downloads_context(), packet, from, GetTickCount()))
+    return;
   if (is_udp_peer_command(command)) {
     serving().udp_commands->on_command(command, body, n, from, packet.outer);
     return;

@@ -3,18 +3,10 @@
 
 #include <cstring>
 
+#include "p2pcore/wire/peer_udp.h"
 #include "p2pcore/wire/wire_bytes.h"
 
 namespace p2p {
-
-namespace {
-uint64_t load_le(const uint8_t* p, size_t n) {
-  uint64_t v = 0;
-  for (size_t i = 0; i < n; ++i) v |= uint64_t(p[i]) << (8 * i);
-  return v;
-}
-bool usable_width(uint16_t w) { return w == 2 || w == 4 || w == 8 || w == 16; }
-}  // namespace
 
 std::vector<uint8_t> peer_query_body(const peer_query& q) {
   WireWriter w(kQueryPeersSize);
@@ -78,7 +70,7 @@ bool parse_finish_record(const uint8_t* record, size_t n, have_map_ranges& out) 
   out.unit = uint32_t(load_le(record + 4, 4));
   out.width = uint16_t(load_le(record + 8, 2));
   const uint16_t count = uint16_t(load_le(record + 10, 2));
-  if (!usable_width(out.width) || out.unit == 0) return false;
+  if (!have_map_width_ok(out.width) || out.unit == 0) return false;
   const size_t bytes = size_t(out.width) * count;
   if (bytes > kHaveMapEntryBytes || kHead + bytes > n) return false;
   out.ranges = have_map_entries(record + kHead, out.width, count);
@@ -87,7 +79,7 @@ bool parse_finish_record(const uint8_t* record, size_t n, have_map_ranges& out) 
 
 std::vector<std::pair<uint64_t, uint64_t>> have_map_entries(const uint8_t* entries, uint16_t width, uint16_t count) {
   std::vector<std::pair<uint64_t, uint64_t>> ranges;
-  if (!entries || !usable_width(width)) return ranges;
+  if (!entries || !have_map_width_ok(width)) return ranges;
   const size_t half = width / 2;
   ranges.reserve(count);
   for (size_t i = 0; i < count; ++i) {

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "p2pcore/seedlift_api.h"
+#include "tests/p2p/driver_text.h"
 
 namespace {
 
@@ -46,23 +47,6 @@ void say(const char* format, ...) {
   vprintf(format, args);
   va_end(args);
   fflush(stdout);
-}
-
-std::wstring widen(const std::string& s) {
-  int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, nullptr, 0);
-  std::wstring w(n > 0 ? n - 1 : 0, L'\0');
-  if (n > 1) MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, w.data(), n);
-  return w;
-}
-
-bool parse_fid(const std::string& hex, uint8_t out[16]) {
-  if (hex.size() != 32) return false;
-  for (int i = 0; i < 16; ++i) {
-    unsigned v = 0;
-    if (sscanf(hex.c_str() + 2 * i, "%2x", &v) != 1) return false;
-    out[i] = static_cast<uint8_t>(v);
-  }
-  return true;
 }
 
 // One download: which blocks are written, which are asked of which peer and

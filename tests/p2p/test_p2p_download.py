@@ -27,12 +27,9 @@ import p2p_doubles  # noqa: E402
 from orchard_proc import run_unittests  # noqa: E402
 from p2p_doubles import free_port  # noqa: E402
 from p2p_seeders import SeedingPeer  # noqa: E402
+from test_seedlift_session import windows_path  # noqa: E402
 
 BLOCK = 1024
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 class Driver:

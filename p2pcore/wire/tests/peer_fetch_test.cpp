@@ -235,6 +235,8 @@ TEST(PeerFetch, DataPacketsReachTheHandleOnlyWhole) {
     EXPECT_EQ(c.result, r.check);
     BlockPacket b;
     EXPECT_EQ(parse_block_packet(p.data(), p.size(), b), r.parse);
-    if (r.parse == PeerError::kNone) EXPECT_EQ(b.length, r.length_field);
+    if (r.parse == PeerError::kNone) {
+      EXPECT_EQ(b.length, r.length_field);
+    }
   }
 }
