@@ -254,7 +254,8 @@ void p2phandle::on_peer_list(const download_context& ctx, const PeerListHead& he
       entries, ctx.own(), ctx.rules, counts, [this](uint64_t id) { return find(id) != nullptr; }, failed_, now);
   if (plan.partial_limit_reached) P2P_LOG(3, "%s", gbk("new peer_connection 内存分配失败! \r\n").c_str());
   for (const peer_list_plan::step& s : plan.steps)
-    if (s.outcome == entry_outcome::kNewLink) links_.push_back(std::make_unique<peer_connection>(*this, s.entry, s.lan, now));
+    if (s.outcome == entry_outcome::kNewLink)
+      links_.push_back(std::make_unique<peer_connection>(*this, s.entry, s.lan, now));
   server_sources_ = head.count;
   p2p_server_log& log = server_log(ctx.sp_ip, ctx.sp_port);
   ++log.lists;
@@ -267,7 +268,8 @@ void p2phandle::on_peer_list(const download_context& ctx, const PeerListHead& he
     P2P_LOG(2, " [%2d]: userid = %llu, nattype = %d, nodetype = %d, percent = %d,  ip = %s, port = %u\r\n", index++,
             (unsigned long long)e.user_id, int(e.nat_type), int(e.node_type), int(e.percent),
             ipv4_text(e.ip).c_str(), unsigned(e.port));
-  static const std::string summary = gbk("p2phandle::incoming_peersinfoV2:本次查询总计%d, 重复%d, 有效%d, 服务器上总计 %u%s");
+  static const std::string summary =
+      gbk("p2phandle::incoming_peersinfoV2:本次查询总计%d, 重复%d, 有效%d, 服务器上总计 %u%s");
   P2P_LOG(9, summary.c_str(), int(entries.size()), int(plan.duplicates), int(plan.new_links), unsigned(head.count),
           "");
 }

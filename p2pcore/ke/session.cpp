@@ -383,7 +383,8 @@ void CP2pSession::receive_udp(CSimpleUdpServer* udp) {
     stat_note_datagram_received();
     UdpChecked packet = udp->process(buffer, size_t(n), from);
     if (packet.result == UdpCheck::kCommand) dispatch(packet, from);
-    else if (packet.result == UdpCheck::kData) download_data(requests_, downloads_context(), packet, from, GetTickCount());
+    else if (packet.result == UdpCheck::kData)
+      download_data(requests_, downloads_context(), packet, from, GetTickCount());
     // The NAT test socket may be gone after a NAT result: stop reading it.
     if (udp != udp_server(0) && udp != udp_server(1)) return;
   }

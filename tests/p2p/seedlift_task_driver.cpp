@@ -10,9 +10,12 @@
 //   search <n>                search_peer
 //   finish <n>                p2p_set_finish with a have-map of what is written
 //   drop <n> <user id>        delete_p2p_peer
-//   peers <n>                 one "peer <n> <user id> <state> <percent> <blocks> <requests> <resends> <unknown>" line a link, then "peers <n> <count>"
-//   info <n>                  "info <n> <result> <known> <connected> <full> <partial> <server> <failed> <state> <links>"
-//   servers <n>               "server <n> <type> <value> <port> <queries> <lists> <address> <name>" lines, then "servers <n> <count>"
+//   peers <n>                 a line a link, "peer <n> <user id> <state> <percent> <blocks>
+//                             <requests> <resends> <unknown> <NAT name>", then "peers <n> <count>"
+//   info <n>                  "info <n> <result> <known> <connected> <full> <partial> <server>
+//                             <failed> <state> <links>"
+//   servers <n>               a line a server, "server <n> <type> <value> <port> <queries> <lists>
+//                             <address> <name>", then "servers <n> <count>"
 //   status <n>                "status <n> <length>"
 //   writes <n>                "writes <n> <blocks written so far>"
 //   uninit, quit

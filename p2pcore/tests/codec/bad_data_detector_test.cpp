@@ -72,8 +72,9 @@ TEST(BadDataDetector, VerdictText) {
   snprintf(prefix_a, sizeof prefix_a, "%X", unsigned(a[0] | a[1] << 8 | a[2] << 16 | unsigned(a[3]) << 24));
   snprintf(prefix_b, sizeof prefix_b, "%X", unsigned(b[0] | b[1] << 8 | b[2] << 16 | unsigned(b[3]) << 24));
   // User ids are written "%u ": the low 32 bits.
-  EXPECT_EQ(d.verdict_text(), std::string("shit : answer groups:2 block_id:5\r\n") + "[00] good, peers: 2, buf_prefix :" +
-                                  prefix_a + "\r\n[01] shit, peers: 1, buf_prefix :" + prefix_b + ", peers_id: 19 \r\n");
+  EXPECT_EQ(d.verdict_text(), std::string("shit : answer groups:2 block_id:5\r\n") +
+                                  "[00] good, peers: 2, buf_prefix :" + prefix_a +
+                                  "\r\n[01] shit, peers: 1, buf_prefix :" + prefix_b + ", peers_id: 19 \r\n");
 }
 
 TEST(BadDataDetector, TestLifetimeAndAskingAgain) {

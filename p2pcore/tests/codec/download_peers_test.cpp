@@ -16,7 +16,9 @@ using namespace p2p;
 
 namespace {
 
-uint32_t ip(int a, int b, int c, int d) { return uint32_t(a) | uint32_t(b) << 8 | uint32_t(c) << 16 | uint32_t(d) << 24; }
+uint32_t ip(int a, int b, int c, int d) {
+  return uint32_t(a) | uint32_t(b) << 8 | uint32_t(c) << 16 | uint32_t(d) << 24;
+}
 
 peer_entry peer(uint64_t id, uint8_t percent = 100, uint8_t nat = 0x11, uint32_t at = 0) {
   peer_entry e;
@@ -254,7 +256,8 @@ TEST(DownloadRecords, ExportRecords) {
   for (size_t i = 0; i <= strlen(name); ++i) EXPECT_EQ(uint16_t(log.name[i]), uint16_t(name[i]));
 
   struct Ratio { uint32_t resends, requests, percent; };
-  const Ratio ratios[] = {{0, 0, 0}, {5, 0, 0}, {1, 4, 25}, {3, 3, 100}, {900, 100, 900}, {0xFFFFFFFFu, 1, 0xFFFFFFFFu}};
+  const Ratio ratios[] = {{0, 0, 0},     {5, 0, 0},       {1, 4, 25},
+                          {3, 3, 100},   {900, 100, 900}, {0xFFFFFFFFu, 1, 0xFFFFFFFFu}};
   for (const Ratio& r : ratios) {
     SCOPED_TRACE(std::to_string(r.resends) + "/" + std::to_string(r.requests));
     EXPECT_EQ(resend_percent(r.resends, r.requests), r.percent);

@@ -166,15 +166,16 @@ TEST(PeerFetch, FinishRecordHaveMap) {
 TEST(PeerFetch, BodiesOfTheDoubles) {
   auto bytes = [](const char* hex) {
     std::vector<uint8_t> out;
-    for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) out.push_back(uint8_t(std::stoi(std::string(hex + i, 2), nullptr, 16)));
+    for (size_t i = 0; hex[i] && hex[i + 1]; i += 2)
+      out.push_back(uint8_t(std::stoi(std::string(hex + i, 2), nullptr, 16)));
     return out;
   };
   struct Row { const char* name; const char* hex; size_t entry_size; };
   const Row lists[] = {
-      {"47", "2F009210000000000000000102030405060708090A0B0C0D0E0F010008070605040302017F000001B546C0A80109A00F07000000130A"
-             "000002B6460563", 33},
-      {"32", "20009210000000000000000102030405060708090A0B0C0D0E0F010008070605040302017F000001B546C0A80109A00F07000000130A"
-             "000002B646", 31},
+      {"47", "2F00921000000000000000010203040506070809" "0A0B0C0D0E0F010008070605040302017F000001"
+             "B546C0A80109A00F07000000130A000002B6460563", 33},
+      {"32", "20009210000000000000000102030405060708090A0B0C0D0E0F0100080706050403020" "17F000001"
+             "B546C0A80109A00F07000000130A000002B646", 31},
   };
   for (const Row& r : lists) {
     SCOPED_TRACE(r.name);
