@@ -29,9 +29,9 @@ if [ "$(stat -c %s "$file" 2>/dev/null || echo 0)" != 1073741824 ]; then
   head -c 1073741824 /dev/urandom >"$file"
 fi
 cat "$file" >/dev/null  # into the page cache
-lscpu | grep 'Model name' || true
 
 run() {
+  lscpu | grep 'Model name' || true
   source tools/wine-env.sh
   wine_env_start "$top/build/win/wineprefix"
   trap wine_env_stop EXIT

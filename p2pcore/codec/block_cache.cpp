@@ -279,12 +279,16 @@ void block_cache::finish(read* r) {
   delete r;
 }
 
-void block_cache::drop_file(const file_key& key) {
+uint64_t block_cache::drop_file(const file_key& key, size_t* count) {
+  uint64_t bytes = 0;
+  size_t dropped = 0;
   auto f = files_.find(key);
   if (f != files_.end()) {
     std::vector<block*> blocks;
     for (auto& [index, b] : f->second.by_index) blocks.push_back(b);
     for (block* b : blocks) {
+      bytes += b->length;
+      ++dropped;
       unlink(b);
       if (b->pins) {
         b->orphan = true;
@@ -296,6 +300,8 @@ void block_cache::drop_file(const file_key& key) {
   }
   for (read* r : reads_)
     if (r->key == key) r->dropped = true;
+  if (count) *count = dropped;
+  return bytes;
 }
 
 size_t block_cache::cached_blocks() const { return lru_.size(); }

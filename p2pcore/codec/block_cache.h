@@ -84,8 +84,9 @@ class block_cache {
   void finish(read* r);
 
   // Forgets a file's blocks and frees their memory (its share was removed);
-  // reads in flight for it store nothing when they complete.
-  void drop_file(const file_key& key);
+  // reads in flight for it store nothing when they complete. The bytes the
+  // blocks held, and how many there were.
+  uint64_t drop_file(const file_key& key, size_t* blocks = nullptr);
 
   struct counters {
     uint64_t hits = 0, hit_bytes = 0;

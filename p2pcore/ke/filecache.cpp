@@ -6,6 +6,8 @@
 #include <new>
 #include <vector>
 
+#include "p2pcore/codec/texts.h"
+#include "p2pcore/p2pbase/inc/p2plog.h"
 #include "p2pcore/p2pbase/inc/scoped_lock.h"
 
 namespace p2p {
@@ -114,8 +116,15 @@ void file_cache_manager::on_disk(const uint8_t*, uint32_t, uint32_t bytes_read, 
 }
 
 void file_cache_manager::drop_file(const uint8_t fid[16]) {
-  scoped_lock h(lock_);
-  cache_.drop_file(file_key::of(fid));
+  size_t blocks = 0;
+  uint64_t bytes;
+  {
+    scoped_lock h(lock_);
+    bytes = cache_.drop_file(file_key::of(fid), &blocks);
+  }
+  if (blocks)
+    P2P_LOG(9, "file_cache_manager::drop_file,[md5:%s],[blocks:%u],[bytes:%llu]", hash_hex(fid).c_str(),
+            unsigned(blocks), (unsigned long long)bytes);
 }
 
 uint64_t file_cache_manager::stored_bytes() {

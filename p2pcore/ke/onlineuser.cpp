@@ -18,8 +18,12 @@
 namespace p2p {
 
 namespace {
-uint64_t now_seconds() { return uint64_t(std::time(nullptr)); }
+uint64_t system_seconds() { return uint64_t(std::time(nullptr)); }
+online_clock g_clock = system_seconds;
 }  // namespace
+
+void set_online_clock(online_clock clock) { g_clock = clock ? clock : system_seconds; }
+uint64_t online_now() { return g_clock(); }
 
 online_user::online_user() : session_(*this, *this) {
   InitializeCriticalSection(&receive_lock_);
@@ -35,7 +39,7 @@ void online_user::reset(SOCKET s, uint32_t piece_blocks) {
   scoped_lock r(receive_lock_);
   scoped_lock w(send_lock_);
   socket_ = s;
-  session_.reset(now_seconds(), long(s), piece_blocks);
+  session_.reset(online_now(), long(s), piece_blocks);
 }
 
 int online_user::receive(uint8_t* p, size_t n) {
@@ -49,7 +53,7 @@ int online_user::receive(uint8_t* p, size_t n) {
 
 bool online_user::set_send_buff(uint16_t command, const uint8_t* data, uint32_t length, const answer_stamp& stamp) {
   scoped_lock h(send_lock_);
-  return session_.answer(command, data, length, stamp, now_seconds());
+  return session_.answer(command, data, length, stamp, online_now());
 }
 
 bool online_user::flush() {
@@ -64,7 +68,7 @@ size_t online_user::waiting() {
 
 bool online_user::is_timed_out(int mode) {
   scoped_lock h(send_lock_);
-  return session_.is_timed_out(mode, now_seconds());
+  return session_.is_timed_out(mode, online_now());
 }
 
 answer_stamp online_user::stamp(uint64_t first_block) const {

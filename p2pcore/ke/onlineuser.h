@@ -13,6 +13,11 @@ namespace p2p {
 
 struct tcp_upload_request;
 
+// The clock of the online users' times (seconds since 1970); tests put their own.
+using online_clock = uint64_t (*)();
+void set_online_clock(online_clock clock);
+uint64_t online_now();
+
 class online_user : private online_session_events, private online_socket {
  public:
   online_user();

@@ -19,7 +19,6 @@ constexpr size_t kPoolKept = 16;
 constexpr size_t kSweepOnlineAbove = 120;
 constexpr size_t kReceiveBytes = 0x10000;
 
-uint64_t now_seconds() { return uint64_t(std::time(nullptr)); }
 
 uint32_t piece_blocks() {
   const uint32_t blocks = get_shareres_manager()->cache_block_size() / 1024;
@@ -118,7 +117,7 @@ size_t online_user_manager::collect_sockets(SOCKET* out, size_t max) {
 }
 
 void online_user_manager::sweep_online() {
-  const uint64_t now = now_seconds();
+  const uint64_t now = online_now();
   scoped_lock h(lock_);
   if (now - last_online_sweep_ <= 4) return;
   last_online_sweep_ = now;
@@ -137,7 +136,7 @@ void online_user_manager::sweep_online() {
 }
 
 void online_user_manager::sweep_offline() {
-  const uint64_t now = now_seconds();
+  const uint64_t now = online_now();
   scoped_lock h(lock_);
   if (now == last_offline_sweep_) return;
   last_offline_sweep_ = now;

@@ -173,6 +173,11 @@ int p2phandle::copy_status(char* out, int max_bytes) {
   return length;
 }
 
+have_map_ranges p2phandle::own_have_map() {
+  scoped_lock h(lock_);
+  return own_map_;
+}
+
 // ---- the scheduler thread
 
 void p2phandle::start() {

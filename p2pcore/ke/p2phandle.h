@@ -68,6 +68,8 @@ class p2phandle {
   int copy_links(p2p_peer_row* rows, int max_rows);
   int copy_server_logs(p2p_server_log* rows, int max_rows);
   int copy_status(char* out, int max_bytes);
+  // The have-map the task gave last (our own map until then: nothing).
+  have_map_ranges own_have_map();
 
   // ---- the scheduler thread
   void start();

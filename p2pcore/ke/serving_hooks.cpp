@@ -14,7 +14,10 @@ namespace {
 
 class online_users_hook : public tcp_peer_hook {
  public:
-  void stop() override { get_online_user_manager()->close_all(); }
+  void stop() override {
+    get_online_user_manager()->close_all();
+    upload_task_mgr::finish_reads_here();  // reads the scheduler thread started without workers
+  }
   size_t user_count() override { return get_online_user_manager()->count_users(); }
   void clean_up() override {
     get_online_user_manager()->sweep_online();

@@ -26,6 +26,8 @@ namespace p2p {
 
 namespace {
 
+constexpr DWORD kFinishReadsMs = 5000;
+
 // Milliseconds as the read times are kept: seconds since 1970 times 1000.
 uint64_t now_ms() { return uint64_t(std::time(nullptr)) * 1000; }
 
@@ -260,9 +262,15 @@ void upload_task_mgr::worker() {
     take(b);
     run(b);
   }
-  // Reads this worker started complete only in its own alertable waits.
-  while (SleepEx(0, TRUE) == WAIT_IO_COMPLETION) {
-  }
+  // Reads this worker started complete only in its own alertable waits: they
+  // are waited for (a few seconds at most), so none is lost with the thread.
+  finish_reads_here();
+}
+
+void upload_task_mgr::finish_reads_here() {
+  const DWORD start = GetTickCount();
+  while (reads_in_flight_here() > 0 && GetTickCount() - start < kFinishReadsMs) SleepEx(50, TRUE);
+  run_completions();
 }
 
 void upload_task_mgr::take(batch& b) {

@@ -90,6 +90,9 @@ class upload_task_mgr {
   // Runs read completions due on the calling thread (inline mode: the
   // scheduler thread's pass calls it).
   static void run_completions();
+  // Waits alertably, a few seconds at most, until the reads the calling thread
+  // started have completed (a worker or the scheduler thread that ends).
+  static void finish_reads_here();
 
  private:
   struct batch;

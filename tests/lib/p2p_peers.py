@@ -13,6 +13,7 @@ Standard library only, on p2p_wire.
     answer = peer.check_have(fid)            # dict with result and size
     data = peer.download(0, size)            # bytes, checked by the caller
 """
+import collections
 import os
 import random
 import socket
@@ -26,18 +27,37 @@ class PeerError(Exception):
     pass
 
 
+_SO_TIMESTAMPNS = getattr(socket, "SO_TIMESTAMPNS", 35)
+
+
+def _kernel_time(ancillary):
+    """Seconds at which the kernel received a datagram (SO_TIMESTAMPNS), else now."""
+    for level, kind, value in ancillary:
+        if level == socket.SOL_SOCKET and kind == _SO_TIMESTAMPNS and len(value) >= 16:
+            seconds, nanoseconds = struct.unpack_from("qq", value)
+            return seconds + nanoseconds / 1e9
+    return time.time()
+
+
 class TcpPeer:
-    def __init__(self, port, user_id=1, host="127.0.0.1", timeout=10.0, connect=True):
+    def __init__(self, port, user_id=1, host="127.0.0.1", timeout=10.0, receive_buffer=None):
+        """receive_buffer: a small socket buffer for a peer that will stop reading."""
         self.user_id = user_id
         self.writer = w.StreamWriter()
         self.reader = w.StreamReader()
         self.pending = []  # frames received and not yet taken
         self.closed = False
         self.arrivals = []  # (time, bytes) of every block frame
-        self.sock = None
-        if connect:
-            self.sock = socket.create_connection((host, port), timeout=timeout)
-            self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        if receive_buffer:
+            self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
+        self.sock.settimeout(timeout)
+        try:
+            self.sock.connect((host, port))
+        except OSError:
+            self.sock.close()
+            raise
+        self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
 
     def close(self):
         if self.sock:
@@ -56,18 +76,26 @@ class TcpPeer:
         self.sock.sendall(self.writer.pack(command, body))
 
     def junk(self, n=4096, seed=1):
-        """Bytes that are no stream: after a valid opening, random frames' bytes."""
+        """Bytes that are no stream: after a valid opening, random frames' bytes.
+        The core may close the connection while they are still going out."""
         rnd = random.Random(seed)
-        self.send(w.P_CHECK_HAVE, w.check_have(self.user_id, bytes(16)))
-        self.sock.sendall(bytes(rnd.randrange(256) for _ in range(n)))
+        try:
+            self.send(w.P_CHECK_HAVE, w.check_have(self.user_id, bytes(16)))
+            self.sock.sendall(bytes(rnd.randrange(256) for _ in range(n)))
+        except OSError:
+            self.closed = True
 
     def random_frames(self, count=200, seed=2):
-        """Well-framed requests with random commands and bodies, after a Check_Have of no shared file."""
+        """Well-framed requests with random commands and bodies, after a Check_Have
+        of no shared file; stops when the core closes the connection."""
         rnd = random.Random(seed)
-        self.send(w.P_CHECK_HAVE, w.check_have(self.user_id, bytes(16)))
-        for _ in range(count):
-            command = rnd.choice([w.P_REQ_DATA, w.P_FINISH_RANGE, w.P_REQ_VERIFY, rnd.randrange(256)])
-            self.send(command, bytes(rnd.randrange(256) for _ in range(rnd.randrange(300))))
+        try:
+            self.send(w.P_CHECK_HAVE, w.check_have(self.user_id, bytes(16)))
+            for _ in range(count):
+                command = rnd.choice([w.P_REQ_DATA, w.P_FINISH_RANGE, w.P_REQ_VERIFY, rnd.randrange(256)])
+                self.send(command, bytes(rnd.randrange(256) for _ in range(rnd.randrange(300))))
+        except OSError:
+            self.closed = True
 
     def _fill(self, deadline):
         """Reads once; False when the time is up or the connection closed."""
@@ -195,6 +223,8 @@ class UdpPeer:
         self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         self.sock.bind((host, 0))
         self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4 << 20)
+        # Arrival times from the kernel, not from when this process got round to reading.
+        self.sock.setsockopt(socket.SOL_SOCKET, _SO_TIMESTAMPNS, 1)
         self.port = self.sock.getsockname()[1]
         self.sequence = 0
         self.arrivals = []  # (time, data bytes) of every block packet
@@ -218,7 +248,7 @@ class UdpPeer:
         """One datagram: ("data", packet dict, had_outer) or ("command", Packet); None on a time-out."""
         self.sock.settimeout(max(timeout, 0.001))
         try:
-            data, _ = self.sock.recvfrom(65536)
+            data, ancillary, _, _ = self.sock.recvmsg(65536, 64)
         except socket.timeout:
             return None
         plain, had_outer = w.unwrap_data(data)
@@ -226,7 +256,7 @@ class UdpPeer:
             p = w.parse_block_packet(plain)
             if p is None:
                 raise PeerError("damaged data packet")
-            self.arrivals.append((time.monotonic(), len(p["data"])))
+            self.arrivals.append((_kernel_time(ancillary), len(p["data"])))
             return "data", p, had_outer
         packet = w.parse_datagram(data)
         if packet is None:
@@ -247,30 +277,45 @@ class UdpPeer:
             if got[0] == "command":
                 self.commands.append(got[1])
 
-    def download(self, fid, size, blocks=None, wrapped=True, window=4, retry=0.3, timeout=120.0):
+    def download(self, fid, size, blocks=None, wrapped=True, window=4, retry=0.3, timeout=120.0, seconds=None):
         """The blocks (all of the file by default) as {index: data}, asked for
         16 at a time, window requests in flight; unanswered blocks are asked
-        again after `retry` seconds. Checks that the packets carry this file and
-        whether they came wrapped as asked."""
-        todo = list(range((size + w.BLOCK - 1) // w.BLOCK)) if blocks is None else list(blocks)
+        again after `retry` seconds. With `seconds`, stops then with what came.
+        Checks that the packets carry this file and notes whether they came
+        wrapped (wrapped_answers)."""
+        todo = list(range((size + w.BLOCK - 1) // w.BLOCK)) if blocks is None else list(dict.fromkeys(blocks))
+        wanted = set(todo)
+        queue = collections.deque(todo)
         got = {}
-        sent_at = {}  # first block of a request -> (time, its blocks)
-        deadline = time.monotonic() + timeout
+        in_flight = {}  # request number -> (time sent, its blocks)
+        number = 0
+        start = time.monotonic()
+        deadline = start + timeout
         self.wrapped_answers = set()
-        while len(got) < len(set(todo)):
+        while len(got) < len(wanted):
             now = time.monotonic()
+            if seconds is not None and now - start >= seconds:
+                break
             if now > deadline:
-                raise PeerError("download stalled with %d of %d blocks" % (len(got), len(set(todo))))
-            for key, (at, req) in list(sent_at.items()):
-                if all(b in got for b in req):
-                    del sent_at[key]
+                raise PeerError("download stalled with %d of %d blocks" % (len(got), len(wanted)))
+            for key, (at, req) in list(in_flight.items()):
+                missing = [b for b in req if b not in got]
+                if not missing:
+                    del in_flight[key]
                 elif now - at > retry:
-                    del sent_at[key]
-            pending = [b for b in todo if b not in got and not any(b in req for _, req in sent_at.values())]
-            while pending and len(sent_at) < window:
-                req, pending = pending[:16], pending[16:]
+                    del in_flight[key]
+                    queue.extendleft(reversed(missing))  # asked again first
+            while queue and len(in_flight) < window:
+                req = []
+                while queue and len(req) < 16:
+                    b = queue.popleft()
+                    if b not in got and b not in req:
+                        req.append(b)
+                if not req:
+                    break
                 self.send(w.get_file_data(fid, self.user_id, req), wrapped)
-                sent_at[req[0]] = (time.monotonic(), req)
+                number += 1
+                in_flight[number] = (time.monotonic(), req)
             item = self._receive(0.05)
             if item is None:
                 continue
@@ -281,7 +326,8 @@ class UdpPeer:
             if p["fid"] != bytes(fid):
                 raise PeerError("a block of another file")
             self.wrapped_answers.add(had_outer)
-            got[p["block"]] = p["data"]
+            if p["block"] in wanted:
+                got[p["block"]] = p["data"]
         return got
 
     def verify(self, fid, start, length, flags=7, crc_unit=1024, wrapped=False, timeout=5.0):

@@ -264,6 +264,7 @@ int run_tcp(const options& o) {
 struct udp_result {
   uint64_t blocks = 0;
   uint64_t wrong = 0;
+  uint64_t timed_out = 0;  // requests not answered whole within 200 ms
 };
 
 void udp_peer(const options& o, int port, uint64_t user_id, double until, udp_result* out) {
@@ -292,8 +293,14 @@ void udp_peer(const options& o, int port, uint64_t user_id, double until, udp_re
   uint8_t buffer[2048];
   while (now_s() < until) {
     const double t = now_s();
-    for (auto it = in_flight.begin(); it != in_flight.end();)
-      it = (t - it->second.sent > 0.2) ? in_flight.erase(it) : std::next(it);
+    for (auto it = in_flight.begin(); it != in_flight.end();) {
+      if (t - it->second.sent <= 0.2) {
+        ++it;
+        continue;
+      }
+      ++out->timed_out;
+      it = in_flight.erase(it);
+    }
     while (int(in_flight.size()) < o.window) {
       uint32_t req[16];
       const uint64_t first = next;
@@ -339,13 +346,14 @@ int run_udp(const options& o) {
     threads.emplace_back(udp_peer, std::cref(o), o.ports[i], o.user_id + i, until, &results[i]);
   for (std::thread& t : threads) t.join();
   const double seconds = now_s() - start;
-  uint64_t blocks = 0, wrong = 0;
+  uint64_t blocks = 0, wrong = 0, timed_out = 0;
   for (const udp_result& r : results) {
     blocks += r.blocks;
     wrong += r.wrong;
+    timed_out += r.timed_out;
   }
-  printf("mode=udp peers=%zu blocks=%llu seconds=%.3f blocks_per_s=%.0f wrong=%llu\n", o.ports.size(),
-         (unsigned long long)blocks, seconds, blocks / seconds, (unsigned long long)wrong);
+  printf("mode=udp peers=%zu blocks=%llu seconds=%.3f blocks_per_s=%.0f timed_out=%llu wrong=%llu\n", o.ports.size(),
+         (unsigned long long)blocks, seconds, blocks / seconds, (unsigned long long)timed_out, (unsigned long long)wrong);
   return wrong ? 1 : 0;
 }
 

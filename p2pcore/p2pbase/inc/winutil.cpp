@@ -302,7 +302,11 @@ struct async_read {
   uintptr_t user1, user2;
 };
 
+// Reads started on this thread whose completion has not run yet.
+thread_local long t_reads_in_flight = 0;
+
 void finish(async_read* r, DWORD error, DWORD bytes) {
+  --t_reads_in_flight;
   r->done(r->buffer, r->length, bytes, error, 0, r->user1, r->user2);
   r->file->release();
   delete r;
@@ -312,6 +316,8 @@ void CALLBACK read_done(DWORD error, DWORD bytes, OVERLAPPED* overlapped) {
   finish(reinterpret_cast<async_read*>(overlapped), error, bytes);
 }
 }  // namespace
+
+long reads_in_flight_here() { return t_reads_in_flight; }
 
 bool read_async_into(shared_file* file, uint8_t* buffer, uint32_t length, uint64_t offset, read_completion done,
                      uintptr_t user1, uintptr_t user2) {
@@ -330,6 +336,7 @@ bool read_async_into(shared_file* file, uint8_t* buffer, uint32_t length, uint64
   r->user1 = user1;
   r->user2 = user2;
   file->acquire();  // held until the completion ran
+  ++t_reads_in_flight;
   if (!ReadFileEx(file->handle(), buffer, length, &r->overlapped, read_done)) {
     finish(r, GetLastError(), 0);
     return false;

@@ -83,5 +83,8 @@ using read_completion = void (*)(const uint8_t* data, uint32_t requested, uint32
 // result is false. The completion runs in an alertable wait of the calling thread.
 bool read_async_into(shared_file* file, uint8_t* buffer, uint32_t length, uint64_t offset, read_completion done,
                      uintptr_t user1, uintptr_t user2);
+// Reads the calling thread started whose completions have not run: a thread
+// that ends before they ran would lose them.
+long reads_in_flight_here();
 
 }  // namespace p2p

@@ -284,7 +284,9 @@ TEST(BlockCache, DroppedFilesAreFreedAndStoreNothingLater) {
   ASSERT_NE(in_flight.started, nullptr);
   EXPECT_EQ(c.blocks_allocated(), 6u);
 
-  c.drop_file(kA);
+  size_t dropped = 0;
+  EXPECT_EQ(c.drop_file(kA, &dropped), 4ull * kBs);
+  EXPECT_EQ(dropped, 4u);
   EXPECT_EQ(c.stored_bytes(), kBs);
   EXPECT_EQ(c.blocks_allocated(), 2u);
   EXPECT_FALSE(c.join(kA, 10 * kBs, 10, &u));  // a dropped file's read takes no new requests

@@ -19,6 +19,7 @@
 #include "p2pcore/ke/session.h"
 #include "p2pcore/ke/uploadtask.h"
 #include "p2pcore/ke/uploaduser.h"
+#include "p2pcore/stat/StatAPI.h"
 #include "p2pcore/tests/core/core_fixture.h"
 #include "p2pcore/wire/peer_tcp.h"
 #include "p2pcore/wire/peer_udp.h"
@@ -298,6 +299,24 @@ TEST_F(Serving, TcpPeerDownloadsRangesAndVerifies) {
   parse_verify_request(request.data(), request.size(), expected);
   const std::vector<uint8_t> data = bytes(1000, 5000);
   EXPECT_EQ(peer.frames[0].second, verify_answer_body(expected, data.data(), data.size()));
+
+  // What the roll makes of it: the TCP peer commands (table B) and the upload counters.
+  stat_roll_second();
+  uint8_t tcp_commands[1024], reads[72];
+  stat_copy_netinfo(nullptr, nullptr, nullptr, tcp_commands, reads);
+  const auto count_of = [&](uint16_t command) { return load_u32le(tcp_commands + 4 * command); };
+  EXPECT_EQ(count_of(kTcpCheckHave), 1u);        // received
+  EXPECT_EQ(count_of(kTcpCheckHaveAnswer), 1u);  // sent
+  EXPECT_GE(count_of(kTcpReqData), 2u);
+  EXPECT_GE(count_of(kTcpBlockData), whole_frames);
+  EXPECT_GE(load_u32le(reads + 4), 3u);  // block reads
+  p2p_stat_totals totals;
+  p2p_stat_info info;
+  stat_copy_info(&totals, &info);
+  EXPECT_GE(uint64_t(totals.uploaded_total), content.size() + 7 * 1024);
+  EXPECT_GE(uint64_t(info.cache_hits), 1u);
+  EXPECT_GE(uint64_t(info.cache_misses), 1u);
+  EXPECT_GT(uint64_t(info.disk_bytes), 0u);
 
   upload_user_info row[2];
   EXPECT_EQ(get_upload_user_manager()->copy_uplist(row, 2, uint32_t(time(nullptr))), 1);

@@ -236,10 +236,22 @@ TEST_F(SeedliftTest, StatisticsAndIdentity) {
   EXPECT_EQ(lib().p2p_get_statinfo(nullptr, nullptr), 1);
   uint8_t last[104], running[104], udp[1024], tcp[1024], reads[72];
   EXPECT_EQ(lib().p2p_get_netinfo(last, running, udp, tcp, reads), 1);
-  uint32_t online;
+  uint32_t online, limit;
   std::memcpy(&online, reads + 8, 4);
   EXPECT_EQ(online, 0u);  // never logged in
+  std::memcpy(&limit, reads + 12, 4);
+  EXPECT_EQ(limit, 0x40000000u);  // the upload limit in bytes: the default until one is set
+  lib().set_p2p_upload_speed_max(300);
+  EXPECT_EQ(lib().p2p_get_netinfo(nullptr, nullptr, nullptr, nullptr, reads), 1);
+  std::memcpy(&limit, reads + 12, 4);
+  EXPECT_EQ(limit, 300u << 10);
   EXPECT_EQ(lib().p2p_get_netinfo(nullptr, nullptr, nullptr, nullptr, nullptr), 1);
+  uint8_t nat_type = 0xEE;
+  int probes = -1, answered = -1;
+  EXPECT_EQ(lib().p2p_get_nat_stat(&nat_type, &probes, &answered), 0);  // no NAT test without a login
+  EXPECT_EQ(nat_type, 0);
+  EXPECT_EQ(probes, 0);
+  EXPECT_EQ(answered, 0);
 
   uint64_t machine = 1, user = 1;
   int nat_class = 7, nat_detail = 7, pub_port = 7, lan_port = 7;
