@@ -89,6 +89,12 @@ FrameRecv ChannelRecvFrameAhead(SOCKET s, ChannelCarry* carry, int32_t blockMs, 
   uint32_t have = carry->length;
   std::memcpy(head, carry->bytes, have);
   carry->length = 0;
+  if (have == 0) {
+    const int64_t got = TcpRecvNow(s, head, sizeof head);
+    if (got == kTcpNothingYet) return FrameRecv::kNothing;
+    if (got <= 0) return FrameRecv::kTotalShort;
+    have = uint32_t(got);
+  }
   if (have < kChannelTotalSize) {
     const int64_t got = TcpRecvAtLeast(s, head + have, kChannelTotalSize - have, sizeof head - have, kStepMs, false);
     if (got < 0 || have + uint32_t(got) < kChannelTotalSize) return FrameRecv::kTotalShort;

@@ -37,6 +37,7 @@ class ChannelBlock {
 
 enum class FrameRecv {
   kOk,
+  kNothing,      // no byte of a new frame was there (the server's form only)
   kTotalShort,   // fewer than 4 bytes of the total (error, time-out, closed)
   kBadTotal,     // total below 4 or above kChannelMaxTotal
   kNoMemory,     // the block could not be allocated
@@ -60,9 +61,11 @@ struct ChannelCarry {
   uint32_t length = 0;
 };
 
-// The server's form of ChannelRecvFrame (the socket already seen readable):
-// starts from the bytes in carry, reads ahead up to kReadAhead bytes in its
-// first receive, and leaves in carry whatever followed the frame.
+// The server's form of ChannelRecvFrame (the socket reported ready): starts
+// from the bytes in carry, reads ahead up to kReadAhead bytes in its first
+// receive, and leaves in carry whatever followed the frame. A readiness
+// report may come after its bytes were taken with the frame before, so when
+// nothing is carried and nothing is there the result is kNothing at once.
 FrameRecv ChannelRecvFrameAhead(SOCKET s, ChannelCarry* carry, int32_t blockMs, ChannelBlock* out);
 
 enum class FrameSend { kOk, kTotalShort, kChecksumShort, kBodyShort };
