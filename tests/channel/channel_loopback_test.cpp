@@ -230,6 +230,36 @@ TEST_F(ChannelServer, FrameArrivingInPieces) {
   closesocket(s);
 }
 
+// A frame whose second piece comes while the server is finishing it leaves
+// a readiness report behind with nothing to read. The server passes over it:
+// it neither waits on the idle client (stalling every other one) nor takes
+// the silence for a broken connection.
+TEST_F(ChannelServer, ReportWithNothingToReadIsPassedOver) {
+  SOCKET idle = RawConnect(kServerPort);
+  ASSERT_NE(idle, INVALID_SOCKET);
+  const std::vector<uint8_t> frame = Frame(Bytes("Etwo pieces"));
+  ASSERT_TRUE(SendAll(idle, frame.data(), 10));
+  Sleep(100);
+  ASSERT_TRUE(SendAll(idle, frame.data() + 10, frame.size() - 10));
+  ASSERT_TRUE(RecvFrame(idle, 2000).has_value());
+
+  SOCKET other = RawConnect(kServerPort);
+  ASSERT_NE(other, INVALID_SOCKET);
+  const std::vector<uint8_t> ping = Frame(Bytes("Eping"));
+  for (int i = 0; i < 5; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(SendAll(other, ping.data(), ping.size()));
+    ASSERT_TRUE(RecvFrame(other, 2000).has_value());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000)) << "exchange " << i;
+    Sleep(800);
+  }
+  // Past the 3000 ms step deadline: the idle client is still served.
+  ASSERT_TRUE(SendAll(idle, ping.data(), ping.size()));
+  EXPECT_TRUE(RecvFrame(idle, 2000).has_value());
+  closesocket(other);
+  closesocket(idle);
+}
+
 // A client that sends its next frames without waiting for the reply gets
 // every reply in order, wherever the pieces it sends end.
 TEST_F(ChannelServer, FramesSentWithoutWaiting) {
