@@ -484,6 +484,7 @@ TEST_F(ChannelClient, BrokenReplies) {
     EXPECT_EQ(result, r.result);
     // Nothing is added to the caller's reply on a failure.
     ASSERT_EQ(reply.Length(), 4u);
+    EXPECT_EQ(0, std::memcmp(reply.Data(), "keep", 4));
     EXPECT_EQ(PeerClosed(peer, 300), !r.connectionKept);
   }
 }
