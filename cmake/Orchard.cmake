@@ -15,6 +15,9 @@ endfunction()
 # it through Wine (CMAKE_CROSSCOMPILING_EMULATOR), in the bin folder so that
 # the DLLs beside it are found.
 function(orchard_add_test name)
+  if(ORCHARD_FUZZ)
+    return()  # the fuzz build holds the fuzz targets only; build/host runs the tests
+  endif()
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   orchard_target_defaults(${name})
@@ -46,4 +49,35 @@ function(orchard_add_py_test name script)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "e2e;wine"
                        ENVIRONMENT "PYTHONPATH=${ORCHARD_ROOT}/tests/lib;PYTHONDONTWRITEBYTECODE=1")
+endfunction()
+
+# orchard_add_fuzzer(name SOURCES a.cpp ... [LIBS x y])
+# A libFuzzer target fuzz_<name>, built in the fuzz build only (clang, with
+# AddressSanitizer and UBSan). CTest runs it for ORCHARD_FUZZ_SECONDS over its
+# seeds in fuzzers/corpus/<name>/, with fuzzers/dict/<name>.dict if there is one.
+set(ORCHARD_FUZZ_SECONDS 20 CACHE STRING "Seconds CTest runs each fuzz target")
+function(orchard_add_fuzzer name)
+  if(NOT ORCHARD_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
+  set(target fuzz_${name})
+  add_executable(${target} ${F_SOURCES})
+  orchard_target_defaults(${target})
+  target_link_libraries(${target} PRIVATE ${F_LIBS})
+  target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+  add_dependencies(orchard_fuzzers ${target})
+  set(seeds ${ORCHARD_ROOT}/fuzzers/corpus/${name})
+  if(NOT IS_DIRECTORY ${seeds})
+    message(FATAL_ERROR "fuzz target ${name} has no seed folder ${seeds}")
+  endif()
+  set(dict ${ORCHARD_ROOT}/fuzzers/dict/${name}.dict)
+  if(NOT EXISTS ${dict})
+    set(dict "")
+  endif()
+  add_test(NAME ${target}
+           COMMAND bash ${ORCHARD_ROOT}/fuzzers/run_fuzzer.sh $<TARGET_FILE:${target}> ${ORCHARD_FUZZ_SECONDS}
+                   ${seeds} ${CMAKE_BINARY_DIR}/fuzz-work/${name} ${dict})
+  math(EXPR limit "${ORCHARD_FUZZ_SECONDS} * 3 + 60")
+  set_tests_properties(${target} PROPERTIES TIMEOUT ${limit} LABELS "fuzz;host")
 endfunction()

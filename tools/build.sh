@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Configures and builds both trees: build/win (the Windows binaries, mingw-w64)
-# and build/host (the platform-free code, natively, with the sanitizers).
+# Configures and builds the three trees: build/win (the Windows binaries,
+# mingw-w64), build/host (the platform-free code, natively, with the
+# sanitizers) and build/fuzz (the fuzz targets of that code, clang and libFuzzer).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc 2>/dev/null || echo 4)
@@ -13,4 +14,8 @@ fi
 if [ "$which" = all ] || [ "$which" = host ]; then
   cmake -S "$top" -B "$top/build/host" >/dev/null
   cmake --build "$top/build/host" -j "$jobs"
+fi
+if [ "$which" = all ] || [ "$which" = fuzz ]; then
+  CC=clang CXX=clang++ cmake -S "$top" -B "$top/build/fuzz" -DORCHARD_FUZZ=ON >/dev/null
+  cmake --build "$top/build/fuzz" -j "$jobs" --target orchard_fuzzers
 fi

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Runs the tests of both builds (called by tools/test.sh after it has built them).
+# Runs the tests of the three builds (called by tools/test.sh after it has
+# built them): the host tests, each fuzz target for its short fixed time, then
+# the Windows tests under Wine.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -15,6 +17,9 @@ status=0
 echo "== host tests (sanitizers)"
 (cd build/host && ctest --output-on-failure -j "$jobs") 2>&1 | tee build/host/ctest.out || status=1
 
+echo "== fuzz targets (libFuzzer, sanitizers)"
+(cd build/fuzz && ctest --output-on-failure -L fuzz -j "$jobs") 2>&1 | tee build/fuzz/ctest.out || status=1
+
 echo "== Windows tests (Wine)"
 source tools/wine-env.sh
 wine_env_start "$top/build/win/wineprefix"
@@ -22,7 +27,7 @@ wine_env_start "$top/build/win/wineprefix"
 wine_env_stop
 
 passed=0; failed=0
-for f in build/host/ctest.out build/win/ctest.out; do
+for f in build/host/ctest.out build/fuzz/ctest.out build/win/ctest.out; do
   read -r nf nt <<<"$(summary "$f")" || true
   if [ -z "${nt:-}" ]; then status=1; continue; fi
   passed=$((passed + nt - nf)); failed=$((failed + nf))

@@ -7,7 +7,7 @@
 namespace p2p {
 
 int clamp_upload_threads(int configured) {
-  if (configured < 1 || configured > 1024) return 1;
+  if (configured < 0 || configured > 1024) return 1;
   return configured > kMaxUploadThreads ? kMaxUploadThreads : configured;
 }
 

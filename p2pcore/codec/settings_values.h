@@ -60,7 +60,8 @@ class settings_source {
 // only while the record's limit is still 0.
 void read_settings(settings_source& source, p2p_settings& s);
 
-// Below 1 and above 1024 give 1; above the handle array's size its size.
+// 0 stays 0 (requests are served on the caller's thread); below 0 and above
+// 1024 give 1; above the handle array's size its size.
 int clamp_upload_threads(int configured);
 // 8 gives 1, 9 gives 2, anything else 10 (nothing written).
 int log_threshold_for(int level);

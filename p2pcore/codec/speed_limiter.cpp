@@ -1,7 +1,9 @@
 // The speed limiter's window: slot i of the current array holds the running
-// total after the last call in millisecond i of this period, the previous
+// total as it stood at the end of millisecond i of this period, the previous
 // array the same for the period before, so total - previous[i] is what went
-// out in the last 1000 ms.
+// out in the last 1000 ms. Slots between two calls hold the total before the
+// later call: giving them the new total would hide that call's bytes from
+// the window one period on.
 #include "p2pcore/codec/speed_limiter.h"
 
 #include <utility>
@@ -12,7 +14,10 @@ speed_limiter::speed_limiter(uint64_t now_ms) : last_tick_(now_ms) {}
 
 uint64_t speed_limiter::allow(uint64_t n, uint64_t now_ms) {
   if (limit_ == 0) return n;
-  const int64_t d = int64_t(now_ms - last_tick_);
+  // A clock that went backwards is taken as the last call's millisecond, so
+  // the window never loses what it holds.
+  if (now_ms < last_tick_) now_ms = last_tick_;
+  const uint64_t d = now_ms - last_tick_;
   const uint64_t i = now_ms % 1000;
   auto fits = [&](uint64_t since) { return total_ - since + n <= limit_ ? n : 0; };
   uint64_t granted;
@@ -20,12 +25,13 @@ uint64_t speed_limiter::allow(uint64_t n, uint64_t now_ms) {
     granted = fits(previous_[i]);
     total_ += granted;
     current_[i] = total_;
-  } else if (d < 1000) {  // also a tick that went backwards
+  } else if (d < 1000) {
     const uint64_t j = last_tick_ % 1000;
     if (i > j) {
       granted = fits(previous_[i]);
+      for (uint64_t k = j + 1; k < i; ++k) current_[k] = total_;
       total_ += granted;
-      for (uint64_t k = j + 1; k <= i; ++k) current_[k] = total_;
+      current_[i] = total_;
     } else {
       std::swap(current_, previous_);
       granted = fits(previous_[i]);

@@ -1,6 +1,7 @@
-// Upload speed limiter: caps the bytes granted in any 1000-ms window with two
-// arrays of per-millisecond running totals. The clock is passed in by the
-// caller (milliseconds), so the rule is testable. Platform-free; no lock.
+// Upload speed limiter: no 1000-ms window carries more granted bytes than the
+// limit, kept with two arrays of per-millisecond running totals. The clock is
+// passed in by the caller (milliseconds), so the rule is testable.
+// Platform-free; no lock.
 #pragma once
 #include <cstdint>
 

@@ -1,14 +1,16 @@
-// The TCP link to the servers: framing, buffering and the routing of replies.
+// The TCP link to the servers: connect and close, reading, framing,
+// buffering and the routing of replies.
 #include "p2pcore/ke/servermanager.h"
 
 #include <cstring>
 
+#include "p2pcore/codec/texts.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
+#include "p2pcore/p2pbase/inc/sockutil.h"
 #include "p2pcore/stat/StatAPI.h"
 #include "p2pcore/wire/server_protocol.h"
 
 namespace p2p {
-using namespace p2p;
 namespace {
 server_manager* g_link = nullptr;
 }
@@ -35,6 +37,40 @@ void server_manager::attach(SOCKET s) {
   connected_ = true;
 }
 
+bool server_manager::connect(uint32_t ip, uint16_t port, bool to_up) {
+  if (holds_socket()) close();
+  const std::string host = ipv4_text(ip);
+  const long long s = tcp_connect(INVALID_SOCKET, ip, port);
+  if (s < 0) {
+    if (to_up)
+      P2P_LOG(3, "TCP::ServerManager Connect Up [%s:%d] fail!Reconnct to Cp!", host.c_str(), int(port));
+    else
+      P2P_LOG(3, "TCP::ServerManager Connect to Cp[%s:%d] fail!", host.c_str(), int(port));
+    return false;
+  }
+  attach(static_cast<SOCKET>(s));
+  if (to_up)
+    P2P_LOG(2, "TCP::ServerManager Connect Up[%s:%d] success!", host.c_str(), int(port));
+  else
+    P2P_LOG(2, "TCP::ServerManager Connect to Cp[%s:%d] success!", host.c_str(), int(port));
+  return true;
+}
+
+void server_manager::receive_from_socket() {
+  uint8_t bytes[16384];
+  for (;;) {
+    if (!connected_ || !holds_socket()) return;
+    const int n = recv(sock_, reinterpret_cast<char*>(bytes), sizeof bytes, 0);
+    if (n > 0) {
+      receive(bytes, size_t(n));
+      continue;
+    }
+    if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) return;
+    mark_broken();
+    return;
+  }
+}
+
 void server_manager::mark_broken() {
   connected_ = false;
   error_ = true;
@@ -47,6 +83,11 @@ void server_manager::close() {
   buffered_ = 0;
   in_.reset();
   out_.reset();
+}
+
+void server_manager::close_broken() {
+  close();
+  P2P_LOG(3, "TCP::ServerManager IO Error but not done");
 }
 
 void server_manager::receive(uint8_t* bytes, size_t n) {

@@ -1,7 +1,7 @@
 // server_manager: the library's one TCP link to the servers (the registration
-// server while registering over TCP, then the upload server), framed and
-// enciphered, with a send buffer for what the socket does not take at once.
-// Used by the scheduler thread only.
+// server while registering over TCP, then the upload server): its connect,
+// reads and close, framing and cipher, and a send buffer for what the socket
+// does not take at once. Used by the scheduler thread only.
 #pragma once
 #include <winsock2.h>
 #include <windows.h>
@@ -53,8 +53,14 @@ class server_manager {
   static void destroy();
 
   void set_events(server_link_events* events) { events_ = events; }
+  // Connects to the registration server (to_up false) or the upload server
+  // with the bounded connect of the utility layer, attaches the socket and
+  // logs the outcome. ip in network order.
+  bool connect(uint32_t ip, uint16_t port, bool to_up);
   // A connected socket: new stream objects, empty buffer, connected.
   void attach(SOCKET s);
+  // Reads the socket until it would block; end of stream or an error breaks the link.
+  void receive_from_socket();
   // Bytes read from the socket.
   void receive(uint8_t* bytes, size_t n);
   bool send(uint16_t command, const std::vector<uint8_t>& body);
@@ -64,13 +70,14 @@ class server_manager {
   void mark_broken();
   // Closes the socket at once.
   void close();
+  // The pass step's close of a link that broke.
+  void close_broken();
 
   SOCKET socket() const { return sock_; }
   bool holds_socket() const { return sock_ != INVALID_SOCKET; }
   bool connected() const { return connected_; }
   bool error() const { return error_; }
   size_t buffered() const { return buffered_; }
-  uint32_t share_tick = 0;  // tick of the last share batch sent or acknowledged
 
  private:
   server_manager();

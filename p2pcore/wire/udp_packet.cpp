@@ -89,7 +89,8 @@ const UdpMaskTables& udp_mask_tables() {
 uint32_t udp_crc(const uint8_t* p, size_t n) { return p2p::crc32_update(p, n); }
 
 std::vector<uint8_t> build_command_packet(uint64_t user_id, uint32_t sequence, const uint8_t* body, size_t n) {
-  if (!body || n == 0 || n > kUdpMaxCommandBody) return {};
+  // Below the 2-byte command code the receiver drops the packet.
+  if (!body || n < 2 || n > kUdpMaxCommandBody) return {};
   WireWriter w(kUdpHeaderSize + n);
   w.u8(kProtoCommand).u8(1).u32(0).u64(user_id).u32(sequence).u8(1).u8(0).bytes(body, n);
   std::vector<uint8_t> p = w.take();

@@ -34,7 +34,8 @@ const UdpMaskTables& udp_mask_tables();
 uint32_t udp_crc(const uint8_t* p, size_t n);
 
 // Builds a command packet (header, then body starting with its u16 command code).
-// Empty when the body is empty or too long to pass the receiver's checks.
+// Empty when the body is shorter than its command code or too long to pass
+// the receiver's checks.
 std::vector<uint8_t> build_command_packet(uint64_t user_id, uint32_t sequence, const uint8_t* body, size_t n);
 
 // Wraps a packet in the outer layer with pad_count (0..7) pad bytes.

@@ -109,8 +109,9 @@ def datagram(body, user_id=0, sequence=1, pad=None):
 class Packet:
     """A received command packet."""
 
-    def __init__(self, had_outer, user_id, sequence, body):
+    def __init__(self, had_outer, user_id, sequence, body, pad=None):
         self.had_outer = had_outer
+        self.pad = pad  # the outer layer's pad bytes; None without the outer layer
         self.user_id = user_id
         self.sequence = sequence
         self.body = body
@@ -125,13 +126,13 @@ def parse_datagram(data):
     data = bytes(data)
     if len(data) < HEADER or len(data) > MAX_DATAGRAM:
         return None
-    inner, had_outer = data, False
+    inner, had_outer, pad = data, False, None
     rest = data[4:]
     if 1 <= len(rest) <= 1484:
         check = struct.unpack_from("<I", data)[0]
         plain = _xor_mask(MASK_OUTER, check, rest)
         if crc(plain) == check and plain[0] <= 8:
-            inner, had_outer = plain[1 + plain[0]:], True
+            inner, had_outer, pad = plain[1 + plain[0]:], True, plain[1:1 + plain[0]]
             if len(inner) < HEADER:
                 return None
     if inner[0] != 1 or len(inner) < HEADER + 2:
@@ -141,7 +142,7 @@ def parse_datagram(data):
     if crc(tail) != check:
         return None
     user_id, sequence = struct.unpack_from("<QI", tail)
-    return Packet(had_outer, user_id, sequence, tail[14:])
+    return Packet(had_outer, user_id, sequence, tail[14:], pad)
 
 
 # --- RC4 and the enciphered TCP stream

@@ -33,6 +33,11 @@ def free_port(kind=socket.SOCK_DGRAM):
     return port
 
 
+def _pad(packet):
+    """The outer layer's pad of a request as hex (None without the layer), to see the sender's random draws."""
+    return None if packet.pad is None else packet.pad.hex()
+
+
 class Doubles:
     def __init__(self, host="127.0.0.1", cp_port=18000, cp_tcp_port=8000, sp_port=18002, up_port=18004,
                  nat_port=18006, log_path=None, no_udp_answers=False, keepalive_status=0,
@@ -176,11 +181,12 @@ class Doubles:
             user_id = self.next_user_id
             self.next_user_id += 1
             self.log("register", transport="udp", node_type=fields["node_type"], user_id=user_id,
-                     machine_id=fields["machine_id"].hex().upper(), source="%s:%d" % src, answered=not self.no_udp_answers)
+                     machine_id=fields["machine_id"].hex().upper(), source="%s:%d" % src, answered=not self.no_udp_answers,
+                     pad=_pad(packet))
             self._send(sock, w.register_reply(user_id, 1), src)
         elif packet.command == w.QUERY_SP:
             self.log("query", node_type=fields["node_type"], user_id=packet.user_id, source="%s:%d" % src,
-                     answered=not self.no_udp_answers)
+                     answered=not self.no_udp_answers, pad=_pad(packet))
             self._send(sock, self.super_node_reply(), src)
         else:
             self.log("cp_other", command=packet.command)
@@ -199,7 +205,8 @@ class Doubles:
             f = w.parse_request(packet.body)
             self.core = src
             self.log("login", transport="udp", target="sp" if packet.command == w.LOGIN_SP else "up",
-                     user_id=f["user_id"], lan_port=f["lan_port"], source=source, answered=not self.no_udp_answers)
+                     user_id=f["user_id"], lan_port=f["lan_port"], source=source, answered=not self.no_udp_answers,
+                     pad=_pad(packet))
             code = w.LOGIN_REPLY if packet.command == w.LOGIN_SP else w.LOGIN_UP_REPLY
             self._send(sock, w.login_reply(src[0], src[1], 1, code), src)
             if self.nat_probe and not self.no_udp_answers:

@@ -7,6 +7,7 @@
 //   net <udp port>       p2p_initialize_network (again)
 //   id                   get_p2p_id: "id <result> <user id> <public ip> <public port> <lan port> <nat class>"
 //   share <fid hex> <path>  p2p_add_share with the file's size
+//   limit <KB/s>         set_p2p_upload_speed_max
 //   uninit               p2p_uninitialize
 //   quit
 #include <winsock2.h>
@@ -82,6 +83,9 @@ int main() {
       }
       uint64_t size = (static_cast<uint64_t>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
       printf("share %d\n", p2p_add_share(wpath.c_str(), size, fid));
+    } else if (word == "limit") {
+      set_p2p_upload_speed_max(atoi(rest.c_str()));
+      printf("ok limit\n");
     } else if (word == "uninit") {
       p2p_uninitialize();
       printf("ok uninit\n");

@@ -143,14 +143,35 @@ class Case:
             print("kept %s for inspection" % self.dir)
 
 
+def unseeded_pads(count):
+    """The pads of the first `count` requests of a thread whose random generator was never seeded: the
+    runtime's per-thread generator starts at seed 1 (x = x * 214013 + 2531011, value (x >> 16) & 0x7FFF)."""
+    x, pads = 1, []
+
+    def rand():
+        nonlocal x
+        x = (x * 214013 + 2531011) & 0xFFFFFFFF
+        return (x >> 16) & 0x7FFF
+
+    for _ in range(count):
+        n = rand() % 8
+        pads.append(bytes(rand() & 0xFF for _ in range(n)).hex())
+    return pads
+
+
 def udp_login(c):
     """Register, query and login over UDP; keepalive, NAT probes, share batch, logout at uninitialise."""
     c.init()
     reg = c.wait("register")
     check(reg["transport"] == "udp", "registration not over UDP")
-    c.wait("query")
+    query = c.wait("query")
     login = c.wait("login")
     check(login["transport"] == "udp" and login["target"] == "sp", "login not to the super node over UDP")
+    # The scheduler thread seeds its random generator: the pads of its first
+    # requests are not the runtime's default sequence.
+    pads = [reg["pad"], query["pad"], login["pad"]]
+    check(None not in pads, "requests without the outer layer: %s" % pads)
+    check(pads != unseeded_pads(3), "pads repeat the unseeded sequence %s" % pads)
     check(login["user_id"] == reg["user_id"], "login with another user id")
     got = c.core.wait_logged_in(20)
     check(got["public_ip"] == "127.0.0.1" and got["public_port"] == c.udp_port,
@@ -178,8 +199,11 @@ def udp_login(c):
     check(c.doubles.count("register") == 1, "registered again although the user id is known")
     again = c.core.wait_logged_in(20)
     check(again["public_port"] == new_port, "public port %d after the rebind" % again["public_port"])
+    c.core.ask("limit 300", "ok limit")
     c.core.ask("uninit", "ok uninit", 60)
     c.wait("logout", 10, where=lambda e: e["source"].endswith(":%d" % new_port))
+    # The end-of-run line shows the limit that was set, not the default the share list's clear puts back.
+    check("ul bandwidth max : 300 KB" in c.core_log(), "no \"ul bandwidth max : 300 KB\" at the end of the run")
 
 
 def keepalive_status_2(c):

@@ -1,4 +1,4 @@
-// The upload speed limiter on the system clock (GetTickCount), with its trace line.
+// The upload speed limiter on the system's millisecond clock, with its trace line.
 #pragma once
 #include <cstdint>
 

@@ -100,6 +100,31 @@ TEST(UdpPacket, CommandPacketWithoutCommandCodeIsDropped) {
   EXPECT_EQ(check_datagram(p, sizeof p).result, UdpCheck::kInnerTooShort);
 }
 
+TEST(UdpPacket, BuilderMakesOnlyPacketsTheReceiverTakes) {
+  // The receiver needs the 2-byte command code after the header, so a
+  // 1-byte body must be refused at the builder, not sent and dropped.
+  struct Row { const char* name; size_t body_len; bool built; };
+  const Row rows[] = {
+      {"empty body", 0, false},
+      {"1 byte, half a command code", 1, false},
+      {"command code only", 2, true},
+      {"largest body", kUdpMaxCommandBody, true},
+      {"one byte more", kUdpMaxCommandBody + 1, false},
+  };
+  const uint8_t pad[7] = {};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::vector<uint8_t> body(r.body_len, 0x06);
+    std::vector<uint8_t> inner = build_command_packet(3, 4, body.data(), body.size());
+    EXPECT_EQ(!inner.empty(), r.built);
+    if (inner.empty()) continue;
+    std::vector<uint8_t> d = wrap_outer(inner, pad, kUdpMaxPadSent);
+    ASSERT_FALSE(d.empty());
+    EXPECT_EQ(check_datagram(d.data(), d.size()).result, UdpCheck::kCommand);
+    EXPECT_EQ(check_datagram(inner.data(), inner.size()).result, UdpCheck::kCommand);
+  }
+}
+
 TEST(UdpPacket, DataPacketLengths) {
   const uint8_t hash[16] = {9, 8, 7};
   struct Row { const char* name; size_t data_len; bool damage; UdpCheck expected; };

@@ -1,0 +1,13 @@
+// What the fuzz targets share: a check that stops the run with the failed
+// condition, so libFuzzer keeps the input as a crash.
+#pragma once
+#include <cstdio>
+#include <cstdlib>
+
+#define FUZZ_CHECK(cond)                                                                   \
+  do {                                                                                     \
+    if (!(cond)) {                                                                         \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);        \
+      std::abort();                                                                        \
+    }                                                                                      \
+  } while (0)

@@ -1,0 +1,78 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora of the fuzz targets into corpus/<target>/ from the
+vectors of the unit tests, built with the independent codecs of tests/lib.
+Run it again after changing it; the seeds it writes are kept in the tree.
+Targets whose seeds are plain files are not listed here."""
+import os
+import struct
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "lib"))
+
+import orchard_channel as ch  # noqa: E402
+import p2p_wire as pw  # noqa: E402
+
+SEEDS = {}
+
+
+def seed(target, name, data):
+    if isinstance(data, str):
+        data = data.encode("latin-1")
+    SEEDS.setdefault(target, {})[name] = bytes(data)
+
+
+# The control channel: requests and replies as a session reads them.
+ask_state = ch.encode_frame(ch.command(1))
+publish = ch.encode_frame(ch.command(2, "C:\\media\\film.avi".encode("utf-16-le") + b"\0\0"))
+reply = ch.encode_frame(struct.pack("<H", 200) + b"OK")
+seed("channel_frame", "request", ask_state)
+seed("channel_frame", "publish_request", publish)
+seed("channel_frame", "two_frames", ask_state + reply)
+seed("channel_frame", "bad_checksum", ch.encode_frame(ch.command(3), checksum=1))
+seed("channel_frame", "total_too_large", ch.encode_frame(b"", total=ch.MAX_TOTAL + 1))
+seed("channel_frame", "empty_body", ch.encode_frame(b""))
+seed("channel_frame", "body_across_mask", ch.encode_frame(bytes(range(256)) * 5))
+# Round trip: a u32 and a byte pick the damaged byte, the rest is the body.
+for name, body in (("empty", b""), ("command", ch.command(7, b"\x01\x00\x00\x00")), ("long", bytes(range(256)) * 5)):
+    seed("channel_frame_roundtrip", name, b"\x05\x00\x00\x00\x10" + body)
+
+# UDP datagrams: command packets bare and in the outer layer, data packets.
+def data_packet(file_hash, data):
+    tail = bytes(file_hash) + bytes(data)
+    return struct.pack("<BI", 2, pw.crc(tail)) + tail
+
+
+login = struct.pack("<H", 6) + bytes(range(3, 3 + 44))
+seed("udp_datagram", "command_bare", pw.command_packet(login, user_id=0x1122334455667788, sequence=42))
+for pad in (b"", b"\x01\x02\x03", bytes(range(7)), bytes(8)):
+    seed("udp_datagram", "command_pad%d" % len(pad), pw.datagram(login, 0x1122334455667788, 42, pad))
+seed("udp_datagram", "command_code_only", pw.command_packet(b"\x01\x00"))
+seed("udp_datagram", "data_36", data_packet(bytes([9, 8, 7]) + bytes(13), b"\x5a" * 15))
+seed("udp_datagram", "data_block", data_packet(bytes(range(16)), bytes(range(256)) * 4))
+seed("udp_datagram", "data_in_outer", pw.outer(data_packet(bytes(16), b"\x5a" * 20), b"\x07"))
+seed("udp_datagram", "unknown_protocol", bytes([3]) * 40)
+# Round trip: the flags and pad come from the end of the input, the body from its front.
+for name, front, back in (("command", login, b"\x03"), ("command_outer", login, b"\x07\x05"),
+                          ("data", bytes(range(40)), b"\x00"), ("one_byte", b"\x06", b"\x01")):
+    seed("udp_packet_roundtrip", name, front + bytes(range(16)) + back)
+
+# Base64: the texts of links and wrappers; the capacity comes from the last bytes.
+for name, text in (("link", "cWVweHA6Ly92eGhkOi8vMTIzfEFCQ0R8bmFtZQ=="), ("padded", "QQ=="),
+                   ("unpadded", "QUJD"), ("with_breaks", "QUJD\r\nREVG"), ("zero_inside", "QU\0JD"),
+                   ("one_sextet", "QUJDR")):
+    seed("base64_decode", name, text.encode() + b"\x00\x04")
+
+
+def main():
+    for target, files in sorted(SEEDS.items()):
+        folder = os.path.join(HERE, "corpus", target)
+        os.makedirs(folder, exist_ok=True)
+        for name, data in files.items():
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(data)
+        print("%s: %d seeds" % (target, len(files)))
+
+
+if __name__ == "__main__":
+    main()
