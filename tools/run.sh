@@ -1,17 +1,34 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs OrchardSvc under Wine in ./run (a working folder
 # with a default configuration), in the foreground until it stops.
+# Only what runs is built (OrchardSvc and its libraries, not the tests), while
+# the Wine prefix is made beside it; the time each took is printed.
 # Stop it from another shell with: python3 tools/orchardctl.py stop
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
+started=$(date +%s)
+since() { echo $(( $(date +%s) - started )); }
 bash tools/setup.sh
-bash tools/build.sh win
-bin=build/win/bin
-if [ ! -f "$bin/OrchardSvc.exe" ]; then
-  echo "run: built; OrchardSvc.exe is not part of this build yet"
-  exit 0
+
+# The build and a first start of the Wine prefix both take a while on a fresh
+# clone; they run side by side.
+mkdir -p build
+bash tools/build.sh run > build/run-build.log 2>&1 &
+build_pid=$!
+source tools/wine-env.sh
+# A prefix of its own, so a run never meets the tests' programs.
+wine_env_start "$top/build/run-wineprefix" if-unset || { kill "$build_pid" 2>/dev/null; exit 1; }
+prefix_s=$(since)
+build_status=0
+wait "$build_pid" || build_status=$?
+if [ "$build_status" != 0 ]; then
+  tail -n 40 build/run-build.log
+  echo "run: the build failed (build/run-build.log)"
+  exit "$build_status"
 fi
+echo "run: built in $(since) s (Wine prefix ready after $prefix_s s; build log: build/run-build.log)"
+bin=build/win/bin
 
 # The working folder: the program with the libraries it loads, and a
 # configuration that a user may edit (kept across runs).
@@ -38,24 +55,23 @@ if grep -qi '^ServHost=127\.0\.0\.1' run/P2PCfg.ini; then
 fi
 
 # A sample folder of small generated videos, published once the core has
-# logged in; its links are printed (python3 tools/orchardctl.py links PATH).
+# logged in; its links are printed as soon as all three are published
+# (python3 tools/orchardctl.py links PATH).
 mkdir -p run/sample
 for n in 1 2 3; do
   [ -f run/sample/clip$n.avi ] || head -c $((n * 100000)) /dev/urandom > run/sample/clip$n.avi
 done
 sample="Z:$(cd run/sample && pwd | tr / '\\')"
 logins() { local n; n=$(grep -ca 'P2PSvr - Running' run/od_server.Log 2>/dev/null) || true; echo "${n:-0}"; }
+links() { python3 tools/orchardctl.py links "$sample" 2>/dev/null | grep -c 'vxhd://' || true; }
 before=$(logins)
 (until [ "$(logins)" -gt "$before" ]; do sleep 1; done
- python3 tools/orchardctl.py publish "$sample" >/dev/null && sleep 10 &&
- echo "run: links of $sample:" && python3 tools/orchardctl.py links "$sample") &
+ python3 tools/orchardctl.py publish "$sample" >/dev/null
+ for _ in $(seq 1 60); do [ "$(links)" -ge 3 ] && break; sleep 0.5; done
+ echo "run: links of $sample ($(since) s after the start):" && python3 tools/orchardctl.py links "$sample") &
 demo_pid=$!
 
-# A prefix of its own, so a run never meets the tests' programs.
-source tools/wine-env.sh
-wine_env_start "$top/build/run-wineprefix" if-unset
-
-echo "run: OrchardSvc is starting in $top/run (logs: run/od_server.Log)"
+echo "run: OrchardSvc is starting in $top/run, $(since) s after the start (logs: run/od_server.Log)"
 echo "run: stop it with: python3 tools/orchardctl.py stop"
 status=0
 (cd run && wine OrchardSvc.exe) || status=$?
