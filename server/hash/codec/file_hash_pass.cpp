@@ -83,7 +83,8 @@ struct Lane {
 
 class PooledPass {
  public:
-  PooledPass(const PieceLayout& layout, size_t maxBlocks) : layout_(layout), maxBlocks_(maxBlocks) {}
+  PooledPass(const PieceLayout& layout, size_t maxBlocks)
+      : layout_(layout), maxBlocks_(maxBlocks), wakeAt_(std::max<size_t>(1, maxBlocks / 4)) {}
   PooledPass(const PooledPass&) = delete;
   PooledPass& operator=(const PooledPass&) = delete;
   ~PooledPass() { Close(); }
@@ -146,9 +147,13 @@ class PooledPass {
       blocks_.push_back(std::make_unique<Block>());
       return blocks_.back().get();
     }
-    readerWaiting_ = true;
-    space_.wait(lock, [this] { return !free_.empty(); });
-    readerWaiting_ = false;
+    if (free_.empty()) {
+      // Woken once a few blocks are back rather than for each one: every
+      // wake-up costs the workers a system call and the reader a switch.
+      readerWaiting_ = true;
+      space_.wait(lock, [this] { return free_.size() >= wakeAt_; });
+      readerWaiting_ = false;
+    }
     Block* block = free_.back();
     free_.pop_back();
     return block;
@@ -201,14 +206,17 @@ class PooledPass {
       batch.swap(lane->pending);
       lock.unlock();
       bool ended = false;
-      for (const Block* block : batch) {
+      for (Block* block : batch) {
         if (!abandoned_.load(std::memory_order_relaxed)) Digest(lane, block);
         ended = block->offset + block->length == lane->end;
+        // Each block goes back as soon as it is digested, so the reader is
+        // held up by no more than the blocks not yet digested.
+        std::lock_guard<std::mutex> guard(mutex_);
+        free_.push_back(block);
+        if (readerWaiting_ && free_.size() == wakeAt_) space_.notify_one();
       }
-      lock.lock();
-      free_.insert(free_.end(), batch.begin(), batch.end());
       batch.clear();
-      if (readerWaiting_) space_.notify_one();
+      lock.lock();
       if (!lane->pending.empty()) {
         ready_.push_back(lane);
       } else {
@@ -226,6 +234,7 @@ class PooledPass {
 
   const PieceLayout layout_;
   const size_t maxBlocks_;
+  const size_t wakeAt_;  // free blocks that wake a waiting reader
   CMd5PieceHash md5Slots_;   // digests stored by index by the workers
   CSha1PieceHash sha1Slots_;
   std::vector<std::thread> threads_;
