@@ -81,3 +81,15 @@ function(orchard_add_fuzzer name)
   math(EXPR limit "${ORCHARD_FUZZ_SECONDS} * 3 + 60")
   set_tests_properties(${target} PROPERTIES TIMEOUT ${limit} LABELS "fuzz;host")
 endfunction()
+
+# orchard_add_host_py_test(name script.py)
+# A Python check of a test double or its codec, run natively once, in the
+# host build (no Wine).
+function(orchard_add_host_py_test name script)
+  if(ORCHARD_WINDOWS OR ORCHARD_FUZZ)
+    return()
+  endif()
+  find_package(Python3 COMPONENTS Interpreter REQUIRED)
+  add_test(NAME ${name} COMMAND ${Python3_EXECUTABLE} ${script} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 60 LABELS "host;python" ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1")
+endfunction()

@@ -12,6 +12,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "lib"))
 
 import orchard_channel as ch  # noqa: E402
 import p2p_wire as pw  # noqa: E402
+import p2s_wire as ps  # noqa: E402
 
 SEEDS = {}
 
@@ -62,6 +63,36 @@ for name, text in (("link", "cWVweHA6Ly92eGhkOi8vMTIzfEFCQ0R8bmFtZQ=="), ("padde
                    ("unpadded", "QUJD"), ("with_breaks", "QUJD\r\nREVG"), ("zero_inside", "QU\0JD"),
                    ("one_sextet", "QUJDR")):
     seed("base64_decode", name, text.encode() + b"\x00\x04")
+
+# The lookup and p2s server's answers: the first byte of an HTTP seed picks
+# the block size the response arrives in.
+FID, QID, CID = "00112233445566778899AABBCCDDEEFF", "A1" * 20, "C3" * 20
+lookup_body = "fid=%s|qid=%s|cid=%s|size=134221825|\r\n" % (FID, QID, CID)
+for name, response in (("lookup", "HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n%s" % (len(lookup_body), lookup_body)),
+                       ("not_found", "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nNot Found"),
+                       ("no_length", "HTTP/1.1 200 OK\r\nServer: x\r\n\r\nbody"),
+                       ("trailing", "HTTP/1.1 200 OK\r\ncontent-length: 2\r\n\r\nokEXTRA"),
+                       ("bare_line_feeds", "HTTP/1.1 200 OK\nContent-Length: 3\n\nabc")):
+    seed("http_response", name, b"\x07" + response.encode())
+seed("lookup_reply", "ids", lookup_body)
+seed("lookup_reply", "empty_segments", "|qid=%s||cid=%s|" % (QID, CID))
+seed("lookup_reply", "last_byte", "QID=%s|CID=%sx" % (QID, CID))
+link = "ftp://bob:pw@ftp.test:2121/0123456789ABCDEF0123456789ABCDEF/a.avi"
+info = {"F": bytes.fromhex(FID), "Z": 134221825, "H": bytes(range(48)),
+        "C": [{"U": bytes(range(16)), "I": link, "R": "", "L": "", "N": "", "J": 0, "K": 0, "S": 200, "B": 0}],
+        "?": [("X", 4, b"\0\0\0\0")]}
+info_list = ps.encode_fields(info, ps.FILE_INFO_FIELDS)
+seed("p2s_field_list_roundtrip", "file_info", info_list)
+seed("p2s_field_list_roundtrip", "empty", ps.enc_list([]))
+seed("p2s_field_list_roundtrip", "one_u32", ps.enc_list([("K", 2, ps.enc_value("u32", 1))]))
+seed("p2s_packet", "commit", ps.commit_packet(info))
+seed("p2s_packet", "reply_ok", ps.reply_packet(ps.STATUS_OK, info))
+seed("p2s_packet", "reply_refused", ps.reply_packet(ps.STATUS_REFUSED))
+seed("p2s_packet", "broken_check", ps.reply_packet(ps.STATUS_OK, {}, check=0x12345678))
+seed("p2s_packet", "example", ps.build_packet(b"0123456789"))
+for name, body in (("commit", b"\x03\x00" + info_list), ("get_by_hex_key", b"\x02\x01\x10\0\0\0" + bytes(16) + bytes(9)),
+                   ("validate_url", b"\x04\x01\0\0\0a\x01\0\0\0b"), ("example", b"0123456789")):
+    seed("p2s_packet_roundtrip", name, b"\x05" + body)
 
 
 def main():

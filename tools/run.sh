@@ -54,21 +54,49 @@ if grep -qi '^ServHost=127\.0\.0\.1' run/P2PCfg.ini; then
   echo "run: local P2P servers started (log: run/p2p_doubles.log)"
 fi
 
-# A sample folder of small generated videos, published once the core has
-# logged in; its links are printed as soon as all three are published
-# (python3 tools/orchardctl.py links PATH).
+# The lookup service and p2s command server: unless P2SCfg.ini names a real
+# one, a local double on loopback (port 18080) that answers lookups with the
+# ids it learns from the statistics reports and accepts every report; it logs
+# both to run/p2s_double.log.
+if [ ! -f run/P2SCfg.ini ]; then
+  printf '[Serv]\r\nHost=127.0.0.1\r\nPort=18080\r\n' > run/P2SCfg.ini
+fi
+p2s_pid=""
+if grep -qi '^Host=127\.0\.0\.1' run/P2SCfg.ini; then
+  p2s_port=$(sed -n 's/^Port=\([0-9]*\).*/\1/Ip' run/P2SCfg.ini | head -n 1)
+  python3 tests/lookup/lookup_p2s_double.py --port "${p2s_port:-80}" --log run/p2s_double.log \
+    --tally run/tallyhub_reports.txt >/dev/null 2>&1 </dev/null &
+  p2s_pid=$!
+  echo "run: local lookup and p2s server started on port ${p2s_port:-80} (log: run/p2s_double.log)"
+fi
+
+# A sample folder of generated videos, published once the core has logged
+# in; its links are printed as soon as every file has one (python3
+# tools/orchardctl.py links PATH). Besides
+# three small clips it holds a clip over 64 MiB and a copy of it: one of the
+# two is hashed, the other is found by its stored hash record and looked up
+# instead of read again.
 mkdir -p run/sample
 for n in 1 2 3; do
   [ -f run/sample/clip$n.avi ] || head -c $((n * 100000)) /dev/urandom > run/sample/clip$n.avi
 done
+if [ ! -f run/sample/big.avi ]; then
+  truncate -s $((65 * 1048576 + 4097)) run/sample/big.avi
+  for at in 0 32 64; do
+    head -c 65536 /dev/urandom | dd of=run/sample/big.avi bs=1048576 seek="$at" conv=notrunc status=none
+  done
+  cp --sparse=always run/sample/big.avi run/sample/big-copy.avi
+fi
 sample="Z:$(cd run/sample && pwd | tr / '\\')"
 logins() { local n; n=$(grep -ca 'P2PSvr - Running' run/od_server.Log 2>/dev/null) || true; echo "${n:-0}"; }
 links() { python3 tools/orchardctl.py links "$sample" 2>/dev/null | grep -c 'vxhd://' || true; }
 before=$(logins)
 (until [ "$(logins)" -gt "$before" ]; do sleep 1; done
  python3 tools/orchardctl.py publish "$sample" >/dev/null
- for _ in $(seq 1 60); do [ "$(links)" -ge 3 ] && break; sleep 0.5; done
- echo "run: links of $sample ($(since) s after the start):" && python3 tools/orchardctl.py links "$sample") &
+ files=$(find run/sample -maxdepth 1 -type f | wc -l)
+ for _ in $(seq 1 240); do [ "$(links)" -ge "$files" ] && break; sleep 0.5; done
+ echo "run: links of $sample ($(since) s after the start):" && python3 tools/orchardctl.py links "$sample" &&
+ if [ -n "$p2s_pid" ]; then echo "run: lookups and reports so far (run/p2s_double.log):"; cat run/p2s_double.log; fi) &
 demo_pid=$!
 
 echo "run: OrchardSvc is starting in $top/run, $(since) s after the start (logs: run/od_server.Log)"
@@ -77,5 +105,6 @@ status=0
 (cd run && wine OrchardSvc.exe) || status=$?
 kill "$demo_pid" 2>/dev/null || true
 if [ -n "$doubles_pid" ]; then kill "$doubles_pid" 2>/dev/null || true; wait "$doubles_pid" 2>/dev/null || true; fi
+if [ -n "$p2s_pid" ]; then kill "$p2s_pid" 2>/dev/null || true; wait "$p2s_pid" 2>/dev/null || true; fi
 echo "run: OrchardSvc ended with exit code $status"
 exit $status

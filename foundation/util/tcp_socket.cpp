@@ -37,6 +37,21 @@ void CTcpSocket::Close() {
 }
 
 int CTcpSocket::Wait(uint32_t ms, bool forWrite) const {
+  if (cancel_ == nullptr) return WaitOnce(ms, forWrite);
+  // select cannot wait on an event, and WSAEventSelect's write events are
+  // edge-triggered; short slices keep a cancel prompt with select's level view.
+  constexpr uint32_t kSliceMs = 20;
+  const ULONGLONG deadline = GetTickCount64() + ms;
+  for (;;) {
+    if (WaitForSingleObject(cancel_, 0) == WAIT_OBJECT_0) return kSocketCancelled;
+    const ULONGLONG now = GetTickCount64();
+    const uint32_t left = now >= deadline ? 0 : static_cast<uint32_t>(deadline - now);
+    const int result = WaitOnce(left < kSliceMs ? left : kSliceMs, forWrite);
+    if (result != kSocketTimeout || left <= kSliceMs) return result;
+  }
+}
+
+int CTcpSocket::WaitOnce(uint32_t ms, bool forWrite) const {
   fd_set ready, failed;
   FD_ZERO(&ready);
   FD_ZERO(&failed);

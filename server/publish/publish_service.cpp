@@ -41,6 +41,8 @@ int InitPublishing(const std::wstring& dataDir) {
   PublishManager().SetFtpShares(&FtpShares());
   CPublishTask* task = CPublishTask::GetInstance();
   task->SetShareCore(&g_shareCore);
+  task->SetLookupClient(&HttpLookupClient());
+  task->SetReportClient(&HttpReportClient());
   PublishManager().SetQueue(task);
   return PublishManager().LoadFromDatabase();
 }

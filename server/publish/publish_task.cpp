@@ -50,7 +50,9 @@ CPublishTask* CPublishTask::GetInstance() {
 
 void CPublishTask::FreeInstance() {
   std::lock_guard<std::mutex> guard(g_instanceLock);
-  delete g_task;
+  // A thread left running after its stop wait still uses the object: it is
+  // let go with the process instead of freed under that thread.
+  if (g_task && !g_task->threadLeft_) delete g_task;
   g_task = nullptr;
 }
 
@@ -145,19 +147,25 @@ bool CPublishTask::FindTask(const std::string& idHex, CPublishItem* item) {
   return true;
 }
 
-void CPublishTask::JoinThread(HANDLE* thread, DWORD firstWaitMs, const char* waitingLine) {
-  if (!HandlePresent(*thread)) return;
+bool CPublishTask::JoinThread(HANDLE* thread, DWORD firstWaitMs, DWORD laterWaitMs, const char* waitingLine) {
+  if (!HandlePresent(*thread)) return true;
   if (!ThreadWait(*thread, firstWaitMs)) {
     WriteLog(&g_MainLog, 1, "%s", waitingLine);
-    ThreadWait(*thread, INFINITE);
+    if (!ThreadWait(*thread, laterWaitMs)) {
+      // Left running: what it uses must outlive it, so nothing is freed.
+      WriteLog(&g_MainLog, 3, "PUBTASK - a thread did not end in time; it is left running");
+      threadLeft_ = true;
+      return false;
+    }
   }
   ThreadClose(thread);
+  return true;
 }
 
 void CPublishTask::Stop() {
   if (HandlePresent(stopEvent_)) EventSet(stopEvent_, true);
   // What the thread uses stays until it has ended.
-  JoinThread(&publishThread_, 3000, "PUBTASK - waiting for the publish thread to end");
+  JoinThread(&publishThread_, 3000, kStopLaterWaitMs, "PUBTASK - waiting for the publish thread to end");
   StopReport();
   // The stop event stays, so nothing is queued after the stop.
 }

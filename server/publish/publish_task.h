@@ -51,9 +51,13 @@ class CPublishTask : public IPublishQueue {
   void AddTask(const CPublishDir& dir, const std::wstring& path) override;
   void CancelTask(const std::string& idHex) override;
   bool FindTask(const std::string& idHex, CPublishItem* item) override;
-  // Stops the publish thread, then the report thread, each waited for until
-  // it has ended; what they use is freed by FreeInstance.
+  // Stops the publish thread, then the report thread. Each is waited for
+  // its time (3000 and 5000 ms) and then kStopLaterWaitMs more: their
+  // requests end on the stop and their hashing tests it, so only a stuck
+  // system call outlasts that. What they use is freed by FreeInstance, unless
+  // one of them was left running.
   void Stop() override;
+  static constexpr DWORD kStopLaterWaitMs = 5000;
   size_t TaskCount();
 
   // Fills a record from its directory and the file's attributes; false when
@@ -82,9 +86,10 @@ class CPublishTask : public IPublishQueue {
   CPublishTask();
   ~CPublishTask();
   static unsigned __stdcall PublishThread(void* self);
-  // Waits firstWaitMs, logs waitingLine, then waits on until the thread has
-  // ended (its waits are bounded and end on its stop event); closes it.
-  static void JoinThread(HANDLE* thread, DWORD firstWaitMs, const char* waitingLine);
+  // Waits firstWaitMs, logs waitingLine, then waits laterWaitMs more; closes
+  // the handle of a thread that ended. False (and the thread marked as left
+  // running) when it did not end.
+  bool JoinThread(HANDLE* thread, DWORD firstWaitMs, DWORD laterWaitMs, const char* waitingLine);
   void PublishLoop();
   bool NextTask(TaskCopy* task);
   int DoTask(TaskCopy& task);
@@ -101,6 +106,7 @@ class CPublishTask : public IPublishQueue {
   static unsigned __stdcall ReportThread(void* self);
   void ReportLoop();
   CReportItem* NextReport();
+  // The client's code: 0 reported.
   int Report(const CReportItem& item);
   void StopReport();
   void ReportLogLine(const std::string& text);
@@ -118,6 +124,8 @@ class CPublishTask : public IPublishQueue {
   bool reportsClosed_ = false;   // under reportLock_: stopped, nothing more is queued
   std::deque<std::unique_ptr<CReportItem>> reports_;
   HANDLE reportLog_ = nullptr;
+
+  bool threadLeft_ = false;  // a thread outlived its stop wait
 
   IShareCore* core_ = nullptr;
   ILookupClient* lookup_ = nullptr;

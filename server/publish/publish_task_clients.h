@@ -1,7 +1,7 @@
 // The two network clients the publish task calls: the lookup service
 // ("summary_query?key=fid&fid=") and the p2s command server
-// ("commit?cmd=finfo"). Until the HTTP clients are built, the default ones
-// answer as a server that cannot be reached.
+// ("commit?cmd=finfo"). Start-up sets the HTTP clients of the server in
+// "P2SCfg.ini"; a task without clients answers as an unreachable server.
 #pragma once
 #include <windows.h>
 
@@ -9,8 +9,7 @@
 #include <string>
 #include <vector>
 
-// Error codes of the HTTP clients.
-constexpr int kHttpNoConnection = -2;
+#include "server/http/codec/http_codes.h"
 
 struct LookupReply {
   std::string qid;  // 40 hex digits when known
@@ -48,3 +47,7 @@ class IReportClient {
 // The clients of a server that cannot be reached.
 ILookupClient& UnreachableLookupClient();
 IReportClient& UnreachableReportClient();
+// CMapsClient and CP2SClient, each made anew per request, so that each reads
+// "P2SCfg.ini" and keeps its own server address.
+ILookupClient& HttpLookupClient();
+IReportClient& HttpReportClient();

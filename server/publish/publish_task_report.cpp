@@ -20,31 +20,7 @@ constexpr int kReportTries = 3;
 // Three attempts of 3000 ms and their connects: the request never runs longer.
 constexpr DWORD kReportDeadlineMs = 10000;
 constexpr uint32_t kMaxReportAttempts = 3;
-
-class CUnreachableLookup : public ILookupClient {
- public:
-  int Query(const std::string&, HANDLE, DWORD, LookupReply* reply) override {
-    if (reply) *reply = LookupReply();
-    return kHttpNoConnection;
-  }
-};
-class CUnreachableReport : public IReportClient {
- public:
-  bool Send(const ReportRequest&, HANDLE, DWORD, int, DWORD, int* error) override {
-    if (error) *error = kHttpNoConnection;
-    return false;
-  }
-};
 }  // namespace
-
-ILookupClient& UnreachableLookupClient() {
-  static CUnreachableLookup client;
-  return client;
-}
-IReportClient& UnreachableReportClient() {
-  static CUnreachableReport client;
-  return client;
-}
 
 void CPublishTask::AddReport(const CPublishItem& record) {
   auto item = std::make_unique<CReportItem>();
@@ -73,7 +49,7 @@ void CPublishTask::AddReport(const CPublishItem& record) {
 
 bool CPublishTask::StartReport() {
   // The previous thread has left its loop; collect it before starting anew.
-  JoinThread(&reportThread_, INFINITE, "");
+  JoinThread(&reportThread_, INFINITE, 0, "");
   CloseReportLog();
   if (!reportStop_) reportStop_ = EventCreate(true);
   if (!reportStop_) return false;
@@ -99,12 +75,14 @@ void CPublishTask::ReportLoop() {
   while (WaitForSingleObject(reportStop_, 10) == WAIT_TIMEOUT) {
     CReportItem* item = NextReport();
     if (!item) return;  // queue empty: the running flag is already cleared
-    const int ok = Report(*item);
+    const int error = Report(*item);
     std::lock_guard<std::mutex> guard(reportLock_);
-    if (ok)
+    if (error == kHttpOk)
       item->done = 1;
-    else
+    else if (HttpCodeRetries(error))
       ++item->tries;
+    else
+      item->tries = kMaxReportAttempts;  // the server answered and refused: asking again changes nothing
   }
 }
 
@@ -150,12 +128,12 @@ int CPublishTask::Report(const CReportItem& item) {
   IReportClient& client = reporter_ ? *reporter_ : UnreachableReportClient();
   if (!client.Send(request, reportStop_, kReportTimeoutMs, kReportTries, kReportDeadlineMs, &error))
     ReportLogLine(fid + " Report false \r\n");
-  if (error == 0) {
+  if (error == kHttpOk) {
     ReportLogLine(fid + " Report ok \r\n");
-    return 1;
+    return error;
   }
   ReportLogLine(fid + " Report Error " + std::to_string(error) + " \r\n");
-  return 0;
+  return error;
 }
 
 void CPublishTask::StopReport() {
@@ -165,8 +143,8 @@ void CPublishTask::StopReport() {
   }
   if (HandlePresent(reportStop_)) EventSet(reportStop_, true);
   // The request in flight ends on the stop event; the queue and the log stay
-  // until the thread is gone.
-  JoinThread(&reportThread_, 5000, "PUBTASK - waiting for the report thread to end");
+  // until the thread is gone, and stay for good if it never ends.
+  if (!JoinThread(&reportThread_, 5000, kStopLaterWaitMs, "PUBTASK - waiting for the report thread to end")) return;
   CloseReportLog();
   EventClose(&reportStop_);
   std::lock_guard<std::mutex> guard(reportLock_);

@@ -17,11 +17,11 @@ import json
 import os
 import socket
 import sys
-import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
 import p2p_wire as w  # noqa: E402
+from double_base import DoubleBase  # noqa: E402
 
 
 def free_port(kind=socket.SOCK_DGRAM):
@@ -38,7 +38,7 @@ def _pad(packet):
     return None if packet.pad is None else packet.pad.hex()
 
 
-class Doubles:
+class Doubles(DoubleBase):
     def __init__(self, host="127.0.0.1", cp_port=18000, cp_tcp_port=8000, sp_port=18002, up_port=18004,
                  nat_port=18006, log_path=None, no_udp_answers=False, keepalive_status=0,
                  keepalive_status_once=None, tcp_keepalive_status=0, sp_reply="73", login_target=2,
@@ -54,45 +54,15 @@ class Doubles:
         self.keepalive_s = keepalive_s
         self.next_user_id = first_user_id
         self.nat_probe = nat_probe
-        self.echo = echo
-        self.events = []
-        self.cond = threading.Condition()
-        self.stopping = threading.Event()
-        self.threads = []
-        self.sockets = []
-        self.log_file = open(log_path, "a", encoding="utf-8") if log_path else None
+        DoubleBase.__init__(self, log_path, echo)
         self.core = None  # (ip, port) of the core's UDP socket, learnt from its login
 
     # --- event log
 
     def log(self, kind, **fields):
         event = dict(fields, kind=kind, time=round(time.time(), 3))
-        with self.cond:
-            self.events.append(event)
-            self.cond.notify_all()
-        line = "p2p-doubles: " + json.dumps(event, sort_keys=True)
-        if self.echo:
-            print(line, flush=True)
-        if self.log_file:
-            self.log_file.write(line + "\n")
-            self.log_file.flush()
-
-    def wait_for(self, kind, timeout, count=1, where=None):
-        """The first `count` events of a kind (matching `where`), or None after the time-out."""
-        deadline = time.time() + timeout
-        with self.cond:
-            while True:
-                found = [e for e in self.events if e["kind"] == kind and (where is None or where(e))]
-                if len(found) >= count:
-                    return found[:count] if count > 1 else found[0]
-                left = deadline - time.time()
-                if left <= 0:
-                    return None
-                self.cond.wait(left)
-
-    def count(self, kind):
-        with self.cond:
-            return sum(1 for e in self.events if e["kind"] == kind)
+        self.record(event)
+        self.write_line("p2p-doubles: " + json.dumps(event, sort_keys=True))
 
     # --- start and stop
 
@@ -111,25 +81,6 @@ class Doubles:
         self.log("started", **self.ports)
         return self
 
-    def stop(self):
-        self.stopping.set()
-        for s in self.sockets:
-            try:
-                s.close()
-            except OSError:
-                pass
-        for t in self.threads:
-            t.join(2)
-        if self.log_file:
-            self.log_file.close()
-            self.log_file = None
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.stop()
-
     def _udp(self, port):
         s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         s.bind((self.host, port))
@@ -145,11 +96,6 @@ class Doubles:
         s.settimeout(0.2)
         self.sockets.append(s)
         return s
-
-    def _thread(self, fn, *args):
-        t = threading.Thread(target=fn, args=args, daemon=True)
-        t.start()
-        self.threads.append(t)
 
     # --- UDP
 

@@ -9,108 +9,34 @@ naming, time range, keyword and sort. A file cancelled while it is hashed is
 not published, a changed file is published again, and after a restart the
 automatic-publish thread writes "LastPublish.txt" and "LastPublishFtp.txt"."""
 
-import hashlib
 import os
-import shutil
-import socket
 import sqlite3
 import struct
 import sys
-import tempfile
 import time
-import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(ROOT, "tests", "p2p"))
 sys.path.insert(0, os.path.join(ROOT, "server", "hash", "tests"))
 import file_ids_check  # noqa: E402
 import orchard_channel as oc  # noqa: E402
 import orchard_proc as op  # noqa: E402
-import p2p_doubles  # noqa: E402
-from p2p_doubles import free_port  # noqa: E402
+from orchard_server import PORT, PublishingServerTest, path_field, read_text, record_id, win  # noqa: E402
 
 ARGS = None
-PORT = 9090
-FILE_RECORD = 617
 PUBLISHED, NOT_PUBLISHED, PUBLISHING = 8, 1, 7
-
-
-def win(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def path_field(text):
-    raw = text.encode("utf-16-le")
-    return raw[:520] + b"\0" * (520 - len(raw))
-
-
-def record_id(text):
-    return hashlib.md5(text.encode("utf-16-le")).digest()
-
-
-def text_of(raw):
-    return raw.decode("utf-16-le").split("\0", 1)[0]
-
-
-def parse_file(raw):
-    attrs, size, lmt, pubt, maxconn, state = struct.unpack_from("<IqqqiB", raw, 0)
-    return {"size": size, "pubTime": pubt, "state": state, "name": text_of(raw[65:585]),
-            "fid": raw[585:601].hex().upper(), "sid": raw[601:617].hex().upper()}
 
 
 def export_request(path, kind=1, naming=0, sort=0, start=0, end=0, keyword=""):
     return struct.pack("<IIIQQ", kind, naming, sort, start, end) + path_field(keyword) + path_field(path)
 
 
-def write(work, name, text):
-    with open(os.path.join(work, name), "w", newline="") as f:
-        f.write(text.replace("\n", "\r\n"))
-
-
-def read_text(path, encoding="gbk"):
-    if not os.path.exists(path):
-        return ""
-    with open(path, "rb") as f:
-        return f.read().decode(encoding, errors="replace")
-
-
 def log_entries(path):
     return op.log_messages(path) or []
 
 
-class Publishing(unittest.TestCase):
-    def setUp(self):
-        self.assertFalse(op.port_open(PORT), "port 9090 is taken before the test")
-        names = [n for n in os.listdir(ARGS.bin) if n == "OrchardSvc.exe" or n.lower().endswith(".dll")]
-        self.work = op.make_work_dir(ARGS.bin, names, prefix="orchard_publishing_")
-        self.tree = tempfile.mkdtemp(prefix="orchard_pubtree_")
-        ports = dict(cp_port=free_port(socket.SOCK_DGRAM), cp_tcp_port=0, sp_port=free_port(socket.SOCK_DGRAM),
-                     up_port=free_port(socket.SOCK_STREAM), nat_port=free_port(socket.SOCK_DGRAM))
-        write(self.work, "od_svr_cfg.ini", "[service]\nservicetype=3\n[p2p]\nport=%d\nloglevel=9\n"
-              "[ftp]\nuser=bob\npswd=pw\n" % free_port(socket.SOCK_DGRAM))
-        write(self.work, "P2PCfg.ini", "[Netcard]\ntcp_port=%d\n[OthersSet]\nServHost=127.0.0.1\nServPort=%d\n"
-              "Debug=8\n[AdvanceSet]\nUserID=0\n" % (free_port(socket.SOCK_STREAM), ports["cp_port"]))
-        # The lookup and report server: a port nobody listens on.
-        write(self.work, "P2SCfg.ini", "[Serv]\nHost=127.0.0.1\nPort=%d\n" % free_port(socket.SOCK_STREAM))
-        write(self.work, "Ferryline.ini", "[ftp]\nhost=ftp.test\nport=2121\nuser=bob\npswd=pw\n")
-        write(self.work, "od_svr_ftp.exe", "")
-        write(self.work, "p2s_speedup.dat", "")
-        self.env = dict(os.environ, TALLYHUB_REPORT_FILE=win(os.path.join(self.work, "tally.txt")))
-        self.doubles = p2p_doubles.Doubles(log_path=os.path.join(self.work, "doubles.log"), echo=False,
-                                           **ports).start()
-        self.procs = []
-        self.passed = False
-
-    def tearDown(self):
-        for p in self.procs:
-            p.kill()
-        self.doubles.stop()
-        if self.passed:
-            op.remove_work_dir(self.work)
-        else:
-            print("kept %s" % self.work)
-        shutil.rmtree(self.tree, ignore_errors=True)
+class Publishing(PublishingServerTest):
+    work_prefix = "orchard_publishing_"
 
     def make(self, rel, data):
         p = os.path.join(self.tree, *rel.split("/"))
@@ -118,30 +44,6 @@ class Publishing(unittest.TestCase):
         with open(p, "wb") as f:
             f.write(data)
         return p
-
-    def main_log(self):
-        return log_entries(os.path.join(self.work, "od_server.Log"))
-
-    def start(self, logins=1):
-        proc = op.WineProcess(ARGS.wine, self.work, "OrchardSvc.exe", env=self.env)
-        self.procs.append(proc)
-        self.assertTrue(op.wait_for_port(PORT, 60, proc), "OrchardSvc did not open its channel")
-        self.assertIsNotNone(self.doubles.wait_for("login", 60, count=logins), "the P2P core never logged in")
-        self.assertTrue(op.wait_until(lambda: self.main_log().count("P2PSvr - Running...") >= logins, 30),
-                        "the login poll did not start publishing")
-        return proc
-
-    def stop(self, proc):
-        with oc.ChannelClient(port=PORT) as c:
-            self.assertEqual(c.send(oc.command(129)), struct.pack("<H", 200))
-        self.assertEqual(proc.wait(60), 0, "OrchardSvc did not end after command 129")
-
-    def listing(self, c, path):
-        st, payload = oc.split_status(c.send(oc.command(34, path_field(path))))
-        self.assertEqual(st, 200)
-        (n,) = struct.unpack_from("<I", payload, 0)
-        return {r["name"]: r for r in (parse_file(payload[4 + i * FILE_RECORD:4 + (i + 1) * FILE_RECORD])
-                                       for i in range(n))}
 
     def export(self, c, path, **options):
         reply = c.send(oc.command(49, export_request(path, **options)))

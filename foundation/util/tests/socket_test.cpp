@@ -106,6 +106,40 @@ TEST_F(SocketTest, RecvTimesOutThenGetsDataThenClose) {
   EXPECT_EQ(server.Recv(2000, buf, sizeof buf), 0) << "peer closed";
 }
 
+TEST_F(SocketTest, CancelEventEndsAWaitAtOnce) {
+  struct Row {
+    const char* name;
+    bool send;
+  } rows[] = {{"receive from a silent peer", false}, {"send to a stalled peer", true}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    CTcpSocket client, server;
+    Connect(&client, &server);
+    int small = 8192;
+    setsockopt(client.Handle(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&small), sizeof small);
+    HANDLE cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    client.SetCancelEvent(cancel);
+    std::thread later([cancel] {
+      Sleep(200);
+      SetEvent(cancel);
+    });
+    std::vector<char> data(64 << 20, 'z');
+    const DWORD start = GetTickCount();
+    const int result = r.send ? client.SendAll(30000, data.data(), static_cast<int>(data.size()))
+                              : client.Recv(30000, data.data(), 16);
+    const DWORD took = GetTickCount() - start;
+    later.join();
+    EXPECT_EQ(result, kSocketCancelled);
+    EXPECT_GE(took, 150u);
+    EXPECT_LT(took, 2000u);
+    // Signalled before the call: nothing waits at all.
+    EXPECT_EQ(client.Recv(30000, data.data(), 16), kSocketCancelled);
+    client.SetCancelEvent(nullptr);
+    EXPECT_EQ(client.Recv(50, data.data(), 16), kSocketTimeout);
+    CloseHandle(cancel);
+  }
+}
+
 TEST_F(SocketTest, ConnectToAClosedPortFailsBeforeTheDeadline) {
   CTcpSocket probe;
   ASSERT_TRUE(probe.Create());

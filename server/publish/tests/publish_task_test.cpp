@@ -114,16 +114,26 @@ struct FakeReport : IReportClient {
   int error = 0;
   bool block = false;
   std::atomic<int> cancelled{0};
+  std::atomic<bool> returned{false};
   void Reset() {
     sends.clear();
     error = 0;
     block = false;
     cancelled = 0;
+    stuck = nullptr;
+    returned = false;
   }
+  HANDLE stuck = nullptr;  // when set: waits for it, deaf to the cancel event
   bool Send(const ReportRequest& r, HANDLE cancel, DWORD, int, DWORD, int* e) override {
     {
       std::lock_guard<std::mutex> g(lock);
       ++sends[r.fidHex];
+    }
+    if (stuck) {
+      WaitForSingleObject(stuck, 60000);
+      *e = -9;
+      returned = true;
+      return false;
     }
     if (block && WaitForSingleObject(cancel, 20000) == WAIT_OBJECT_0) {
       ++cancelled;
@@ -366,13 +376,17 @@ TEST_F(PublishTaskTest, StoredRecordAndLookupSkipHashing) {
   }
 }
 
-TEST_F(PublishTaskTest, ReportsAreTriedThreeTimesAndNoneIsLost) {
+TEST_F(PublishTaskTest, ReportsAreTriedUpToThreeTimesUnlessRefusedAndNoneIsLost) {
   struct Row {
     const char* name;
     int error;
     int attemptsEach;
     const char* logged;
-  } rows[] = {{"accepted", 0, 1, " Report ok "}, {"refused", -2, 3, " Report Error -2 "}};
+  } rows[] = {{"accepted", 0, 1, " Report ok "},
+              {"unreachable: tried three times", -2, 3, " Report Error -2 "},
+              {"unreadable reply: tried three times", -5, 3, " Report Error -5 "},
+              {"refused by the server: not asked again", -700, 1, " Report Error -700 "},
+              {"refused by the server, other status", -101, 1, " Report Error -101 "}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     TearDown();
@@ -434,6 +448,29 @@ TEST_F(PublishTaskTest, StopCancelsRequestsInFlight) {
     task_->AddTask(dir_, File(L"late.avi", 100));
     EXPECT_FALSE(task_->FindTask(KeyOf(media_ + L"\\late.avi"), nullptr));
   }
+}
+
+TEST_F(PublishTaskTest, StopWaitIsBoundedAndAStuckThreadKeepsWhatItUses) {
+  // A report stuck in a call that ignores the stop: the stop still ends, and
+  // the task object stays for the thread instead of being freed under it.
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  report_.stuck = release;
+  task_->AddTask(dir_, File(L"stuck.avi", 4000));
+  task_->Start();
+  ASSERT_TRUE(WaitFor([&] { return report_.Attempts() == 1; }));
+  const DWORD start = GetTickCount();
+  task_->Stop();
+  const DWORD took = GetTickCount() - start;
+  EXPECT_GE(took, 5000u + CPublishTask::kStopLaterWaitMs - 200);
+  EXPECT_LT(took, 5000u + CPublishTask::kStopLaterWaitMs + 3000);
+  EXPECT_EQ(CountOf(MainLog(), "PUBTASK - a thread did not end in time; it is left running"), 1u);
+  CPublishTask::FreeInstance();
+  // Released, the thread finishes its report on the object that was kept.
+  SetEvent(release);
+  ASSERT_TRUE(WaitFor([&] { return report_.returned.load(); }));
+  Sleep(300);
+  CloseHandle(release);
+  task_ = CPublishTask::GetInstance();  // a fresh one for TearDown
 }
 
 }  // namespace
