@@ -14,6 +14,7 @@
 
 namespace {
 constexpr int32_t kStepMs = int32_t(kChannelStepTimeoutMs);
+static_assert(kChannelSelectLimit <= MAXIMUM_WAIT_OBJECTS, "one wait covers the listener and every client waited on");
 }  // namespace
 
 CTcpServerSession& CTcpServerSession::Instance() {
