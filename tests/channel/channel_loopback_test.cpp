@@ -247,13 +247,13 @@ TEST_F(ChannelServer, ReportWithNothingToReadIsPassedOver) {
   ASSERT_NE(other, INVALID_SOCKET);
   const std::vector<uint8_t> ping = Frame(Bytes("Eping"));
   for (int i = 0; i < 5; ++i) {
-    const auto start = std::chrono::steady_clock::now();
+    SCOPED_TRACE(testing::Message() << "exchange " << i << " of another client");
     ASSERT_TRUE(SendAll(other, ping.data(), ping.size()));
     ASSERT_TRUE(RecvFrame(other, 2000).has_value());
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000)) << "exchange " << i;
     Sleep(800);
   }
-  // Past the 3000 ms step deadline: the idle client is still served.
+  // Past the 3000 ms step deadline: the idle client is still served, not
+  // closed as if its silence were a broken frame.
   ASSERT_TRUE(SendAll(idle, ping.data(), ping.size()));
   EXPECT_TRUE(RecvFrame(idle, 2000).has_value());
   closesocket(other);
