@@ -11,6 +11,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "lib"))
 
 import orchard_channel as ch  # noqa: E402
+import orchard_records as rec  # noqa: E402
 import p2p_wire as pw  # noqa: E402
 import p2s_wire as ps  # noqa: E402
 
@@ -58,6 +59,40 @@ for name, front, back in (("command", login, b"\x03"), ("command_outer", login, 
                           ("data", bytes(range(40)), b"\x00"), ("one_byte", b"\x06", b"\x01")):
     seed("udp_packet_roundtrip", name, front + bytes(range(16)) + back)
 
+# The upload side's peer bodies (UDP): call-me, getfiledata, have-maps, verify, swap version, a data packet.
+FID = bytes(range(16))
+seed("peer_udp_body", "call_me", pw.call_me(0x0102030405060708, "10.1.2.3", 4000, FID, 5000, target_id=77,
+                                            target_ip="127.0.0.1", target_port=18001))
+seed("peer_udp_body", "call_me2", pw.call_me(9, "10.1.2.3", 4000, FID, 5000, version=b"peer.exe"))
+seed("peer_udp_body", "get_file_data", pw.get_file_data(FID, 0x55, [7, 8, 9, 20]))
+seed("peer_udp_body", "get_file_data_cut", pw.get_file_data(FID, 0x55, [1, 2], count=5))
+seed("peer_udp_body", "have_map", pw.have_map(52, FID, [(0, 3), (10, 20)]))
+seed("peer_udp_body", "have_map_wide", pw.have_map(53, FID, [(0, 2 ** 40)], width=16))
+seed("peer_udp_body", "verify", pw.verify_request(FID, 100, 5000, flags=7, crc_unit=1024))
+seed("peer_udp_body", "verify_small_unit", pw.verify_request(FID, 0, 4096, flags=7, crc_unit=16))
+seed("peer_udp_body", "swap_version", pw.swap_version(48, FID, 9, b"peer.exe"))
+tail = FID + struct.pack("<QBIH", 0x1122334455667788, 1, 7, 10) + bytes(range(10)) + struct.pack("<I", 5) + bytes(3)
+seed("peer_udp_body", "block_packet", struct.pack("<BI", 2, pw.crc(tail)) + tail)
+
+# The TCP peer bodies; the last 7 bytes choose the piece size and the file's blocks.
+choice = b"\x00\x01" + b"\x00\x00\x10\x00\x00"
+seed("peer_tcp_body", "check_have", pw.check_have(42, FID) + choice)
+seed("peer_tcp_body", "req_data", pw.req_data(9, [(1, 600), (700, 700)]) + choice)
+seed("peer_tcp_body", "req_data_64", pw.req_data(1, [(i * 3, i * 3 + 1) for i in range(64)]) + choice)
+seed("peer_tcp_body", "req_data_short", pw.req_data(1, [(0, 1)], count=3) + choice)
+
+# A TCP peer's stream into one connection; the last 4 bytes choose how it is cut.
+writer = pw.StreamWriter(seed=77)
+stream = (writer.pack(pw.P_CHECK_HAVE, pw.check_have(42, FID), b"") +
+          writer.pack(pw.P_REQ_DATA, pw.req_data(1, [(1, 600)]), b"abc") +
+          writer.pack(pw.P_FINISH_RANGE, pw.have_map(0, FID, [(0, 4)]), b"") +
+          writer.pack(pw.P_REQ_VERIFY, pw.verify_request(FID, 0, 4096), b""))
+seed("online_session", "requests", stream + b"\x10\x01\x3f\x07")
+early = pw.StreamWriter(seed=5)
+seed("online_session", "req_data_first", early.pack(pw.P_REQ_DATA, pw.req_data(1, [(0, 0)]), b"") + b"\x01\x01\x01\x01")
+active = pw.StreamWriter(seed=6)
+seed("online_session", "req_active", active.pack(pw.P_REQ_ACTIVE, b"", b"") + b"\x40\x40\x40\x40")
+
 # Base64: the texts of links and wrappers; the capacity comes from the last bytes.
 for name, text in (("link", "cWVweHA6Ly92eGhkOi8vMTIzfEFCQ0R8bmFtZQ=="), ("padded", "QQ=="),
                    ("unpadded", "QUJD"), ("with_breaks", "QUJD\r\nREVG"), ("zero_inside", "QU\0JD"),
@@ -93,6 +128,57 @@ seed("p2s_packet", "example", ps.build_packet(b"0123456789"))
 for name, body in (("commit", b"\x03\x00" + info_list), ("get_by_hex_key", b"\x02\x01\x10\0\0\0" + bytes(16) + bytes(9)),
                    ("validate_url", b"\x04\x01\0\0\0a\x01\0\0\0b"), ("example", b"0123456789")):
     seed("p2s_packet_roundtrip", name, b"\x05" + body)
+
+# Crash records as faultpost reads them: the memory's name (a length byte at
+# the end, the UTF-16 units at the front), then the shared memory.
+RECORD_SIZE = 22324
+
+
+def crash_record(code=0, address=0, pid=0, thread=0, registers=(), command_line=""):
+    record = bytearray(RECORD_SIZE)
+    struct.pack_into("<IIIIII", record, 0, 0, address, 0x0022FE10, code, pid, thread)
+    struct.pack_into("<I", record, 24, 0x0001003F)
+    for offset, value in registers:  # offsets in the 716-byte x86 context
+        struct.pack_into("<I", record, 24 + offset, value)
+    line = command_line.encode("utf-16-le")[:8192]  # 4,096 units: may lack its terminator
+    record[740:740 + len(line)] = line
+    return bytes(record)
+
+
+def crash_seed(name, memory_name, memory):
+    units = memory_name.encode("utf-16-le")
+    seed("crash_record", name, units + memory + bytes([len(units) // 2]))
+
+
+crash_seed("fault", "vodedorozuv_4660",
+           crash_record(0xC0000005, 0x40001234, 4660, 77, ((0xB0, 0x11111111), (0xB8, 0x40001234)),
+                        '"C:\\Orchard\\OrchardSvc.exe" /start'))
+crash_seed("zeros", "vodedorozuv_1", bytes(RECORD_SIZE))
+crash_seed("one_short", "vodedorozuv_1", bytes(RECORD_SIZE - 1))
+crash_seed("line_breaks", "a\nb", crash_record(command_line="x\r\ny\t" + "z" * 5000))
+crash_seed("unterminated_line", "..\\up", crash_record(command_line="q" * 4096) + b"\xff" * 16)
+
+
+# FTP requests after the command code; the first byte picks 66 (even) or 68 (odd).
+seed("ftp_requests", "account", b"\x00" + rec.ftp_account_request("alice", "s3cret"))
+seed("ftp_requests", "account_full_fields", b"\x00" + rec.ftp_account_request("u" * 64, "p" * 64))
+seed("ftp_requests", "account_cut", b"\x00" + rec.ftp_account_request("bob", "secret")[:132])
+seed("ftp_requests", "address", b"\x01" + rec.ftp_setting_request(1, "192.168.1.20", 2121))
+seed("ftp_requests", "domain_no_port", b"\x01" + rec.ftp_setting_request(2, "ftp.example.org", 0))
+seed("ftp_requests", "address_cut", b"\x01" + rec.ftp_setting_request(2, "ftp.example.org", 21)[:10])
+
+
+# The directory watcher's change records: u32 next offset, u32 action, u32 name bytes, the name.
+def change(next_offset, action, name, pad=0):
+    raw = name.encode("utf-16-le")
+    return struct.pack("<III", next_offset, action, len(raw)) + raw + bytes(pad)
+
+
+seed("dir_changes", "added_and_modified", change(24, 1, "a.avi", 2) + change(0, 3, "a.avi"))
+seed("dir_changes", "rename", change(24, 4, "a.avi", 2) + change(0, 5, "b.avi"))
+seed("dir_changes", "sub_directory", change(0, 1, "sub\\c.mkv"))
+seed("dir_changes", "offset_past_end", change(64, 2, "a.avi"))
+seed("dir_changes", "length_past_end", struct.pack("<III", 0, 1, 200) + b"a\0")
 
 
 def main():
