@@ -2,14 +2,20 @@
 # Configures and builds the three trees: build/win (the Windows binaries,
 # mingw-w64), build/host (the platform-free code, natively, with the
 # sanitizers) and build/fuzz (the fuzz targets of that code, clang and libFuzzer).
+#   bash tools/build.sh [all|win|host|fuzz]
+#   bash tools/build.sh run     only what tools/run.sh runs, in build/win
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc 2>/dev/null || echo 4)
 which=${1:-all}
 
-if [ "$which" = all ] || [ "$which" = win ]; then
+if [ "$which" = all ] || [ "$which" = win ] || [ "$which" = run ]; then
   cmake -S "$top" -B "$top/build/win" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64.cmake" >/dev/null
-  cmake --build "$top/build/win" -j "$jobs"
+  if [ "$which" = run ]; then
+    cmake --build "$top/build/win" -j "$jobs" --target orchard_run
+  else
+    cmake --build "$top/build/win" -j "$jobs"
+  fi
 fi
 if [ "$which" = all ] || [ "$which" = host ]; then
   cmake -S "$top" -B "$top/build/host" >/dev/null
