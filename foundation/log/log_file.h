@@ -32,6 +32,10 @@ class CLogFile {
 
  private:
   friend int WriteLog(CLogFile* log, uint32_t level, const char* format, ...);
+  friend int WriteLogEntries(CLogFile* log, uint32_t level, const std::string* texts, size_t count);
+  // Writes the bytes at the end of the file in one write; a write that fails
+  // part way (a full disk) is cut off again, so no entry is ever left torn.
+  bool Append(const char* data, size_t length);
   std::atomic<uint32_t> threshold_{0};
   HANDLE handle_ = nullptr;
   SRWLOCK writeLock_ = SRWLOCK_INIT;  // one entry at a time at the file's end
@@ -41,6 +45,10 @@ class CLogFile {
 // below the threshold or the write failed. Safe from any thread: each entry
 // goes to the end of the file in one write while no other entry is written.
 int WriteLog(CLogFile* log, uint32_t level, const char* format, ...) ORCHARD_PRINTF(3, 4);
+
+// Several entries with one time in one write: all of them reach the file, or
+// none. 0 as WriteLog, and also when an entry would have to be cut to fit.
+int WriteLogEntries(CLogFile* log, uint32_t level, const std::string* texts, size_t count);
 
 // The current local time in the texts of FormatTimeText.
 std::string LocalTimeText(int mode);
