@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "foundation/text/hex_text.h"
+#include "foundation/util/file_ops.h"
 #include "foundation/util/path_ops.h"
 #include "server/hash/codec/file_ids.h"
 #include "server/hash/codec/hash_record.h"
@@ -117,20 +118,7 @@ int CHashSerial::Save(uint64_t size, const uint8_t sid[16], const uint8_t fid[16
   if (!IsDirectory(sub.c_str()) && !CreateDirectoryTree(sub.c_str())) return 0;
   // Written whole beside the old record, then put in its place in one rename:
   // a kill or a full disk at any moment leaves the old record or the new one.
-  const std::wstring newPath = recordPath + kHashRecordNewSuffix;
-  HANDLE h = CreateFileW(newPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return 0;
-  DWORD written = 0;
-  const bool whole = WriteFile(h, rec.data(), static_cast<DWORD>(rec.size()), &written, nullptr) &&
-                     written == rec.size() && FlushFileBuffers(h);
-  const bool closed = CloseHandle(h) != 0;
-  if (!whole || !closed ||
-      !MoveFileExW(newPath.c_str(), recordPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DeleteFileW(newPath.c_str());
-    return 0;
-  }
-  return 1;
+  return ReplaceFileWhole(recordPath.c_str(), rec.data(), rec.size()) ? 1 : 0;
 }
 
 int CHashSerial::SaveFromDigests(const wchar_t* /*path*/, uint64_t size, const uint8_t fid[16],

@@ -8,10 +8,6 @@
 
 #include "server/hash/codec/hash_record.h"
 
-// A record being written lies beside its place under this suffix until it is
-// renamed into it; a kill can leave one behind, which no load reads.
-constexpr wchar_t kHashRecordNewSuffix[] = L".new";
-
 class CHashSerial {
  public:
   static CHashSerial* GetInstance();

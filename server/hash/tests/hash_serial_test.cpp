@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 
+#include "foundation/util/file_ops.h"
 #include "foundation/util/path_ops.h"
 #include "server/hash/codec/file_ids.h"
 #include "server/hash/codec/piece_size.h"
@@ -201,7 +202,7 @@ TEST_F(HashSerialTest, ARecordIsReplacedWholeOrNotAtAll) {
   ASSERT_EQ(0, std::memcmp(sid, newSid, 16));
   FileIdFromDigests(oldDigests.data(), n, oldFid);
   FileIdFromDigests(newDigests.data(), n, newFid);
-  const std::wstring rec = store_->RecordPath(sid), beside = rec + kHashRecordNewSuffix;
+  const std::wstring rec = store_->RecordPath(sid), beside = rec + kReplaceNewSuffix;
 
   struct Row {
     const char* name;
