@@ -58,6 +58,40 @@ for name, front, back in (("command", login, b"\x03"), ("command_outer", login, 
                           ("data", bytes(range(40)), b"\x00"), ("one_byte", b"\x06", b"\x01")):
     seed("udp_packet_roundtrip", name, front + bytes(range(16)) + back)
 
+# The upload side's peer bodies (UDP): call-me, getfiledata, have-maps, verify, swap version, a data packet.
+FID = bytes(range(16))
+seed("peer_udp_body", "call_me", pw.call_me(0x0102030405060708, "10.1.2.3", 4000, FID, 5000, target_id=77,
+                                            target_ip="127.0.0.1", target_port=18001))
+seed("peer_udp_body", "call_me2", pw.call_me(9, "10.1.2.3", 4000, FID, 5000, version=b"peer.exe"))
+seed("peer_udp_body", "get_file_data", pw.get_file_data(FID, 0x55, [7, 8, 9, 20]))
+seed("peer_udp_body", "get_file_data_cut", pw.get_file_data(FID, 0x55, [1, 2], count=5))
+seed("peer_udp_body", "have_map", pw.have_map(52, FID, [(0, 3), (10, 20)]))
+seed("peer_udp_body", "have_map_wide", pw.have_map(53, FID, [(0, 2 ** 40)], width=16))
+seed("peer_udp_body", "verify", pw.verify_request(FID, 100, 5000, flags=7, crc_unit=1024))
+seed("peer_udp_body", "verify_small_unit", pw.verify_request(FID, 0, 4096, flags=7, crc_unit=16))
+seed("peer_udp_body", "swap_version", pw.swap_version(48, FID, 9, b"peer.exe"))
+tail = FID + struct.pack("<QBIH", 0x1122334455667788, 1, 7, 10) + bytes(range(10)) + struct.pack("<I", 5) + bytes(3)
+seed("peer_udp_body", "block_packet", struct.pack("<BI", 2, pw.crc(tail)) + tail)
+
+# The TCP peer bodies; the last 7 bytes choose the piece size and the file's blocks.
+choice = b"\x00\x01" + b"\x00\x00\x10\x00\x00"
+seed("peer_tcp_body", "check_have", pw.check_have(42, FID) + choice)
+seed("peer_tcp_body", "req_data", pw.req_data(9, [(1, 600), (700, 700)]) + choice)
+seed("peer_tcp_body", "req_data_64", pw.req_data(1, [(i * 3, i * 3 + 1) for i in range(64)]) + choice)
+seed("peer_tcp_body", "req_data_short", pw.req_data(1, [(0, 1)], count=3) + choice)
+
+# A TCP peer's stream into one connection; the last 4 bytes choose how it is cut.
+writer = pw.StreamWriter(seed=77)
+stream = (writer.pack(pw.P_CHECK_HAVE, pw.check_have(42, FID), b"") +
+          writer.pack(pw.P_REQ_DATA, pw.req_data(1, [(1, 600)]), b"abc") +
+          writer.pack(pw.P_FINISH_RANGE, pw.have_map(0, FID, [(0, 4)]), b"") +
+          writer.pack(pw.P_REQ_VERIFY, pw.verify_request(FID, 0, 4096), b""))
+seed("online_session", "requests", stream + b"\x10\x01\x3f\x07")
+early = pw.StreamWriter(seed=5)
+seed("online_session", "req_data_first", early.pack(pw.P_REQ_DATA, pw.req_data(1, [(0, 0)]), b"") + b"\x01\x01\x01\x01")
+active = pw.StreamWriter(seed=6)
+seed("online_session", "req_active", active.pack(pw.P_REQ_ACTIVE, b"", b"") + b"\x40\x40\x40\x40")
+
 # Base64: the texts of links and wrappers; the capacity comes from the last bytes.
 for name, text in (("link", "cWVweHA6Ly92eGhkOi8vMTIzfEFCQ0R8bmFtZQ=="), ("padded", "QQ=="),
                    ("unpadded", "QUJD"), ("with_breaks", "QUJD\r\nREVG"), ("zero_inside", "QU\0JD"),

@@ -19,6 +19,7 @@ struct net_counters {
   uint64_t udp_packets_received;
   uint64_t udp_invalid_packets;
   uint64_t udp_send_errors;
+  // The TCP streams: the link to the servers and the peers' connections.
   uint64_t link_bytes_sent;
   uint64_t link_bytes_received;
   uint64_t link_frames_sent;

@@ -20,6 +20,10 @@
 
 namespace p2p {
 
+namespace {
+constexpr int kBusySendAttempts = 10;
+}  // namespace
+
 std::atomic<uint64_t> CSimpleUdpServer::user_id_{0};
 std::atomic<uint32_t> CSimpleUdpServer::sequence_{0};
 
@@ -88,10 +92,21 @@ bool CSimpleUdpServer::send_raw(const uint8_t* packet, size_t n, uint32_t ip, ui
   to.sin_family = AF_INET;
   to.sin_addr.s_addr = ip;
   to.sin_port = htons(port);
-  if (sendto(socket_, reinterpret_cast<const char*>(packet), static_cast<int>(n), 0,
-             reinterpret_cast<sockaddr*>(&to), sizeof to) == SOCKET_ERROR) {
-    stat_add(&net_counters::udp_send_errors, 1);
-    return false;
+  // The socket is non-blocking and upload workers send on it at once: a send
+  // that finds it busy waits until it takes datagrams again, a little at most.
+  for (int attempt = 0;; ++attempt) {
+    if (sendto(socket_, reinterpret_cast<const char*>(packet), static_cast<int>(n), 0,
+               reinterpret_cast<sockaddr*>(&to), sizeof to) != SOCKET_ERROR)
+      break;
+    if (WSAGetLastError() != WSAEWOULDBLOCK || attempt == kBusySendAttempts) {
+      stat_add(&net_counters::udp_send_errors, 1);
+      return false;
+    }
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(socket_, &writable);
+    timeval wait = {0, 20000};
+    select(0, nullptr, &writable, nullptr, &wait);
   }
   stat_add(&net_counters::udp_packets_sent, 1);
   return true;

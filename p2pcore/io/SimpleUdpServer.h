@@ -37,6 +37,7 @@ class CSimpleUdpServer {
 
   // The sender's user id that every command packet carries.
   static void set_user_id(uint64_t id) { user_id_.store(id); }
+  static uint64_t user_id() { return user_id_.load(); }
 
  private:
   SOCKET socket_ = INVALID_SOCKET;

@@ -2,6 +2,7 @@
 // share reports and the recently requested files.
 #include "p2pcore/ke/ShareResources_new.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -13,6 +14,7 @@
 #include "p2pcore/p2pbase/inc/p2plog.h"
 #include "p2pcore/p2pbase/inc/scoped_lock.h"
 #include "p2pcore/p2pbase/inc/winutil.h"
+#include "p2pcore/stat/StatAPI.h"
 
 namespace p2p {
 
@@ -89,6 +91,7 @@ shareres_manager::shareres_manager() {
   buckets_[0] = new share_hash_manager;
   buckets_[1] = new share_hash_manager;
   limiter_ = new clocked_speed_limiter;
+  stat_set_upload_limit(limiter_->limit());
 }
 
 shareres_manager* get_shareres_manager() {
@@ -156,10 +159,11 @@ int shareres_manager::copy_share_filelist(share_file_info* rows, uint32_t max_ro
 }
 
 int shareres_manager::req_upload_data(const uint8_t* fid, uint64_t user_id, uint64_t offset, uint32_t length,
-                                      read_completion done, uintptr_t user1, uintptr_t user2) {
+                                      read_completion done, uintptr_t user1, uintptr_t user2, int* refusal) {
+  if (refusal) *refusal = 0;
   if (!fid) return 0;
   if (pause_upload && get_high_priority_file_manager()->is_not_listed(fid)) return 0;
-  return bucket_for(fid)->req_upload_data(fid, user_id, offset, length, done, user1, user2);
+  return bucket_for(fid)->req_upload_data(fid, user_id, offset, length, done, user1, user2, refusal);
 }
 
 int shareres_manager::req_verify_data(const uint8_t* fid, uint64_t user_id, uint64_t offset, uint32_t length,
@@ -177,6 +181,7 @@ void shareres_manager::set_upload_speed_limit(uint64_t bytes_per_second) {
   scoped_lock h(limiter_lock_);
   P2P_LOG(9, "shareres_manager::set_upload_speed_limit speed limit[%lld]", (long long)bytes_per_second);
   limiter_->set_limit(bytes_per_second);
+  stat_set_upload_limit(bytes_per_second);
 }
 
 uint64_t shareres_manager::upload_speed_limit() {
@@ -193,9 +198,14 @@ bool shareres_manager::allow_upload(uint64_t bytes) {
 
 void shareres_manager::reload_share_list() {
   get_high_priority_file_manager()->clear(now_seconds());
-  get_upload_user_manager()->init();
+  get_upload_user_manager()->start(uint32_t(std::max(settings().user_cache_hited_per, 0)),
+                                   uint32_t(std::max(settings().upload_user_max, 1)));
+  const cache_geometry g = cache_geometry_of(settings());
+  for (share_hash_manager* b : buckets_) b->configure_cache(g.bucket_capacity, g.block_size);
   reload_new_share();
 }
+
+uint32_t shareres_manager::cache_block_size() { return buckets_[0]->cache()->block_size(); }
 
 size_t shareres_manager::load_share(const std::wstring& path, share_list_collector& records) {
   std::string shown;
@@ -433,6 +443,7 @@ void shareres_manager::clear() {
     for (share_hash_manager* b : buckets_) b->lock();
     for (auto& [key, item] : shares_) {
       close_share_file(item);
+      bucket_for(item->head.fid)->cache()->drop_file(item->head.fid);
       delete item;
     }
     shares_.clear();
@@ -447,10 +458,12 @@ void shareres_manager::clear() {
       scoped_lock l(limiter_lock_);
       delete limiter_;
       limiter_ = new clocked_speed_limiter;
+      stat_set_upload_limit(limiter_->limit());
     }
+    upload_stats.session = {};
     P2P_LOG(9, "End file ok!!!!!");
   }
-  get_upload_user_manager()->clear_users();
+  get_upload_user_manager()->clear();
 }
 
 }  // namespace p2p

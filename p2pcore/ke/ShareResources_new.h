@@ -77,11 +77,15 @@ class shareres_manager {
   void set_files_limit(uint32_t limit) { files_limit_ = limit; }
   uint32_t files_limit() const { return files_limit_; }
 
+  // Non-zero when a read was started (its completion runs); 0 refused, with
+  // the reason in *refusal when given (kRefusedBySpeedLimit or 0).
   int req_upload_data(const uint8_t* fid, uint64_t user_id, uint64_t offset, uint32_t length, read_completion done,
-                      uintptr_t user1, uintptr_t user2);
+                      uintptr_t user1, uintptr_t user2, int* refusal = nullptr);
   int req_verify_data(const uint8_t* fid, uint64_t user_id, uint64_t offset, uint32_t length, read_completion done,
                       uintptr_t user1, uintptr_t user2);
   bool query_share_counted(const uint8_t* fid, char path[255], uint64_t* size, const int* mode);
+  // The block caches' block size in bytes; a TCP Req_data piece is this many KiB.
+  uint32_t cache_block_size();
 
   void set_upload_speed_limit(uint64_t bytes_per_second);
   uint64_t upload_speed_limit();

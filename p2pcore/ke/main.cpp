@@ -12,6 +12,7 @@
 #include "p2pcore/io/SimpleUdpServer.h"
 #include "p2pcore/ke/ShareResources_new.h"
 #include "p2pcore/ke/options.h"
+#include "p2pcore/ke/serving_hooks.h"
 #include "p2pcore/ke/session.h"
 #include "p2pcore/ke/setting.h"
 #include "p2pcore/ke/uploaduser.h"
@@ -85,6 +86,7 @@ int p2p_initialize(void) {
   if (configured != 0) options().server_udp_port = uint16_t(configured);
   options().server_tcp_port = kDefaultServerPort;
   P2P_LOG(4, "P2P init...");
+  install_serving_hooks();
   get_session()->start();
   P2P_LOG(4, "P2P init ok\r\n");
   return 1;
@@ -269,9 +271,10 @@ int p2p_get_nat_stat(uint8_t* nat_type, int* total, int* count) {
   scoped_lock h(g_library_lock);
   const identity_block id = get_session()->identity();
   if (nat_type) *nat_type = id.nat_type;
-  if (total) *total = 0;
-  if (count) *count = 0;
-  return 0;
+  int probes = 0;
+  stat_nat_counters(&probes, count);
+  if (total) *total = probes;
+  return probes;
 }
 
 int p2p_find_share(const uint8_t*, uint64_t* out) {
@@ -336,9 +339,9 @@ int delete_p2p_task(void* handle) {
 
 int p2p_set_finish(void* handle, const void* record1312) {
   if (!handle || !record1312) return 0;
-  uint8_t* copy = new (std::nothrow) uint8_t[1312];
+  uint8_t* copy = new (std::nothrow) uint8_t[kFinishRecordSize];
   if (!copy) return 0;
-  std::memcpy(copy, record1312, 1312);
+  std::memcpy(copy, record1312, kFinishRecordSize);
   scoped_lock h(g_library_lock);
   get_session()->queue_request(kRequestFinish, copy, handle);
   return 1;

@@ -26,6 +26,10 @@ class tcp_peer_hook {
   // The users' sockets join the loop's read set while it has room.
   virtual void fill_read_set(fd_set&) {}
   virtual void on_readable(const fd_set&) {}
+  // Users with bytes waiting to go out join its write set: the loop wakes when
+  // their sockets take more.
+  virtual void fill_write_set(fd_set&) {}
+  virtual void on_writable(const fd_set&) {}
   // Send queues and time-outs, once a pass.
   virtual void housekeeping(uint32_t /*now_ms*/) {}
 };

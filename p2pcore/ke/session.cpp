@@ -306,11 +306,15 @@ void CP2pSession::scheduler_pass() {
   if (link_readable) FD_SET(link.socket(), &readable);
   tcp_peer_hook& users = *serving().tcp_users;
   users.fill_read_set(readable);
+  fd_set writable;
+  FD_ZERO(&writable);
+  users.fill_write_set(writable);
   timeval wait = {0, 30000};
-  if (select(0, &readable, nullptr, nullptr, &wait) == SOCKET_ERROR) {
+  if (select(0, &readable, writable.fd_count ? &writable : nullptr, nullptr, &wait) == SOCKET_ERROR) {
     P2P_LOG(3, "TCP::Main select error=[%d]", WSAGetLastError());
     WaitForSingleObject(stop_event_, 30);
     FD_ZERO(&readable);
+    FD_ZERO(&writable);
   }
   if (listen_ != INVALID_SOCKET && FD_ISSET(listen_, &readable)) accept_peers();
   if (FD_ISSET(udp->socket(), &readable)) receive_udp(udp);
@@ -318,6 +322,7 @@ void CP2pSession::scheduler_pass() {
   if (nat && nat->is_open() && FD_ISSET(nat->socket(), &readable)) receive_udp(nat);
   if (link_readable && link.holds_socket() && FD_ISSET(link.socket(), &readable)) link.receive_from_socket();
   users.on_readable(readable);
+  users.on_writable(writable);
 
   const uint32_t now = GetTickCount();
   users.housekeeping(now);
@@ -756,6 +761,8 @@ bool CP2pSession::expected(const char* what, const sockaddr_in& from, const endp
   return false;
 }
 
+bool CP2pSession::is_super_node(const sockaddr_in& from) { return sp_.matches(from); }
+
 void CP2pSession::dispatch(const UdpChecked& packet, const sockaddr_in& from) {
   const uint8_t* body = packet.body();
   const size_t n = packet.body_length();
@@ -958,6 +965,7 @@ void CP2pSession::on_nat_probe(uint16_t command, const uint8_t* body, size_t n, 
   // Probes that arrive after the NAT result, when the test socket is gone, are dropped.
   if (!nat || !nat->is_open()) {
     P2P_LOG(1, "NAT probe cmd %u from [%s:%u] dropped: no test socket", unsigned(command), source.c_str(), port);
+    stat_note_nat_probe(false);
     return;
   }
   uint16_t answer_port = uint16_t(port);
@@ -975,7 +983,7 @@ void CP2pSession::on_nat_probe(uint16_t command, const uint8_t* body, size_t n, 
   }
   // The answer goes to the address the probe came from, never to one named in it.
   const std::vector<uint8_t> reply = udp_nat_answer_body(answer, identity().user_id);
-  nat->send(reply.data(), reply.size(), from.sin_addr.s_addr, answer_port, true);
+  stat_note_nat_probe(nat->send(reply.data(), reply.size(), from.sin_addr.s_addr, answer_port, true));
 }
 
 void CP2pSession::on_nat_result(const uint8_t* body, size_t n, const sockaddr_in& from) {

@@ -76,6 +76,8 @@ class CP2pSession : private server_link_events, private share_report_link {
   bool has_task(void* handle) { return requests_.has_task(handle); }
 
   const std::vector<ip_range>& allow_list() const { return allow_list_; }
+  // The datagram came from the super node (the scheduler thread's view).
+  bool is_super_node(const sockaddr_in& from);
 
  private:
   struct endpoint {

@@ -19,11 +19,22 @@ void close_share_file(share_item* item) {
   item->file = nullptr;
 }
 
-share_hash_manager::share_hash_manager() : table_(share_hash_table::create()) { InitializeCriticalSection(&lock_); }
+share_hash_manager::share_hash_manager() : table_(share_hash_table::create()) {
+  InitializeCriticalSection(&lock_);
+  const cache_geometry g = cache_geometry_of(p2p_settings{});
+  cache_ = new file_cache_manager(g.bucket_capacity, g.block_size);
+}
 
 share_hash_manager::~share_hash_manager() {
+  delete cache_;
   delete table_;
   DeleteCriticalSection(&lock_);
+}
+
+void share_hash_manager::configure_cache(uint64_t capacity, uint32_t block_size) {
+  if (cache_->capacity() == capacity && cache_->block_size() == block_size) return;
+  delete cache_;
+  cache_ = new file_cache_manager(capacity, block_size);
 }
 
 void share_hash_manager::reset_table() {
@@ -108,6 +119,8 @@ bool share_hash_manager::pause_file_from_sharelist(const uint8_t* fid, int flag)
   if (flag) {
     item->head.paused = 1;
     close_share_file(item);
+    // A paused share serves nothing: its blocks make room for the others.
+    cache_->drop_file(item->head.fid);
   } else {
     item->head.paused = 0;
   }
@@ -129,6 +142,7 @@ bool share_hash_manager::delete_file_from_sharelist(const uint8_t* fid, int flag
   std::memcpy(key, fid, 16);  // fid may point into the item
   remove_share(key);
   get_shareres_manager()->remove_item(key);
+  cache_->drop_file(key);
   return true;
 }
 
@@ -149,8 +163,11 @@ bool share_hash_manager::query_share_counted(const uint8_t* fid, char path[255],
 }
 
 int share_hash_manager::req_upload_data(const uint8_t* fid, uint64_t user_id, uint64_t offset, uint32_t length,
-                                        read_completion done, uintptr_t user1, uintptr_t user2) {
-  if (!get_shareres_manager()->allow_upload(length)) return 0;
+                                        read_completion done, uintptr_t user1, uintptr_t user2, int* refusal) {
+  if (!get_shareres_manager()->allow_upload(length)) {
+    if (refusal) *refusal = kRefusedBySpeedLimit;
+    return 0;
+  }
   return request(false, fid, user_id, offset, length, done, user1, user2);
 }
 
@@ -197,6 +214,13 @@ int share_hash_manager::request(bool verify, const uint8_t* fid, uint64_t user_i
     }
   }
   if (length > item->head.size - offset) length = uint32_t(item->head.size - offset);
+  // No read is larger than a cache block: a peer's length never sizes a buffer.
+  if (length > cache_->block_size()) {
+    P2P_LOG(3, "share_hash_manager::req_upload_data,req length so big,userid:[%lld],md5:[%s],length:[%u],limit:[%u]",
+            (long long)user_id, hex.c_str(), unsigned(length), unsigned(cache_->block_size()));
+    unlock();
+    return 0;
+  }
   if (!verify) {
     ++item->row.requests;
     item->row.uploaded += length;
@@ -206,10 +230,12 @@ int share_hash_manager::request(bool verify, const uint8_t* fid, uint64_t user_i
   // cancels it but never closes the handle under it.
   shared_file* file = item->file;
   file->acquire();
+  file_cache_manager* cache = cache_;
   unlock();
-  const bool started = read_async(file, length, offset, done, user1, user2);
+  const int result = verify ? cache->read_uncached(file, fid, offset, length, done, user1, user2)
+                            : cache->read_cached(file, fid, offset, length, done, user1, user2);
   file->release();
-  return started ? 1 : -1;
+  return result;
 }
 
 }  // namespace p2p

@@ -1,6 +1,6 @@
 // Share index: one bucket (share_hash_manager) of the two the share list
-// splits its shares over, with its lock, hash table and the share items'
-// request paths.
+// splits its shares over, with its lock, hash table, block cache and the share
+// items' request paths.
 #pragma once
 #include <winsock2.h>
 #include <windows.h>
@@ -10,10 +10,14 @@
 #include "p2pcore/codec/rate_meter.h"
 #include "p2pcore/codec/share_hash_table.h"
 #include "p2pcore/codec/share_list_file.h"
+#include "p2pcore/ke/filecache.h"
 #include "p2pcore/p2pbase/inc/winutil.h"
 #include "p2pcore/seedlift_api.h"
 
 namespace p2p {
+
+// Why a block request was refused, when it was the speed limit.
+enum : int { kRefusedBySpeedLimit = 1 };
 
 // Report states of a share.
 enum : uint32_t { kReportNew = 0, kReportSent = 1, kReportAcked = 2 };
@@ -55,11 +59,15 @@ class share_hash_manager {
   bool query_share_counted(const uint8_t* fid, char path[255], uint64_t* size, const int* mode);
   // Non-zero when a read was started (its completion will run, or ran with an error: -1); 0 refused.
   int req_upload_data(const uint8_t* fid, uint64_t user_id, uint64_t offset, uint32_t length, read_completion done,
-                      uintptr_t user1, uintptr_t user2);
+                      uintptr_t user1, uintptr_t user2, int* refusal = nullptr);
   int req_verify_data(const uint8_t* fid, uint64_t user_id, uint64_t offset, uint32_t length, read_completion done,
                       uintptr_t user1, uintptr_t user2);
   // Empties the table; the items themselves belong to the share list. Under the bucket lock.
   void reset_table();
+  // Rebuilds the block cache when its size or block size changed; only while
+  // no read is in flight (the session's start).
+  void configure_cache(uint64_t capacity, uint32_t block_size);
+  file_cache_manager* cache() { return cache_; }
   uint32_t entries() const { return table_ ? table_->entries() : 0; }
 
  private:
@@ -67,6 +75,7 @@ class share_hash_manager {
               read_completion done, uintptr_t user1, uintptr_t user2);
   CRITICAL_SECTION lock_;
   share_hash_table* table_;
+  file_cache_manager* cache_;
 };
 
 }  // namespace p2p

@@ -46,11 +46,23 @@ void task_requests::run() {
         if (tasks_.erase(task)) delete task;
         if (r.data) SetEvent(static_cast<HANDLE>(r.data));
         break;
-      case kRequestFinish:
-        delete[] static_cast<uint8_t*>(r.data);
+      case kRequestFinish: {
+        // The record reaches its task (the task keeps the latest); one for no task is let go.
+        const uint8_t* record = static_cast<const uint8_t*>(r.data);
+        if (record && tasks_.count(task)) task->finish.assign(record, record + kFinishRecordSize);
+        delete[] record;
         break;
+      }
     }
   }
+}
+
+bool task_requests::finish_record(void* handle, std::vector<uint8_t>* out) {
+  scoped_lock h(map_lock_);
+  auto it = tasks_.find(handle);
+  if (it == tasks_.end() || it->second->finish.empty()) return false;
+  if (out) *out = it->second->finish;
+  return true;
 }
 
 void task_requests::drop_all() {

@@ -29,6 +29,8 @@ read_counter_set g_reads = {};
 stat_roller g_roller;
 volatile LONG g_last_datagram_tick = 0;
 volatile LONG g_keep_nat_ms = 30000;
+volatile LONG g_nat_probes = 0;
+volatile LONG g_nat_answered = 0;
 
 struct reporters {
   CRITICAL_SECTION lock;
@@ -75,6 +77,25 @@ void stat_count_link_command(uint16_t code) { add32(&g_table_a.current[uint8_t(c
 void stat_count_tcp_peer_command(uint16_t code) { add32(&g_table_b.current[code & 0xFF]); }
 
 read_counter_set& stat_read_counters() { return g_reads; }
+
+void stat_add_read_counter(uint32_t read_counter_set::*field, uint32_t n) {
+  InterlockedExchangeAdd(reinterpret_cast<volatile LONG*>(&(g_reads.*field)), LONG(n));
+}
+
+void stat_set_upload_limit(uint64_t bytes_per_second) {
+  const uint64_t kb = bytes_per_second >> 10;
+  InterlockedExchange(reinterpret_cast<volatile LONG*>(&g_reads.upload_limit_kb), LONG(kb > 0xFFFFFFFFu ? 0xFFFFFFFFu : kb));
+}
+
+void stat_note_nat_probe(bool answered) {
+  InterlockedIncrement(&g_nat_probes);
+  if (answered) InterlockedIncrement(&g_nat_answered);
+}
+
+void stat_nat_counters(int* total, int* count) {
+  if (total) *total = int(g_nat_probes);
+  if (count) *count = int(g_nat_answered);
+}
 void stat_set_online(bool online) { InterlockedExchange(reinterpret_cast<volatile LONG*>(&g_reads.online), online); }
 void stat_set_keep_nat_ms(uint32_t ms) { InterlockedExchange(&g_keep_nat_ms, LONG(ms)); }
 void stat_note_datagram_received() { InterlockedExchange(&g_last_datagram_tick, LONG(GetTickCount())); }

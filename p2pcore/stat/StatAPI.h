@@ -16,6 +16,13 @@ void stat_count_link_command(uint16_t code);      // table A, (code - 96) mod 25
 void stat_count_tcp_peer_command(uint16_t code);  // table B
 void stat_add_upload(uint64_t upload_counters::*field, uint64_t n);
 read_counter_set& stat_read_counters();
+// The running block-read counters that p2p_get_netinfo reports (u32, wrapping).
+void stat_add_read_counter(uint32_t read_counter_set::*field, uint32_t n);
+// The configured upload limit, reported at offset 12 of the block-read counters.
+void stat_set_upload_limit(uint64_t bytes_per_second);
+// NAT test probes received (total) and answered (count), for p2p_get_nat_stat.
+void stat_note_nat_probe(bool answered);
+void stat_nat_counters(int* total, int* count);
 void stat_set_online(bool online);
 
 // Statistics host of the reporters (a deployment value).

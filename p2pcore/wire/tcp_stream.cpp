@@ -72,6 +72,41 @@ void DataOutPacking::pack(tcp_frame& frame) {
   rc4_apply(*state_, buf.data(), buf.size());
 }
 
+size_t DataOutPacking::packed_size(uint32_t header_length, size_t body) const {
+  if (header_length > kFrameMaxHeader) header_length = kFrameMaxHeader;
+  return (state_ ? 0 : kStreamOpeningSize) + kFrameFixedSize + header_length + body;
+}
+
+size_t DataOutPacking::pack_into(uint8_t* out, size_t capacity, uint16_t command, uint32_t header_length,
+                                 const uint8_t* a, size_t na, const uint8_t* b, size_t nb) {
+  if (header_length > kFrameMaxHeader) header_length = kFrameMaxHeader;
+  const size_t total = packed_size(header_length, na + nb);
+  if (!out || total > capacity || (na && !a) || (nb && !b)) return 0;
+  uint8_t* p = out;
+  const bool first = !state_;
+  if (first) {
+    const uint32_t seed = fixed_seed_ ? seed_ : next_random() % 32768;
+    state_ = std::make_unique<Rc4State>();
+    stream_cipher_init(*state_, seed);
+    store_u32le(p, seed);
+    store_u32le(p + 4, kStreamCheckValue);
+    store_u32le(p + 8, 1);
+    store_u32le(p + 12, 3);
+    p += kStreamOpeningSize;
+  }
+  store_u32le(p, static_cast<uint32_t>(header_length + 4 + na + nb));
+  p[4] = static_cast<uint8_t>(command);
+  p[5] = static_cast<uint8_t>(command >> 8);
+  store_u32le(p + 6, header_length);
+  memset(p + kFrameFixedSize, 0, header_length);
+  uint8_t* body = p + kFrameFixedSize + header_length;
+  if (na) memcpy(body, a, na);
+  if (nb) memcpy(body + na, b, nb);
+  // The seed stays plain; everything after it runs through the cipher.
+  rc4_apply(*state_, out + (first ? 4 : 0), total - (first ? 4 : 0));
+  return total;
+}
+
 DataInPacking::DataInPacking() = default;
 DataInPacking::~DataInPacking() = default;
 

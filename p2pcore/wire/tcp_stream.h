@@ -64,6 +64,15 @@ class DataOutPacking {
   // Enciphers the frame in place; the first frame of the stream gets the
   // 16-byte opening in front of it.
   void pack(tcp_frame& frame);
+  // Bytes pack_into() writes for a frame of this header and body length.
+  size_t packed_size(uint32_t header_length, size_t body) const;
+  // Lays a frame out at `out` (command, header_length zero bytes, then the
+  // parts a and b as its body) and enciphers it there, the opening in front
+  // when it is the stream's first frame: a frame built in the sender's own
+  // buffer, without a copy. Returns packed_size(), or 0 (nothing written)
+  // when that exceeds capacity.
+  size_t pack_into(uint8_t* out, size_t capacity, uint16_t command, uint32_t header_length, const uint8_t* a,
+                   size_t na, const uint8_t* b = nullptr, size_t nb = 0);
 
  private:
   std::unique_ptr<Rc4State> state_;

@@ -6,6 +6,7 @@ enciphered TCP stream (plain seed, RC4 opening block, frames) and the command
 bodies the servers exchange with the core. Written from the protocol's
 description, apart from the library's own encoder. Standard library only.
 """
+import hashlib
 import random
 import struct
 
@@ -77,7 +78,14 @@ MASK_INNER = _mask_table(8)   # table B
 
 
 def _xor_mask(table, check, data):
-    return bytes(b ^ table[(check + i) % 1024] for i, b in enumerate(data))
+    # Whole-integer XOR against the table's bytes from (check mod 1024) on, repeated
+    # as long as the data: a byte at a time is too slow for block downloads.
+    data = bytes(data)
+    start = check % 1024
+    n = len(data)
+    reps = (start + n) // 1024 + 1
+    mask = (table * reps)[start:start + n]
+    return (int.from_bytes(data, "little") ^ int.from_bytes(mask, "little")).to_bytes(n, "little")
 
 
 # --- UDP packets
@@ -419,3 +427,164 @@ def tcp_login_reply(public_ip, public_port, subnet_id=0, result=0):
 
 def tcp_result(result):
     return struct.pack("<H", result)
+
+
+# --- The peer protocol: what a downloading peer sends to an uploader and what
+# it gets back. UDP bodies start with their u16 command code.
+
+BLOCK = 1024
+CALL_ME, HANDSHAKE_ANSWER, GET_FILE_DATA, CHOKE_NOTICE = 9, 15, 16, 36
+SWAP_VERSION, SWAP_VERSION_ANSWER, CALL_ME2 = 48, 49, 50
+HAVE_MAP, HAVE_MAP_ANSWER, VERIFY_RANGE, VERIFY_ANSWER = 52, 53, 56, 57
+# TCP peer commands
+P_REQ_ACTIVE, P_RSP_ACTIVE, P_CHECK_HAVE, P_CHECK_HAVE_ANSWER = 8, 9, 16, 17
+P_REQ_DATA, P_BLOCK_DATA, P_FINISH_RANGE, P_VERIFY_ANSWER, P_REQ_VERIFY, P_BACK_OFF = 18, 20, 21, 22, 23, 25
+HANDSHAKE_RESULTS = {0: "accepted", 1: "no file", 2: "full", 3: "offline"}
+
+
+def call_me(peer_id, peer_ip, peer_port, fid, file_size, target_id=0, target_ip="0.0.0.0", target_port=0,
+            nat_type=0x11, public_ip=None, version=None):
+    """UDP 9 (or 50 with the 40-byte version block): a downloading peer asks,
+    through the super node, to be served a file."""
+    code = CALL_ME if version is None else CALL_ME2
+    body = (struct.pack("<HQ", code, peer_id) + ip_bytes(peer_ip) + struct.pack("<HB", peer_port, nat_type)
+            + ip_bytes(public_ip or peer_ip) + b"\0" + bytes(fid) + struct.pack("<QBQ", file_size, 0, target_id)
+            + ip_bytes(target_ip) + struct.pack("<H", target_port))
+    assert len(body) == 61
+    if version is not None:
+        body += bytes(version).ljust(40, b"\0")[:40]
+    return body
+
+
+def parse_handshake_answer(body):
+    if len(body) != 36 or struct.unpack_from("<H", body)[0] != HANDSHAKE_ANSWER:
+        raise BodyError("handshake answer of %d bytes" % len(body))
+    fid = body[2:18]
+    own_id, size, nat = struct.unpack_from("<QQB", body, 18)
+    return {"fid": fid, "user_id": own_id, "size": size, "nat_type": nat, "result": body[35]}
+
+
+def get_file_data(fid, user_id, blocks, nat_type=0x11, request_type=0, count=None):
+    body = struct.pack("<H", GET_FILE_DATA) + bytes(fid) + struct.pack(
+        "<QBBB", user_id, nat_type, request_type, len(blocks) if count is None else count)
+    return body + b"".join(struct.pack("<I", b) for b in blocks)
+
+
+def parse_block_packet(data):
+    """A served block (protocol 2): dict with fid, sender, block, data,
+    sequence; None when its CRC or lengths are wrong."""
+    data = bytes(data)
+    if len(data) < 40 or data[0] != 2 or crc(data[5:]) != struct.unpack_from("<I", data, 1)[0]:
+        return None
+    sender, one, block, length = struct.unpack_from("<QBIH", data, 21)
+    if length > BLOCK or 36 + length + 4 > len(data):
+        return None
+    return {"fid": data[5:21], "sender": sender, "block": block, "data": data[36:36 + length],
+            "sequence": struct.unpack_from("<I", data, 36 + length)[0], "zeros": data[40 + length:]}
+
+
+def unwrap_data(data):
+    """A datagram that may carry a data packet inside the outer layer."""
+    data = bytes(data)
+    if len(data) >= 5:
+        check = struct.unpack_from("<I", data)[0]
+        plain = _xor_mask(MASK_OUTER, check, data[4:])
+        if crc(plain) == check and plain[0] <= 8:
+            return plain[1 + plain[0]:], True
+    return data, False
+
+
+def swap_version(code, fid, user_id, program=b"peer.exe", build=36):
+    body = struct.pack("<H", code) + bytes(fid) + struct.pack("<Q", user_id) + VERSION_1_0_3_36 + struct.pack("<I", build)
+    body += bytes(8) + bytes(program)[:31].ljust(31, b"\0")
+    return body.ljust(106, b"\0")
+
+
+def parse_swap_version(body):
+    if len(body) != 106:
+        raise BodyError("swap version of %d bytes" % len(body))
+    code = struct.unpack_from("<H", body)[0]
+    user_id, build = struct.unpack_from("<Q4xI", body, 18)
+    return {"code": code, "fid": body[2:18], "user_id": user_id, "version": body[26:30], "build": build,
+            "program": body[42:73].split(b"\0", 1)[0]}
+
+
+def have_map(code, fid, ranges, unit=BLOCK, width=8, flag=0):
+    """UDP 52/53 (and, without its first two bytes meaning anything, the TCP
+    finish_range body): ranges of (start, end) in units."""
+    half = width // 2
+    entries = b"".join(s.to_bytes(half, "little") + e.to_bytes(half, "little") for s, e in ranges)
+    return struct.pack("<H", code) + bytes(fid) + bytes([flag]) + bytes(7) + struct.pack(
+        "<IHH", unit, width, len(ranges)) + entries
+
+
+def parse_have_map(body):
+    if len(body) < 34:
+        raise BodyError("have-map of %d bytes" % len(body))
+    unit, width, count = struct.unpack_from("<IHH", body, 26)
+    if width not in (2, 4, 8, 16) or len(body) != 34 + width * count:
+        raise BodyError("have-map width %d count %d in %d bytes" % (width, count, len(body)))
+    half = width // 2
+    ranges = []
+    for i in range(count):
+        e = body[34 + i * width:34 + (i + 1) * width]
+        ranges.append((int.from_bytes(e[:half], "little"), int.from_bytes(e[half:], "little")))
+    return {"code": struct.unpack_from("<H", body)[0], "fid": body[2:18], "flag": body[18], "unit": unit,
+            "ranges": ranges}
+
+
+def verify_request(fid, start, length, flags=7, crc_unit=1024, tail=b"tail0123"):
+    return struct.pack("<H", VERIFY_RANGE) + bytes(fid) + struct.pack("<IIQQ", flags, crc_unit, start, length) + tail
+
+
+def verify_expected(request, data):
+    """The verify answer a correct uploader sends for this request over these bytes."""
+    flags, unit, start, length = struct.unpack_from("<IIQQ", request, 18)
+    chunks = 0 if unit == 0 else (length - 1) // unit + 1
+    if chunks > 256:
+        chunks = 0
+    body = bytearray(92 + 4 * chunks)
+    body[0:2] = struct.pack("<H", VERIFY_ANSWER)
+    body[2:50] = request[2:50]
+    if flags & 1:
+        body[50:66] = hashlib.md5(data).digest()
+    if flags & 2:
+        body[66:86] = hashlib.sha1(data).digest()
+    if flags & 4:
+        body[86:90] = struct.pack("<I", crc(data, 0))
+    body[90:92] = struct.pack("<H", chunks)
+    for i in range(chunks):
+        body[92 + 4 * i:96 + 4 * i] = struct.pack("<I", crc(data[i * unit:(i + 1) * unit], 0))
+    return bytes(body)
+
+
+def check_have(user_id, fid, value=0):
+    return struct.pack("<Q", user_id) + bytes(160) + bytes(fid) + struct.pack("<Q", value) + bytes(64)
+
+
+def parse_check_have_answer(body):
+    if len(body) != 203:
+        raise BodyError("check-have answer of %d bytes" % len(body))
+    result, = struct.unpack_from("<H", body)
+    size, own_id = struct.unpack_from("<QQ", body, 18)
+    return {"result": result, "fid": body[2:18], "size": size, "user_id": own_id}
+
+
+def req_data(request_id, ranges, count=None):
+    body = struct.pack("<III", request_id, 0, len(ranges) if count is None else count)
+    return body + b"".join(struct.pack("<II", first, last) for first, last in ranges)
+
+
+def parse_block_frame(body):
+    if len(body) < 6:
+        raise BodyError("block frame of %d bytes" % len(body))
+    block, length = struct.unpack_from("<IH", body)
+    if len(body) != 6 + length:
+        raise BodyError("block frame says %d bytes, holds %d" % (length, len(body) - 6))
+    return block, body[6:]
+
+
+def parse_back_off(body):
+    if len(body) != 8:
+        raise BodyError("back-off of %d bytes" % len(body))
+    return struct.unpack("<II", body)

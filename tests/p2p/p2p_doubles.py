@@ -200,6 +200,18 @@ class Doubles(DoubleBase):
         else:
             self.log("nat_other", command=packet.command, source="%s:%d" % src)
 
+    def relay_call_me(self, peer_id, peer_port, fid, size, peer_host="127.0.0.1", version=None, wrapped=True):
+        """The super node passes a downloading peer's call-me (9, or 50 with its
+        version) on to the core, which then answers the peer directly."""
+        if not self.core:
+            raise RuntimeError("the core has not logged in")
+        body = w.call_me(peer_id, peer_host, peer_port, fid, size, target_ip=self.core[0], target_port=self.core[1],
+                         version=version)
+        packet = w.command_packet(body)
+        self.sp.sendto(w.outer(packet) if wrapped else packet, self.core)
+        self.log("call_me", peer_id=peer_id, peer="%s:%d" % (peer_host, peer_port), fid=bytes(fid).hex().upper(),
+                 form=body[0])
+
     def spoof(self, body):
         """Sends a reply to the core from a port that is no server of its own."""
         if self.core:

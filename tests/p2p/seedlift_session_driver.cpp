@@ -8,10 +8,12 @@
 //   id                   get_p2p_id: "id <result> <user id> <public ip> <public port> <lan port> <nat class>"
 //   share <fid hex> <path>  p2p_add_share with the file's size
 //   limit <KB/s>         set_p2p_upload_speed_max
+//   stat                 "stat cpu_s=<user + kernel seconds> peak_mib=<peak working set>" of this process
 //   uninit               p2p_uninitialize
 //   quit
 #include <winsock2.h>
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstring>
@@ -86,6 +88,17 @@ int main() {
     } else if (word == "limit") {
       set_p2p_upload_speed_max(atoi(rest.c_str()));
       printf("ok limit\n");
+    } else if (word == "stat") {
+      FILETIME created, ended, kernel, user;
+      GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
+      auto seconds = [](const FILETIME& t) {
+        return double((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+      };
+      PROCESS_MEMORY_COUNTERS memory = {};
+      memory.cb = sizeof memory;
+      GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+      printf("stat cpu_s=%.3f peak_mib=%.1f\n", seconds(kernel) + seconds(user),
+             double(memory.PeakWorkingSetSize) / 1048576.0);
     } else if (word == "uninit") {
       p2p_uninitialize();
       printf("ok uninit\n");

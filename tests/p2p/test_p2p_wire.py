@@ -194,5 +194,52 @@ class Bodies(unittest.TestCase):
                 self.assertEqual(got.hex().upper(), hex_text.upper())
 
 
+class PeerBodies(unittest.TestCase):
+    # Built by the library's codec (p2pcore/wire/tests/peer_udp_test.cpp holds them too).
+    BLOCK_PACKET = H("02C5B3599F000102030405060708090A0B0C0D0E0F887766554433221101070000000A000001020304050607"
+                     "080905000000000000")
+    VERIFY_ANSWER = H("3900000102030405060708090A0B0C0D0E0F0700000000040000640000000000000088130000000000007461696C"
+                      "3031323333D9712CC5EB0BF18A41ED54A908E4126C0A586B2761EE383BB0E7639C4ED091538442EA7C0A58C20500"
+                      "C34788B2C34788B2C34788B2C34788B2471E72DB")
+
+    def test_block_packet(self):
+        p = w.parse_block_packet(self.BLOCK_PACKET)
+        self.assertEqual((p["fid"], p["sender"], p["block"], p["data"], p["sequence"], p["zeros"]),
+                         (FID1, 0x1122334455667788, 7, bytes(range(10)), 5, bytes(3)))
+        damaged = bytearray(self.BLOCK_PACKET)
+        damaged[40] ^= 1
+        self.assertIsNone(w.parse_block_packet(bytes(damaged)))
+        wrapped, had_outer = w.unwrap_data(w.outer(self.BLOCK_PACKET, b"\1\2"))
+        self.assertTrue(had_outer)
+        self.assertEqual(wrapped, self.BLOCK_PACKET)
+
+    def test_verify_answer(self):
+        data = bytes((i * 7 + 3) & 255 for i in range(5000))
+        request = w.verify_request(FID1, 100, 5000, flags=7, crc_unit=1024)
+        self.assertEqual(len(request), 50)
+        self.assertEqual(w.verify_expected(request, data), self.VERIFY_ANSWER)
+        self.assertEqual(len(w.verify_expected(w.verify_request(FID1, 0, 8192, crc_unit=16), bytes(8192))), 92)
+
+    def test_peer_requests(self):
+        rows = [
+            ("call-me", w.call_me(0x0102030405060708, "10.1.2.3", 4000, FID1, 5000, target_id=77,
+                                  target_ip="127.0.0.1", target_port=18001, nat_type=0x13, public_ip="1.2.3.4"),
+             "090008070605040302010A010203A00F130102030400000102030405060708090A0B0C0D0E0F8813000000000000004D00"
+             "0000000000007F0000015146"),
+            ("getfiledata", w.get_file_data(FID1, 0x55, [7, 8, 9, 20], nat_type=0x12, request_type=8),
+             "1000000102030405060708090A0B0C0D0E0F550000000000000012080407000000080000000900000014000000"),
+            ("have-map", w.have_map(52, FID1, [(0, 3), (10, 20)]),
+             "3400000102030405060708090A0B0C0D0E0F0000000000000000000400000800020000000000030000000A00000014000000"),
+            ("Req_data", w.req_data(9, [(1, 600), (700, 700)]), "0900000000000000020000000100000058020000BC020000BC020000"),
+        ]
+        for name, got, hex_text in rows:
+            with self.subTest(name):
+                self.assertEqual(got.hex().upper(), hex_text)
+        self.assertEqual(len(w.call_me(1, "1.1.1.1", 1, FID1, 1, version=b"v")), 101)
+        self.assertEqual(w.parse_have_map(w.have_map(53, FID2, [(0, 5)], width=16))["ranges"], [(0, 5)])
+        self.assertEqual(len(w.check_have(1, FID1)), 256)
+        self.assertEqual(w.parse_swap_version(w.swap_version(48, FID1, 9, b"x.exe"))["program"], b"x.exe")
+
+
 if __name__ == "__main__":
     unittest.main()

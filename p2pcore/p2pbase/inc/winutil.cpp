@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include <cstring>
+#include <new>
 
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/ke/options.h"
@@ -301,10 +302,13 @@ struct async_read {
   uintptr_t user1, user2;
 };
 
+// Reads started on this thread whose completion has not run yet.
+thread_local long t_reads_in_flight = 0;
+
 void finish(async_read* r, DWORD error, DWORD bytes) {
+  --t_reads_in_flight;
   r->done(r->buffer, r->length, bytes, error, 0, r->user1, r->user2);
   r->file->release();
-  delete[] r->buffer;
   delete r;
 }
 
@@ -313,20 +317,27 @@ void CALLBACK read_done(DWORD error, DWORD bytes, OVERLAPPED* overlapped) {
 }
 }  // namespace
 
-bool read_async(shared_file* file, uint32_t length, uint64_t offset, read_completion done, uintptr_t user1,
-                uintptr_t user2) {
-  if (!file || !done) return false;
-  async_read* r = new async_read{};
+long reads_in_flight_here() { return t_reads_in_flight; }
+
+bool read_async_into(shared_file* file, uint8_t* buffer, uint32_t length, uint64_t offset, read_completion done,
+                     uintptr_t user1, uintptr_t user2) {
+  if (!file || !buffer || !done) return false;
+  async_read* r = new (std::nothrow) async_read{};
+  if (!r) {
+    done(buffer, length, 0, ERROR_NOT_ENOUGH_MEMORY, 0, user1, user2);
+    return false;
+  }
   r->overlapped.Offset = DWORD(offset);
   r->overlapped.OffsetHigh = DWORD(offset >> 32);
   r->file = file;
-  r->buffer = new uint8_t[length ? length : 1];
+  r->buffer = buffer;
   r->length = length;
   r->done = done;
   r->user1 = user1;
   r->user2 = user2;
   file->acquire();  // held until the completion ran
-  if (!ReadFileEx(file->handle(), r->buffer, length, &r->overlapped, read_done)) {
+  ++t_reads_in_flight;
+  if (!ReadFileEx(file->handle(), buffer, length, &r->overlapped, read_done)) {
     finish(r, GetLastError(), 0);
     return false;
   }

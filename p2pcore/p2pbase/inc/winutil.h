@@ -77,11 +77,14 @@ class shared_file {
 using read_completion = void (*)(const uint8_t* data, uint32_t requested, uint32_t bytes_read, uint32_t error,
                                  int shared, uintptr_t user1, uintptr_t user2);
 
-// ReadFileEx of length bytes at offset; holds a reference on the file until
-// the completion ran. When the read cannot start, the completion runs at once
-// with the error and the result is false. The completion runs in an alertable
-// wait of the calling thread.
-bool read_async(shared_file* file, uint32_t length, uint64_t offset, read_completion done, uintptr_t user1,
-                uintptr_t user2);
+// ReadFileEx of length bytes at offset into the caller's buffer, which stays
+// the caller's; holds a reference on the file until the completion ran. When
+// the read cannot start, the completion runs at once with the error and the
+// result is false. The completion runs in an alertable wait of the calling thread.
+bool read_async_into(shared_file* file, uint8_t* buffer, uint32_t length, uint64_t offset, read_completion done,
+                     uintptr_t user1, uintptr_t user2);
+// Reads the calling thread started whose completions have not run: a thread
+// that ends before they ran would lose them.
+long reads_in_flight_here();
 
 }  // namespace p2p

@@ -101,7 +101,7 @@ TEST(Stat, MinuteReportsHoldOnlyNonZeroCounts) {
 
 TEST(UploadUsers, ListedRows) {
   auto* m = p2p::get_upload_user_manager();
-  m->clear_users();
+  m->clear();
   const uint32_t now = 2000000000u;
   struct Row { uint8_t id; uint32_t created, first, last; bool listed; };
   const Row rows[] = {{1, now - 5, 0, now - 5, true}, {2, now - 100, 0, now - 100, false},
@@ -119,7 +119,7 @@ TEST(UploadUsers, ListedRows) {
   EXPECT_EQ(m->copy_uplist(out, 1, now), 1);
   EXPECT_EQ(m->copy_uplist(nullptr, 4, now), 0);
   EXPECT_EQ(p2p::upload_user_key(core_test::fid(0).data(), 5).substr(32), "|5");
-  m->clear_users();
+  m->clear();
 }
 
 }  // namespace

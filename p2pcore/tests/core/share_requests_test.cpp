@@ -1,6 +1,7 @@
-// Block and verify requests through the share list: refusals, shortened
-// reads, the pause-upload rule, the speed limit, and the file handle that a
-// read in flight keeps alive while its share is paused or deleted.
+// Block and verify requests through the share list and its block cache:
+// refusals, shortened reads, reads no larger than a cache block, the
+// pause-upload rule, the speed limit, and the file handle that a read in
+// flight keeps alive while its share is paused or deleted.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -28,7 +29,7 @@ void on_read(const uint8_t* data, uint32_t requested, uint32_t bytes_read, uint3
   r->requested = requested;
   r->bytes_read = bytes_read;
   r->error = error;
-  r->data.assign(data, data + bytes_read);
+  if (error == 0) r->data.assign(data, data + requested);
   r->open_files_inside = shared_file::open_count();
   r->done = true;
 }
@@ -48,6 +49,7 @@ class ShareRequests : public ::testing::Test {
     m->set_upload_speed_limit(0x40000000);
     m->pause_upload = 0;
   }
+  // Non-zero when started: the length when the cache served it at once.
   int upload(uint64_t offset, uint32_t length, read_result& r) {
     return m->req_upload_data(f.data(), 77, offset, length, on_read, reinterpret_cast<uintptr_t>(&r), 0);
   }
@@ -77,7 +79,8 @@ TEST_F(ShareRequests, ReadsAndRefusals) {
     core_test::wait_alertable(res.done);
     ASSERT_TRUE(res.done);
     EXPECT_EQ(res.error, 0u);
-    EXPECT_EQ(res.bytes_read, r.delivered);
+    EXPECT_EQ(res.requested, r.delivered);
+    EXPECT_GE(res.bytes_read, r.delivered);
     EXPECT_TRUE(std::equal(res.data.begin(), res.data.end(), content.begin() + long(r.offset)));
   }
   read_result unknown;
@@ -87,6 +90,37 @@ TEST_F(ShareRequests, ReadsAndRefusals) {
   ASSERT_EQ(m->copy_share_filelist(&row, 1), 1);
   EXPECT_EQ(uint32_t(row.requests), 4u);
   EXPECT_EQ(uint64_t(row.uploaded), 1024u + 1024 + 904 + 1);
+}
+
+TEST_F(ShareRequests, ReadsAreBoundByTheCacheBlock) {
+  // A 600 KiB file: no read is larger than one cache block, whatever a peer asks.
+  const std::vector<uint8_t> big = core_test::pattern(600 << 10);
+  const std::vector<uint8_t> id = core_test::fid(21);
+  ASSERT_EQ(m->add_share(files.write("big.wmv", big).c_str(), big.size(), id.data(), 0), 0);
+  const uint32_t block = m->cache_block_size();
+  struct Row { const char* name; uint64_t offset; uint32_t length; bool started; };
+  const Row rows[] = {
+      {"one cache block", 0, block, true},
+      {"a cache block across a boundary", 1000, block, true},
+      {"one byte more", 0, block + 1, false},
+      {"what a 32-bit length field allows", 0, 0xFFFFFFFFu, false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    read_result res;
+    const int started = m->req_upload_data(id.data(), 1, r.offset, r.length, on_read, reinterpret_cast<uintptr_t>(&res), 0);
+    EXPECT_EQ(started != 0, r.started);
+    read_result verify;
+    const int verified = m->req_verify_data(id.data(), 1, r.offset, r.length, on_read, reinterpret_cast<uintptr_t>(&verify), 0);
+    EXPECT_EQ(verified != 0, r.started);
+    if (!r.started) continue;
+    core_test::wait_alertable(res.done);
+    core_test::wait_alertable(verify.done);
+    ASSERT_TRUE(res.done && verify.done);
+    EXPECT_TRUE(std::equal(res.data.begin(), res.data.end(), big.begin() + long(r.offset)));
+    EXPECT_EQ(verify.data, res.data);
+  }
+  m->delete_share_byfid(id.data(), 0);
 }
 
 TEST_F(ShareRequests, PauseUploadServesOnlyRecentlyRequestedFiles) {
@@ -119,7 +153,7 @@ TEST_F(ShareRequests, ReadInFlightKeepsItsHandle) {
   for (Case c : {Case{"pause", false}, Case{"delete", true}}) {
     SCOPED_TRACE(c.name);
     read_result r;
-    ASSERT_EQ(upload(0, 4096, r), 1);
+    ASSERT_EQ(upload(0, 4096, r), 1);  // from disk: pausing dropped the cached block
     EXPECT_EQ(shared_file::open_count(), before + 1);
     // The share lets go of its handle at once; the read still holds it.
     const bool let_go = c.remove ? m->delete_share_byfid(f.data(), 0) : m->pause_share_byfid(f.data(), 1);
@@ -203,7 +237,8 @@ TEST_F(ShareRequests, RecordedTimeIsKeptAndOldHandlesCloseAtTheReportPass) {
   m->send_shareres_to_sp(link);
   EXPECT_EQ(shared_file::open_count(), open - 1);
   read_result again;
-  EXPECT_EQ(upload(0, 10, again), 1);  // the next request opens it again
+  EXPECT_NE(upload(0, 10, again), 0);  // served, from the cache or the file
+  EXPECT_EQ(shared_file::open_count(), open);  // the request opened the file again
   core_test::wait_alertable(again.done);
   EXPECT_EQ(again.error, 0u);
   m->delete_share_byfid(other.data(), 0);

@@ -95,12 +95,26 @@ TEST_F(SeedliftTest, VersionAndFixedAnswers) {
   EXPECT_EQ(lib().p2p_initialize_network(0), 0);
 }
 
+// The thread count once the scheduler thread has started or ended its upload workers.
+int settled_thread_count() {
+  int last = -1, now = seedlift_test::thread_count();
+  for (int i = 0; i < 40 && now != last; ++i) {
+    Sleep(150);
+    last = now;
+    now = seedlift_test::thread_count();
+  }
+  return now;
+}
+
 TEST_F(SeedliftTest, StartAndStopNest) {
   const std::wstring a = media(L"a.wmv", 1000);
+  // The scheduler thread "p2p_scheduler" and two "p2p_upload" workers.
+  const std::string ini = "[OthersSet]\r\nDebug=8\r\nUploadThreadCount=2\r\n";
+  const int library_threads = 3;
   const int threads_before = seedlift_test::thread_count();
-  start();
-  const int threads_running = seedlift_test::thread_count();
-  EXPECT_GT(threads_running, threads_before);  // "p2p_scheduler"
+  start(ini);
+  const int threads_running = settled_thread_count();
+  EXPECT_GE(threads_running, threads_before + library_threads);
   EXPECT_EQ(lib().p2p_initialize(), 1);        // nested: nothing restarts
   EXPECT_EQ(lib().p2p_add_share(a.c_str(), 1000, fid_of(2).data()), P2P_SHARE_ADDED);
   lib().p2p_uninitialize();  // inner stop: still running
@@ -109,7 +123,7 @@ TEST_F(SeedliftTest, StartAndStopNest) {
   EXPECT_EQ(dir.read_text(L"log\\p2pbase.log").find("p2p_uninitialize ok."), std::string::npos);
   lib().p2p_uninitialize();  // last stop
   EXPECT_EQ(lib().p2p_get_share_count(), 0);
-  EXPECT_EQ(seedlift_test::thread_count(), threads_running - 1);
+  EXPECT_EQ(settled_thread_count(), threads_running - library_threads);
   const std::string log = dir.read_text(L"log\\p2pbase.log");
   EXPECT_NE(log.find("P2P init ok"), std::string::npos);
   EXPECT_NE(log.find("p2p_uninitialize ok."), std::string::npos);
@@ -118,11 +132,11 @@ TEST_F(SeedliftTest, StartAndStopNest) {
   // Stray stops never take the count below 0: the next start starts.
   lib().p2p_uninitialize();
   lib().p2p_uninitialize();
-  start();
-  EXPECT_EQ(seedlift_test::thread_count(), threads_running);
+  start(ini);
+  EXPECT_EQ(settled_thread_count(), threads_running);
   EXPECT_EQ(lib().p2p_add_share(a.c_str(), 1000, fid_of(2).data()), P2P_SHARE_ADDED);  // rebuilt share list
   lib().p2p_uninitialize();
-  EXPECT_EQ(seedlift_test::thread_count(), threads_running - 1);
+  EXPECT_EQ(settled_thread_count(), threads_running - library_threads);
 }
 
 TEST_F(SeedliftTest, AddShareResults) {
@@ -222,10 +236,22 @@ TEST_F(SeedliftTest, StatisticsAndIdentity) {
   EXPECT_EQ(lib().p2p_get_statinfo(nullptr, nullptr), 1);
   uint8_t last[104], running[104], udp[1024], tcp[1024], reads[72];
   EXPECT_EQ(lib().p2p_get_netinfo(last, running, udp, tcp, reads), 1);
-  uint32_t online;
+  uint32_t online, limit;
   std::memcpy(&online, reads + 8, 4);
   EXPECT_EQ(online, 0u);  // never logged in
+  std::memcpy(&limit, reads + 12, 4);
+  EXPECT_EQ(limit, 0x40000000u);  // the upload limit in bytes: the default until one is set
+  lib().set_p2p_upload_speed_max(300);
+  EXPECT_EQ(lib().p2p_get_netinfo(nullptr, nullptr, nullptr, nullptr, reads), 1);
+  std::memcpy(&limit, reads + 12, 4);
+  EXPECT_EQ(limit, 300u << 10);
   EXPECT_EQ(lib().p2p_get_netinfo(nullptr, nullptr, nullptr, nullptr, nullptr), 1);
+  uint8_t nat_type = 0xEE;
+  int probes = -1, answered = -1;
+  EXPECT_EQ(lib().p2p_get_nat_stat(&nat_type, &probes, &answered), 0);  // no NAT test without a login
+  EXPECT_EQ(nat_type, 0);
+  EXPECT_EQ(probes, 0);
+  EXPECT_EQ(answered, 0);
 
   uint64_t machine = 1, user = 1;
   int nat_class = 7, nat_detail = 7, pub_port = 7, lan_port = 7;

@@ -26,6 +26,7 @@ seedlift& lib() {
     RESOLVE(p2p_get_uplist)
     RESOLVE(p2p_get_statinfo)
     RESOLVE(p2p_get_netinfo)
+    RESOLVE(p2p_get_nat_stat)
     RESOLVE(get_p2p_id)
     RESOLVE(get_p2p_version)
     RESOLVE(set_p2p_upload_speed_max)

@@ -26,6 +26,7 @@ struct seedlift {
   SEEDLIFT_EXPORT(p2p_get_uplist)
   SEEDLIFT_EXPORT(p2p_get_statinfo)
   SEEDLIFT_EXPORT(p2p_get_netinfo)
+  SEEDLIFT_EXPORT(p2p_get_nat_stat)
   SEEDLIFT_EXPORT(get_p2p_id)
   SEEDLIFT_EXPORT(get_p2p_version)
   SEEDLIFT_EXPORT(set_p2p_upload_speed_max)

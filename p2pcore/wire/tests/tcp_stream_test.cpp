@@ -317,3 +317,30 @@ TEST(TcpStream, MatchesTheTestDoublesCodec) {
   const std::vector<Frame> frames = {{2, {'a', 'b', 'c'}}, {11, {}}};
   EXPECT_EQ(c.frames, frames);
 }
+
+TEST(TcpStream, PackingInPlaceMatchesPackingAFrame) {
+  const std::vector<Frame> frames = {{20, body_of(4102, 1)}, {17, body_of(203, 2)}, {9, {}}};
+  const std::vector<uint8_t> expected = pack_stream(frames, 321, 7);
+  DataOutPacking out(321);
+  std::vector<uint8_t> got;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    const Frame& f = frames[i];
+    const uint32_t header = uint32_t((7 + i) % 17);  // as pack_stream chooses them
+    // The body in two parts, as a block frame's head and its data.
+    const size_t split = std::min<size_t>(6, f.body.size());
+    const uint8_t* rest = f.body.data() + split;
+    const size_t n = out.packed_size(header, f.body.size());
+    std::vector<uint8_t> room(n + 3, 0xEE);
+    EXPECT_EQ(out.pack_into(room.data(), n - 1, f.command, header, f.body.data(), split, rest, f.body.size() - split),
+              0u);  // too small: nothing written, the cipher untouched
+    ASSERT_EQ(out.pack_into(room.data(), room.size(), f.command, header, f.body.data(), split, rest,
+                            f.body.size() - split),
+              n);
+    EXPECT_EQ(room[n], 0xEE);
+    got.insert(got.end(), room.begin(), room.begin() + long(n));
+  }
+  EXPECT_EQ(got, expected);
+  Collector in;
+  ASSERT_EQ(in.unpack(got.data(), got.size()), 0);
+  EXPECT_EQ(in.frames, frames);
+}

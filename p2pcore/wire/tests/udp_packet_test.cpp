@@ -6,6 +6,7 @@
 #include <cstring>
 #include <random>
 
+#include "p2pcore/wire/tests/hex_bytes.h"
 #include "p2pcore/wire/wire_bytes.h"
 
 using namespace p2p;
@@ -208,18 +209,6 @@ TEST(UdpPacket, RandomDatagramsAreSafe) {
     }
   }
 }
-
-namespace {
-std::vector<uint8_t> from_hex(const char* hex) {
-  std::vector<uint8_t> out;
-  for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) {
-    unsigned v = 0;
-    sscanf(hex + i, "%2x", &v);
-    out.push_back(static_cast<uint8_t>(v));
-  }
-  return out;
-}
-}  // namespace
 
 TEST(UdpPacket, MatchesTheTestDoublesCodec) {
   // Built by the independent codec of the P2P test doubles (tests/lib/p2p_wire.py):

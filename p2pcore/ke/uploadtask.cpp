@@ -1,0 +1,398 @@
+// Upload workers: queues, the worker loop, the reads and their answers.
+#include "p2pcore/ke/uploadtask.h"
+
+#include <process.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "p2pcore/codec/texts.h"
+#include "p2pcore/ke/ShareResources_new.h"
+#include "p2pcore/ke/onlineuser.h"
+#include "p2pcore/ke/onlineusermanager.h"
+#include "p2pcore/ke/peer_commands.h"
+#include "p2pcore/ke/uploaduser.h"
+#include "p2pcore/p2pbase/inc/p2plog.h"
+#include "p2pcore/p2pbase/inc/scoped_lock.h"
+#include "p2pcore/p2pbase/inc/winutil.h"
+#include "p2pcore/stat/StatAPI.h"
+
+namespace p2p {
+
+namespace {
+
+constexpr DWORD kFinishReadsMs = 5000;
+
+// Milliseconds as the read times are kept: seconds since 1970 times 1000.
+uint64_t now_ms() { return uint64_t(std::time(nullptr)) * 1000; }
+
+// The worker of a UDP block read: what the data packets of one run need.
+struct udp_run {
+  uint64_t user_id;
+  uint32_t ip;
+  uint16_t port;
+  uint8_t file_hash[16];
+  uint32_t first;
+  uint32_t count;
+  uint32_t arrival_ms;
+  bool wrapped;
+};
+
+struct udp_verify_read {
+  udp_verify_request request;
+};
+
+void count_read(uint32_t arrival_ms, uint32_t requested, uint32_t bytes_read, int shared) {
+  const uint32_t elapsed = uint32_t(now_ms()) - arrival_ms;
+  stat_add_upload(&upload_counters::read_ms, elapsed);
+  stat_add_upload(&upload_counters::reads_completed, 1);
+  stat_add_read_counter(&read_counter_set::read_ms, elapsed);
+  stat_add_read_counter(&read_counter_set::block_reads, 1);
+  if (shared == 1) {
+    stat_add_upload(&upload_counters::cache_reads, 1);
+    stat_add_upload(&upload_counters::cache_bytes, requested);
+    stat_add_read_counter(&read_counter_set::cache_reads, 1);
+    stat_add_read_counter(&read_counter_set::cache_bytes, requested);
+  } else {
+    stat_add_upload(&upload_counters::disk_reads, 1);
+    stat_add_upload(&upload_counters::disk_bytes, bytes_read);
+    stat_add_read_counter(&read_counter_set::disk_reads, 1);
+    stat_add_read_counter(&read_counter_set::disk_bytes, bytes_read);
+  }
+}
+
+void sync_read_callback_new(const uint8_t* data, uint32_t requested, uint32_t bytes_read, uint32_t error, int shared,
+                            uintptr_t user1, uintptr_t) {
+  std::unique_ptr<udp_run> run(reinterpret_cast<udp_run*>(user1));
+  if (error != 0 || requested == 0 || !data) {
+    P2P_LOG(1, "upload_task_mgr::sync_read_callback_new,read error,[errno:%llu]", (unsigned long long)error);
+    return;
+  }
+  count_read(run->arrival_ms, requested, bytes_read, shared);
+  // Never more than the read delivered: a short read sends what it read.
+  const uint32_t usable = std::min(requested, bytes_read);
+  const uint64_t own_id = own_user_id();
+  p2p_upload_user_manager* users = get_upload_user_manager();
+  std::string blocks;
+  uint8_t packet[kBlockPacketMax];
+  uint64_t sent_bytes = 0;
+  for (uint32_t k = 0; k < run->count; ++k) {
+    const uint32_t length = run_packet_length(usable, k);
+    if (length == 0) break;
+    const uint32_t sequence = users->next_packet_sequence(run->file_hash, run->user_id);
+    const size_t n = build_block_packet(packet, sizeof packet, run->file_hash, own_id, run->first + k,
+                                        data + size_t(k) * kBlockBytes, length, sequence, 1 + GetTickCount() % 5);
+    if (n && peer_udp_send_packet(packet, n, run->ip, run->port, run->wrapped)) {
+      sent_bytes += length;
+      stat_add(&net_counters::data_packets_sent, 1);
+      stat_add_read_counter(&read_counter_set::data_packets, 1);
+      stat_add_read_counter(&read_counter_set::data_bytes, uint32_t(n));
+    }
+    char item[16];
+    std::snprintf(item, sizeof item, "%u: ", unsigned(run->first + k));
+    blocks += item;
+  }
+  stat_add(&net_counters::upload_payload_bytes, sent_bytes);
+  P2P_LOG(1,
+          "upload_task_mgr::sync_read_callback,[userid:%llu],[readusetime:%dms],[blockcount:%u],[blocks:%s],"
+          "[fromcache:%d]",
+          (unsigned long long)run->user_id, int(uint32_t(now_ms()) - run->arrival_ms), unsigned(run->count),
+          blocks.c_str(), shared);
+  users->report_transfer(run->file_hash, run->user_id, requested, bytes_read, shared);
+}
+
+void sync_verify_read_callback_new(const uint8_t* data, uint32_t requested, uint32_t bytes_read, uint32_t error,
+                                   int shared, uintptr_t user1, uintptr_t) {
+  std::unique_ptr<udp_verify_read> v(reinterpret_cast<udp_verify_read*>(user1));
+  if (error != 0 || requested == 0 || !data) {
+    P2P_LOG(1, "upload_task_mgr::sync_verify_read_callback_new,read error,[errno:%llu]", (unsigned long long)error);
+    return;
+  }
+  const udp_verify_request& r = v->request;
+  count_read(r.arrival_ms, requested, bytes_read, shared);
+  if (bytes_read < r.request.length || requested != r.request.length) {
+    P2P_LOG(9, "verify read(%u) < need(%lld)\r\n", unsigned(bytes_read), (long long)r.request.length);
+  } else {
+    const std::vector<uint8_t> answer = verify_answer_body(r.request, data, size_t(r.request.length));
+    peer_udp_send(answer.data(), answer.size(), r.ip, r.port, r.wrapped != 0);
+  }
+  P2P_LOG(9, "veryfy end!");
+}
+
+std::shared_ptr<online_user> user_for(const tcp_upload_request& r) {
+  std::shared_ptr<online_user> u = get_online_user_manager()->find_user(r.socket);
+  if (u && (u->login_time() != r.login_time || u->user_id() != r.user_id)) return nullptr;
+  return u;
+}
+
+void choke_tcp(const tcp_upload_request& r, uint32_t value, uint32_t ms) {
+  if (std::shared_ptr<online_user> u = user_for(r)) u->choke(value, ms);
+  P2P_LOG(9, "TCP::Client choken userid=[%lld]", (long long)r.user_id);
+}
+
+void sync_tcp_read_callback_new(const uint8_t* data, uint32_t requested, uint32_t bytes_read, uint32_t error,
+                                int shared, uintptr_t user1, uintptr_t) {
+  std::unique_ptr<tcp_upload_request> r(reinterpret_cast<tcp_upload_request*>(user1));
+  if (error != 0 || requested == 0 || !data) {
+    P2P_LOG(1, "upload_task_mgr::sync_tcp_read_callback_new,read error,[errno:%llu]", (unsigned long long)error);
+    choke_tcp(*r, 0, kBackOffMs);
+    return;
+  }
+  count_read(uint32_t(r->send_time_ms), requested, bytes_read, shared);
+  const uint32_t usable = std::min(requested, bytes_read);
+  std::shared_ptr<online_user> u = user_for(*r);
+  if (u) {
+    answer_stamp stamp = u->stamp(r->read_start);
+    stamp.login_time = r->login_time;
+    stamp.user_id = r->user_id;
+    if (u->set_send_buff(kTcpBlockData, data, usable, stamp)) {
+      stat_add(&net_counters::upload_payload_bytes, usable);
+      stat_add(&net_counters::tcp_send_bytes, usable);
+    }
+  }
+  get_upload_user_manager()->report_transfer(r->file_hash, r->user_id, requested, bytes_read, shared);
+}
+
+void tcp_verify_callback(const uint8_t* data, uint32_t requested, uint32_t bytes_read, uint32_t error, int shared,
+                         uintptr_t user1, uintptr_t) {
+  std::unique_ptr<tcp_upload_request> r(reinterpret_cast<tcp_upload_request*>(user1));
+  if (error != 0 || requested == 0 || !data) {
+    P2P_LOG(9, "TCP::Verify callback, readed=[%d] and errcode=[errno:%llu]", int(bytes_read),
+            (unsigned long long)error);
+    choke_tcp(*r, 0, kBackOffMs);
+    return;
+  }
+  count_read(uint32_t(r->send_time_ms), requested, bytes_read, shared);
+  if (bytes_read < r->verify.length || requested != r->verify.length) {
+    P2P_LOG(9, "verify read(%u) < need(%lld)\r\n", unsigned(bytes_read), (long long)r->verify.length);
+    choke_tcp(*r, 0, kBackOffMs);
+    return;
+  }
+  const std::vector<uint8_t> answer = verify_answer_body(r->verify, data, size_t(r->verify.length));
+  if (std::shared_ptr<online_user> u = user_for(*r)) {
+    answer_stamp stamp = u->stamp();
+    stamp.login_time = r->login_time;
+    stamp.user_id = r->user_id;
+    u->set_send_buff(kTcpVerifyAnswer, answer.data(), uint32_t(answer.size()), stamp);
+  }
+}
+
+}  // namespace
+
+// Everything one wake takes from the queues.
+struct upload_task_mgr::batch {
+  std::vector<udp_block_request> udp_blocks;
+  std::vector<udp_verify_request> udp_verifies;
+  std::vector<udp_command> udp_commands;
+  std::vector<tcp_upload_request*> tcp_commands;
+  std::vector<tcp_upload_request*> tcp_blocks;
+  std::vector<tcp_upload_request*> tcp_verifies;
+};
+
+upload_task_mgr::upload_task_mgr() { InitializeCriticalSection(&lock_); }
+
+upload_task_mgr* get_upload_task_mgr() {
+  static upload_task_mgr* m = new (std::nothrow) upload_task_mgr;
+  return m;
+}
+
+bool upload_task_mgr::start_threads(int count) {
+  if (worker_count_ || inline_) return true;
+  stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  wake_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  {
+    scoped_lock h(lock_);
+    udp_commands_.reserve(2565);
+  }
+  P2P_LOG(4, "create upload thread %d", count);
+  prepare_peer_answers();
+  // The handle array holds 64 workers; 0 serves every request on the queuing thread.
+  count = std::min(std::max(count, 0), 64);
+  inline_ = count == 0;
+  for (int i = 0; i < count; ++i) {
+    if (i >= 2) Sleep(100);
+    HANDLE t = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, worker_entry, this, 0, nullptr));
+    if (!t) break;
+    threads_[worker_count_++] = t;
+  }
+  return true;
+}
+
+bool upload_task_mgr::stop_threads() {
+  if (stop_) SetEvent(stop_);
+  for (int i = 0; i < worker_count_; ++i) {
+    WaitForSingleObject(threads_[i], INFINITE);
+    CloseHandle(threads_[i]);
+    threads_[i] = nullptr;
+  }
+  worker_count_ = 0;
+  inline_ = false;
+  if (stop_) CloseHandle(stop_);
+  if (wake_) CloseHandle(wake_);
+  stop_ = wake_ = nullptr;
+  // Requests still queued were never started: they go with the stop.
+  batch rest;
+  take(rest);
+  for (tcp_upload_request* r : rest.tcp_commands) delete r;
+  for (tcp_upload_request* r : rest.tcp_blocks) delete r;
+  for (tcp_upload_request* r : rest.tcp_verifies) delete r;
+  return true;
+}
+
+unsigned __stdcall upload_task_mgr::worker_entry(void* self) {
+  static_cast<upload_task_mgr*>(self)->worker();
+  return 0;
+}
+
+void upload_task_mgr::worker() {
+  set_thread_name("p2p_upload");
+  InterlockedCompareExchange(&started_, 1, 0);
+  const HANDLE events[2] = {wake_, stop_};
+  batch b;
+  for (;;) {
+    // Read completions run inside this alertable wait, on the worker that issued them.
+    const DWORD r = WaitForMultipleObjectsEx(2, events, FALSE, 100, TRUE);
+    if (r == WAIT_OBJECT_0 + 1) break;
+    if (r != WAIT_OBJECT_0) continue;
+    take(b);
+    run(b);
+  }
+  // Reads this worker started complete only in its own alertable waits: they
+  // are waited for (a few seconds at most), so none is lost with the thread.
+  finish_reads_here();
+}
+
+void upload_task_mgr::finish_reads_here() {
+  const DWORD start = GetTickCount();
+  while (reads_in_flight_here() > 0 && GetTickCount() - start < kFinishReadsMs) SleepEx(50, TRUE);
+  run_completions();
+}
+
+void upload_task_mgr::take(batch& b) {
+  scoped_lock h(lock_);
+  b.udp_blocks.swap(udp_blocks_);
+  b.udp_verifies.swap(udp_verifies_);
+  b.udp_commands.swap(udp_commands_);
+  b.tcp_commands.swap(tcp_commands_);
+  b.tcp_blocks.swap(tcp_blocks_);
+  b.tcp_verifies.swap(tcp_verifies_);
+}
+
+void upload_task_mgr::run(batch& b) {
+  for (tcp_upload_request* r : b.tcp_blocks) run_tcp_block(r);
+  for (tcp_upload_request* r : b.tcp_verifies) run_tcp_verify(r);
+  for (tcp_upload_request* r : b.tcp_commands) run_tcp_command(r);
+  for (const udp_block_request& r : b.udp_blocks) run_udp_block(r);
+  for (const udp_verify_request& r : b.udp_verifies) run_udp_verify(r);
+  for (const udp_command& c : b.udp_commands) run_deferred_udp_command(c);
+  b.tcp_blocks.clear();
+  b.tcp_verifies.clear();
+  b.tcp_commands.clear();
+  b.udp_blocks.clear();
+  b.udp_verifies.clear();
+  b.udp_commands.clear();
+}
+
+// With no workers the request runs at once on the queuing thread.
+template <class Item, class Run>
+bool upload_task_mgr::enqueue(std::vector<Item>& queue, Item item, Run run) {
+  if (inline_) {
+    run(item);
+    return true;
+  }
+  scoped_lock h(lock_);
+  queue.push_back(std::move(item));
+  if (wake_) SetEvent(wake_);
+  return true;
+}
+
+bool upload_task_mgr::queue_udp_block_request(const udp_block_request& r) {
+  return enqueue(udp_blocks_, r, run_udp_block);
+}
+
+bool upload_task_mgr::queue_udp_verify_request(const udp_verify_request& r) {
+  return enqueue(udp_verifies_, r, run_udp_verify);
+}
+
+bool upload_task_mgr::queue_udp_command(udp_command c) {
+  return enqueue(udp_commands_, std::move(c), run_deferred_udp_command);
+}
+
+bool upload_task_mgr::queue_tcp_command(tcp_upload_request* r) { return enqueue(tcp_commands_, r, run_tcp_command); }
+
+bool upload_task_mgr::queue_tcp_block_request(tcp_upload_request* r) { return enqueue(tcp_blocks_, r, run_tcp_block); }
+
+bool upload_task_mgr::queue_tcp_verify_request(tcp_upload_request* r) {
+  return enqueue(tcp_verifies_, r, run_tcp_verify);
+}
+
+void upload_task_mgr::run_completions() {
+  while (SleepEx(0, TRUE) == WAIT_IO_COMPLETION) {
+  }
+}
+
+void upload_task_mgr::run_udp_block(const udp_block_request& r) {
+  stat_add_read_counter(&read_counter_set::udp_blocks_queued, r.count);
+  if (r.count == 0) return;
+  shareres_manager* shares = get_shareres_manager();
+  for (const BlockRun& run : split_runs(r.blocks, r.count)) {
+    udp_run* t = new (std::nothrow) udp_run;
+    if (!t) return;
+    t->user_id = r.user_id;
+    t->ip = r.ip;
+    t->port = r.port;
+    std::memcpy(t->file_hash, r.file_hash, 16);
+    t->first = run.first;
+    t->count = run.count;
+    t->arrival_ms = r.arrival_ms;
+    t->wrapped = r.wrapped != 0;
+    const int started = shares->req_upload_data(r.file_hash, r.user_id, uint64_t(run.first) * kBlockBytes,
+                                                 run.count * kBlockBytes, sync_read_callback_new,
+                                                 reinterpret_cast<uintptr_t>(t), 0);
+    if (started == 0) delete t;  // refused: the peer gets no answer and asks again
+  }
+}
+
+void upload_task_mgr::run_udp_verify(const udp_verify_request& r) {
+  udp_verify_read* v = new (std::nothrow) udp_verify_read{r};
+  if (!v) return;
+  if (get_shareres_manager()->req_verify_data(r.request.file_hash, 0, r.request.start, uint32_t(r.request.length),
+                                              sync_verify_read_callback_new, reinterpret_cast<uintptr_t>(v), 0) == 0)
+    delete v;
+}
+
+void upload_task_mgr::run_tcp_block(tcp_upload_request* r) {
+  r->send_time_ms = now_ms();
+  stat_add_read_counter(&read_counter_set::tcp_reads_queued, 1);
+  int refusal = 0;
+  const int started = get_shareres_manager()->req_upload_data(
+      r->file_hash, r->user_id, r->read_start * kBlockBytes, r->read_length, sync_tcp_read_callback_new,
+      reinterpret_cast<uintptr_t>(r), 0, &refusal);
+  if (started != 0) return;
+  P2P_LOG(9, "req_upload_data fail user id =[%llu] begin=[%llu]", (unsigned long long)r->user_id,
+          (unsigned long long)r->read_start);
+  // Over the speed limit the peer comes back within a second; otherwise after a minute.
+  choke_tcp(*r, r->request_id, refusal == kRefusedBySpeedLimit ? 1000 : kBackOffMs);
+  delete r;
+}
+
+void upload_task_mgr::run_tcp_verify(tcp_upload_request* r) {
+  r->send_time_ms = now_ms();
+  if (get_shareres_manager()->req_verify_data(r->file_hash, r->user_id, r->verify.start, uint32_t(r->verify.length),
+                                              tcp_verify_callback, reinterpret_cast<uintptr_t>(r), 0) != 0)
+    return;
+  choke_tcp(*r, 0, kBackOffMs);
+  delete r;
+}
+
+void upload_task_mgr::run_tcp_command(tcp_upload_request* r) {
+  std::unique_ptr<tcp_upload_request> owned(r);
+  if (r->command == kTcpFinishRange) tcp_finish_range(*r);
+}
+
+}  // namespace p2p
