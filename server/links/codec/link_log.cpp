@@ -63,8 +63,10 @@ bool ReadVxhdLinkName(std::string_view link, std::string* name) {
   uint64_t size = 0;
   for (size_t i = 0; i < bar1; ++i) {
     const char c = link[i];
-    if (c < '0' || c > '9' || size > (UINT64_MAX - 9) / 10) return false;
-    size = size * 10 + uint64_t(c - '0');
+    if (c < '0' || c > '9') return false;
+    const uint64_t digit = uint64_t(c - '0');
+    if (size > (UINT64_MAX - digit) / 10) return false;
+    size = size * 10 + digit;
   }
   if (size == 0 || link.size() < bar1 + 34 || link[bar1 + 33] != '|') return false;
   for (size_t i = bar1 + 1; i < bar1 + 33; ++i) {
