@@ -128,6 +128,35 @@ for name, body in (("commit", b"\x03\x00" + info_list), ("get_by_hex_key", b"\x0
                    ("validate_url", b"\x04\x01\0\0\0a\x01\0\0\0b"), ("example", b"0123456789")):
     seed("p2s_packet_roundtrip", name, b"\x05" + body)
 
+# Crash records as faultpost reads them: the memory's name (a length byte at
+# the end, the UTF-16 units at the front), then the shared memory.
+RECORD_SIZE = 22324
+
+
+def crash_record(code=0, address=0, pid=0, thread=0, registers=(), command_line=""):
+    record = bytearray(RECORD_SIZE)
+    struct.pack_into("<IIIIII", record, 0, 0, address, 0x0022FE10, code, pid, thread)
+    struct.pack_into("<I", record, 24, 0x0001003F)
+    for offset, value in registers:  # offsets in the 716-byte x86 context
+        struct.pack_into("<I", record, 24 + offset, value)
+    line = command_line.encode("utf-16-le")[:8192]  # 4,096 units: may lack its terminator
+    record[740:740 + len(line)] = line
+    return bytes(record)
+
+
+def crash_seed(name, memory_name, memory):
+    units = memory_name.encode("utf-16-le")
+    seed("crash_record", name, units + memory + bytes([len(units) // 2]))
+
+
+crash_seed("fault", "vodedorozuv_4660",
+           crash_record(0xC0000005, 0x40001234, 4660, 77, ((0xB0, 0x11111111), (0xB8, 0x40001234)),
+                        '"C:\\Orchard\\OrchardSvc.exe" /start'))
+crash_seed("zeros", "vodedorozuv_1", bytes(RECORD_SIZE))
+crash_seed("one_short", "vodedorozuv_1", bytes(RECORD_SIZE - 1))
+crash_seed("line_breaks", "a\nb", crash_record(command_line="x\r\ny\t" + "z" * 5000))
+crash_seed("unterminated_line", "..\\up", crash_record(command_line="q" * 4096) + b"\xff" * 16)
+
 
 def main():
     for target, files in sorted(SEEDS.items()):

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs OrchardSvc under Wine in ./run (a working folder
-# with a default configuration), in the foreground until it stops.
-# Stop it from another shell with: python3 tools/orchardctl.py stop
+# with a default configuration), kept alive by its watchdog service
+# OrchardMon, in the foreground until Ctrl-C.
+# From another shell: python3 tools/orchardctl.py stop   (the server and its watchdog)
+#                     python3 tools/orchardctl.py start  (both again, through the watchdog)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -13,10 +15,10 @@ if [ ! -f "$bin/OrchardSvc.exe" ]; then
   exit 0
 fi
 
-# The working folder: the program with the libraries it loads, and a
-# configuration that a user may edit (kept across runs).
+# The working folder: the program with the libraries it loads, its watchdog
+# and crash reporter, and a configuration that a user may edit (kept across runs).
 mkdir -p run
-cp "$bin/OrchardSvc.exe" run/
+cp "$bin/OrchardSvc.exe" "$bin/OrchardMon.exe" "$bin/faultpost.exe" run/
 for dll in "$bin"/*.dll; do
   [ -e "$dll" ] && cp "$dll" run/
 done
@@ -82,12 +84,42 @@ demo_pid=$!
 source tools/wine-env.sh
 wine_env_start "$top/build/run-wineprefix" if-unset
 
-echo "run: OrchardSvc is starting in $top/run (logs: run/od_server.Log)"
-echo "run: stop it with: python3 tools/orchardctl.py stop"
-status=0
-(cd run && wine OrchardSvc.exe) || status=$?
-kill "$demo_pid" 2>/dev/null || true
-if [ -n "$doubles_pid" ]; then kill "$doubles_pid" 2>/dev/null || true; wait "$doubles_pid" 2>/dev/null || true; fi
-if [ -n "$p2s_pid" ]; then kill "$p2s_pid" 2>/dev/null || true; wait "$p2s_pid" 2>/dev/null || true; fi
-echo "run: OrchardSvc ended with exit code $status"
-exit $status
+# The environment of this run, for "orchardctl.py start" from another shell.
+env_file=run/.wine-env
+listening() { (exec 3<>/dev/tcp/127.0.0.1/9090) 2>/dev/null; }
+finish() {
+  trap - EXIT INT TERM
+  rm -f "$env_file"
+  if python3 tools/orchardctl.py stop >/dev/null 2>&1; then
+    for _ in $(seq 1 30); do listening || break; sleep 1; done
+  fi
+  (cd run && wine OrchardMon.exe -stop) >/dev/null 2>&1 </dev/null || true
+  kill "$demo_pid" 2>/dev/null || true
+  if [ -n "$doubles_pid" ]; then kill "$doubles_pid" 2>/dev/null || true; wait "$doubles_pid" 2>/dev/null || true; fi
+  if [ -n "$p2s_pid" ]; then kill "$p2s_pid" 2>/dev/null || true; wait "$p2s_pid" 2>/dev/null || true; fi
+  wine_env_stop
+  echo "run: ended"
+}
+trap finish EXIT
+trap 'exit 130' INT TERM
+printf 'WINEPREFIX=%s\nWINEARCH=%s\nWINEDEBUG=%s\nWINEDLLOVERRIDES=%s\nDISPLAY=%s\n' \
+  "$WINEPREFIX" "$WINEARCH" "$WINEDEBUG" "$WINEDLLOVERRIDES" "$DISPLAY" > "$env_file"
+
+# The watchdog service "orchard_server_monitor", installed anew from run/ so
+# that it runs this build; it starts OrchardSvc and starts it again if it dies.
+(cd run && { wine OrchardMon.exe -stop; wine OrchardMon.exe -uninstall; wine OrchardMon.exe -install; }) \
+  >/dev/null 2>&1 </dev/null
+(cd run && wine OrchardMon.exe -start) >/dev/null 2>&1 </dev/null
+
+echo "run: OrchardSvc is starting under its watchdog in $top/run (logs: run/od_server.Log, run/od_monitor.Log)"
+echo "run: stop it with: python3 tools/orchardctl.py stop; start it again with: python3 tools/orchardctl.py start"
+echo "run: Ctrl-C ends the run"
+serving=no
+while true; do
+  if listening; then now=yes; else now=no; fi
+  if [ "$now" != "$serving" ]; then
+    serving=$now
+    if [ "$serving" = yes ]; then echo "run: OrchardSvc is serving on 127.0.0.1:9090"; else echo "run: OrchardSvc is not serving"; fi
+  fi
+  sleep 2
+done

@@ -43,8 +43,11 @@ wine_env_start() {
   wineserver -f -p >/dev/null 2>&1 </dev/null &
   _wine_env_server_pid=$!
   # Warm the prefix with every output sent away: the services it starts would
-  # otherwise inherit our pipes and keep a test runner waiting forever.
-  wineboot -i >/dev/null 2>&1 </dev/null || true
+  # otherwise inherit our pipes and keep a test runner waiting forever. Not
+  # "wineboot -i": beside the start the loader makes on its own it starts a
+  # second service manager, and the two then answer service calls in turn
+  # (a service seen missing, then stopped; starts that time out with 1053).
+  wineboot >/dev/null 2>&1 </dev/null || true
   # A crashing program ends; no debugger dialog waits for a click.
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null || true
   trap wine_env_stop EXIT

@@ -69,7 +69,8 @@ int WriteLog(CLogFile* log, uint32_t level, const char* format, ...) {
   char area[kLogEntryMax + 1];
   va_list args;
   va_start(args, format);
-  size_t length = FormatLogEntry(area, LocalTimeText(1).c_str(), format, args);
+  const std::string time = LocalTimeText(log->timeMode_.load(std::memory_order_relaxed));
+  size_t length = FormatLogEntry(area, time.c_str(), format, args);
   va_end(args);
   return log->Append(area, length) ? 1 : 0;
 }

@@ -29,6 +29,9 @@ class CLogFile {
 
   uint32_t Threshold() const { return threshold_.load(std::memory_order_relaxed); }
   void SetThreshold(uint32_t threshold) { threshold_.store(threshold, std::memory_order_relaxed); }
+  // The time text of each entry, a mode of FormatTimeText: 1 (date, time and
+  // milliseconds) unless set; OrchardMon's log uses 2 (time and milliseconds).
+  void SetTimeMode(int mode) { timeMode_.store(mode, std::memory_order_relaxed); }
 
  private:
   friend int WriteLog(CLogFile* log, uint32_t level, const char* format, ...);
@@ -37,6 +40,7 @@ class CLogFile {
   // part way (a full disk) is cut off again, so no entry is ever left torn.
   bool Append(const char* data, size_t length);
   std::atomic<uint32_t> threshold_{0};
+  std::atomic<int> timeMode_{1};
   HANDLE handle_ = nullptr;
   SRWLOCK writeLock_ = SRWLOCK_INIT;  // one entry at a time at the file's end
 };

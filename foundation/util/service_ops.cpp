@@ -37,7 +37,8 @@ std::wstring QueryServiceInfo() {
   return path;
 }
 
-bool RunMonitor(const wchar_t* switchText, const std::function<void(const std::string&)>& log) {
+bool RunMonitor(const wchar_t* switchText, const std::function<void(const std::string&)>& log, HANDLE* process) {
+  if (process != nullptr) *process = nullptr;
   // Quoted, so that a program directory with blanks cannot name another program.
   const std::wstring program = ModulePathOf(L"OrchardMon.exe");
   std::wstring commandLine = L"\"" + program + L"\"" + (switchText != nullptr ? switchText : L"");
@@ -51,6 +52,10 @@ bool RunMonitor(const wchar_t* switchText, const std::function<void(const std::s
     return false;
   }
   CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  if (process != nullptr) {
+    *process = pi.hProcess;
+  } else {
+    CloseHandle(pi.hProcess);
+  }
   return true;
 }

@@ -1,5 +1,7 @@
 // The FTP server's service query and the start and stop of the watchdog.
 #pragma once
+#include <windows.h>
+
 #include <functional>
 #include <string>
 
@@ -10,4 +12,7 @@ std::wstring QueryServiceInfo();
 // Runs "OrchardMon.exe" of the program's directory with the switch appended
 // (" -start" or " -stop"), hidden and without waiting. The line
 // "Monitor <command line>" goes to log when one is given (the main log).
-bool RunMonitor(const wchar_t* switchText, const std::function<void(const std::string&)>& log = {});
+// With process given, it receives the program's handle for a later wait
+// (the caller closes it); it stays null when the program did not start.
+bool RunMonitor(const wchar_t* switchText, const std::function<void(const std::string&)>& log = {},
+                HANDLE* process = nullptr);

@@ -5,24 +5,17 @@
 #include <commctrl.h>
 #include <objbase.h>
 
-#include <cstdlib>
 
 #include "foundation/log/server_logs.h"
 #include "foundation/util/module_info.h"
 #include "foundation/util/path_ops.h"
+#include "monitor/crash/crash_reporter.h"
 #include "server/app/server.h"
 #include "server/config/svr_config.h"
 
 namespace {
 
 constexpr wchar_t kInstanceMutex[] = L"Global\\12ECBFA2-2DFD-4c3f-9D65-34BC61AB1182";
-constexpr DWORD kInvalidArgument = 0xC000000D;  // STATUS_INVALID_PARAMETER
-
-// The runtime's invalid-parameter and pure-call events end in the crash path.
-void InvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int, uintptr_t) {
-  RaiseException(kInvalidArgument, EXCEPTION_NONCONTINUABLE, 0, nullptr);
-}
-void PureCall() { RaiseException(kInvalidArgument, EXCEPTION_NONCONTINUABLE, 0, nullptr); }
 
 // Exit codes for a start that cannot serve anyone.
 constexpr int kExitWinsock = 2;
@@ -45,8 +38,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES};
   InitCommonControlsEx(&controls);
-  _set_invalid_parameter_handler(InvalidParameter);
-  _set_purecall_handler(PureCall);
+  InstallInvalidArgumentHandlers();
+  InstallCrashReporter(0);
 
   // The main log opens first so the configuration's own lines are kept; its
   // configured threshold applies from then on.

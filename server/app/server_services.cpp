@@ -15,6 +15,12 @@
 #include "server/links/auto_publish.h"
 #include "server/publish/publish_service.h"
 
+namespace {
+// Time for "OrchardMon.exe -stop" to start and have the watchdog service
+// stop its watch, before the server goes away regardless.
+constexpr DWORD kMonitorStopWaitMs = 10000;
+}  // namespace
+
 int CServer::StartServices() {
   SetServerStatus(kStatusStarting);
   int result = 0;
@@ -135,11 +141,18 @@ void CServer::PauseP2PServer(int flag) {
 void CServer::StopServer() {
   WriteLog(&g_MainLog, 1, "Stop Server");
   // The watchdog service goes first, so it does not start the server again.
-  RunMonitor(L" -stop", [](const std::string& line) { WriteLog(&g_MainLog, 1, "%s", line.c_str()); });
+  // Its stop is awaited at the end: were the server gone before the service
+  // heard of it, the watch would take the exit for a crash and restart it.
+  HANDLE monitor = nullptr;
+  RunMonitor(L" -stop", [](const std::string& line) { WriteLog(&g_MainLog, 1, "%s", line.c_str()); }, &monitor);
   AutoPublish().Stop();
   // The directory watcher stops here once it exists.
   StopPublishing();
   StopFtpServer();
   StopP2PServer();
   SetServerStatus(kStatusStopped);
+  if (monitor != nullptr) {
+    WaitForSingleObject(monitor, kMonitorStopWaitMs);
+    CloseHandle(monitor);
+  }
 }

@@ -5,9 +5,7 @@
 #include <objbase.h>
 #include <shlwapi.h>
 
-#include <cstdlib>
-#include <stdexcept>
-
+#include "monitor/crash/crash_reporter.h"
 #include "platform/wtl/module.h"
 #include "ui/app/languages.h"
 #include "ui/app/run_ui.h"
@@ -16,10 +14,6 @@
 #include "ui/settings/ui_log.h"
 
 namespace {
-
-void InvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t) {
-  throw std::invalid_argument("invalid parameter");
-}
 
 std::wstring ProgramPath() {
   wchar_t path[MAX_PATH] = {};
@@ -61,8 +55,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR commandLin
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_TAB_CLASSES};
   InitCommonControlsEx(&controls);
 
-  _set_invalid_parameter_handler(InvalidParameter);
-  _set_purecall_handler([] { throw std::invalid_argument("pure call"); });
+  InstallInvalidArgumentHandlers();
+  InstallCrashReporter(0);
 
   DialogLayoutStartup();
   WSADATA wsa;

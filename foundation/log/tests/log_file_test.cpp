@@ -81,6 +81,19 @@ TEST_F(LogFileTest, EntryStartsWithLineBreakAndLocalTime) {
   EXPECT_EQ(s.substr(27), " OrchardService(Version:1.0.0.0) startup");
 }
 
+TEST_F(LogFileTest, TimeModeShortensTheStampToTimeAndMilliseconds) {
+  CLogFile log;
+  ASSERT_EQ(log.Open(path_.c_str(), 1, false), 1);
+  log.SetTimeMode(2);
+  ASSERT_EQ(WriteLog(&log, 1, "Start..."), 1);
+  log.Close();
+  std::string s = Contents();
+  ASSERT_EQ(s.size(), 3u + 12u + 2u + 8u) << s;
+  EXPECT_EQ(s.substr(0, 3), "\r\n[");
+  for (size_t at : {5u, 8u, 11u}) EXPECT_EQ(s[at], ':') << "at " << at << " in " << s;
+  EXPECT_EQ(s.substr(15), "] Start...");
+}
+
 TEST_F(LogFileTest, AppendKeepsContentsAndCreateEmpties) {
   struct Row { const char* name; bool append; std::string expected; };
   static const Row rows[] = {{"append", true, "old"}, {"create", false, ""}};
