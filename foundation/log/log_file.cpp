@@ -3,6 +3,8 @@
 
 #include <cstdarg>
 
+#include "foundation/check/orchard_assert.h"
+
 int CLogFile::Open(const wchar_t* path, uint32_t threshold, bool append) {
   if (!path) return 0;
   SetThreshold(threshold);
@@ -46,9 +48,14 @@ void CLogFile::CloseNoFlush() {
 }
 
 bool CLogFile::Append(const char* data, size_t length) {
+  CLockGuard guard(writeLock_);
+  return AppendLocked(data, length);
+}
+
+bool CLogFile::AppendLocked(const char* data, size_t length) {
   // Writers on several threads share the handle's file position, so the move
-  // to the end and the write are one step under the log's lock.
-  AcquireSRWLockExclusive(&writeLock_);
+  // to the end, the write and a cut after a short write are one step under the lock.
+  ORCHARD_ASSERT(writeLock_.HeldByThisThread());
   LARGE_INTEGER zero{}, end{};
   DWORD written = 0;
   bool ok = false;
@@ -60,7 +67,6 @@ bool CLogFile::Append(const char* data, size_t length) {
       FlushFileBuffers(handle_);
     }
   }
-  ReleaseSRWLockExclusive(&writeLock_);
   return ok;
 }
 
@@ -77,7 +83,7 @@ int WriteLog(CLogFile* log, uint32_t level, const char* format, ...) {
 
 int WriteLogEntries(CLogFile* log, uint32_t level, const std::string* texts, size_t count) {
   if (!log || !log->IsOpen() || level < log->Threshold()) return 0;
-  const std::string time = LocalTimeText(1);
+  const std::string time = LocalTimeText(log->timeMode_.load(std::memory_order_relaxed));
   std::string all;
   for (size_t i = 0; i < count; ++i) {
     const std::string entry = LogEntryText(time, texts[i]);

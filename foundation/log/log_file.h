@@ -8,6 +8,7 @@
 #include <string>
 
 #include "foundation/log/log_format.h"
+#include "foundation/sync/locks.h"
 
 class CLogFile {
  public:
@@ -39,10 +40,11 @@ class CLogFile {
   // Writes the bytes at the end of the file in one write; a write that fails
   // part way (a full disk) is cut off again, so no entry is ever left torn.
   bool Append(const char* data, size_t length);
+  bool AppendLocked(const char* data, size_t length);
   std::atomic<uint32_t> threshold_{0};
   std::atomic<int> timeMode_{1};
   HANDLE handle_ = nullptr;
-  SRWLOCK writeLock_ = SRWLOCK_INIT;  // one entry at a time at the file's end
+  CLock writeLock_;  // one entry at a time at the file's end
 };
 
 // 1 when the whole entry was written; 0 when the log is closed, the level is

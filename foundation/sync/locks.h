@@ -6,6 +6,12 @@
 
 #include <cstdint>
 
+// True when the calling thread owns the section (the system keeps the owner's
+// thread id in it while it is entered).
+inline bool CriticalSectionHeldByThisThread(const CRITICAL_SECTION& cs) {
+  return cs.OwningThread == reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(GetCurrentThreadId()));
+}
+
 class CLock {
  public:
   CLock() { InitializeCriticalSection(&cs_); }
@@ -14,6 +20,8 @@ class CLock {
   CLock& operator=(const CLock&) = delete;
   void Enter() { EnterCriticalSection(&cs_); }
   void Leave() { LeaveCriticalSection(&cs_); }
+  // For ORCHARD_ASSERT where the code relies on holding it.
+  bool HeldByThisThread() const { return CriticalSectionHeldByThisThread(cs_); }
 
  private:
   CRITICAL_SECTION cs_;
@@ -65,6 +73,7 @@ class CCritSec {
   }
   void Enter() { EnterCriticalSection(&cs_); }
   void Leave() { LeaveCriticalSection(&cs_); }
+  bool HeldByThisThread() const { return live_ && CriticalSectionHeldByThisThread(cs_); }
 
  private:
   CRITICAL_SECTION cs_;
