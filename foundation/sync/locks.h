@@ -6,11 +6,7 @@
 
 #include <cstdint>
 
-// True when the calling thread owns the section (the system keeps the owner's
-// thread id in it while it is entered).
-inline bool CriticalSectionHeldByThisThread(const CRITICAL_SECTION& cs) {
-  return cs.OwningThread == reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(GetCurrentThreadId()));
-}
+#include "foundation/check/lock_owner.h"
 
 class CLock {
  public:

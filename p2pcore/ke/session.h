@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/check/thread_owner.h"
 #include "p2pcore/codec/ip_list.h"
 #include "p2pcore/codec/session_machine.h"
 #include "p2pcore/ke/ShareResources_new.h"
@@ -160,7 +161,8 @@ class CP2pSession : private server_link_events, private share_report_link {
   volatile LONG stop_flag_ = 0;
   HANDLE thread_ = nullptr;
   HANDLE stop_event_ = nullptr;
-  DWORD scheduler_thread_id_ = 0;
+  // The scheduler thread, bound while it runs: the members below are its alone.
+  CThreadOwner scheduler_;
 
   task_requests requests_;
   std::vector<ip_range> allow_list_;
