@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "foundation/log/server_logs.h"
+#include "foundation/util/file_ops.h"
 #include "foundation/util/wide_text.h"
 #include "sqlite3.h"
 
@@ -329,17 +330,6 @@ struct Holder {
   }
 };
 
-std::string ReadFileText(const std::wstring& path) {
-  std::string out;
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
-  if (h == INVALID_HANDLE_VALUE) return out;
-  char buf[4096];
-  DWORD n = 0;
-  while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n) out.append(buf, n);
-  CloseHandle(h);
-  return out;
-}
 }  // namespace
 
 TEST_F(PublishedDbTest, ChangesWaitForOtherConnectionsAndAFailedOneIsNeverSeen) {
@@ -392,7 +382,7 @@ TEST_F(PublishedDbTest, ChangesWaitForOtherConnectionsAndAFailedOneIsNeverSeen) 
     }
   }
   g_MainLog.Close();
-  const std::string log = ReadFileText(logPath);
+  const std::string log = ReadWholeFile(logPath.c_str());
   EXPECT_NE(log.find("SaveFile - SQLite error 5 (database is locked) - "), std::string::npos) << log;
   EXPECT_EQ(Sql("PRAGMA integrity_check"), "ok");
 }
@@ -438,7 +428,7 @@ TEST_F(PublishedDbTest, AFullDatabaseRefusesTheChangeAndKeepsWhatIsStored) {
   EXPECT_EQ(SaveFile(rows[1].item), 1);  // room again: stored
   ++inserts;
   g_MainLog.Close();
-  const std::string log = ReadFileText(logPath);
+  const std::string log = ReadWholeFile(logPath.c_str());
   EXPECT_NE(log.find("SaveFile - SQLite error 13 (database or disk is full) - "), std::string::npos) << log;
   // A row id is logged for each insert that was stored, and for nothing else.
   size_t lastRows = 0;
