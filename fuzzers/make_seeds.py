@@ -11,6 +11,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "lib"))
 
 import orchard_channel as ch  # noqa: E402
+import orchard_records as rec  # noqa: E402
 import p2p_wire as pw  # noqa: E402
 import p2s_wire as ps  # noqa: E402
 
@@ -156,6 +157,49 @@ crash_seed("zeros", "vodedorozuv_1", bytes(RECORD_SIZE))
 crash_seed("one_short", "vodedorozuv_1", bytes(RECORD_SIZE - 1))
 crash_seed("line_breaks", "a\nb", crash_record(command_line="x\r\ny\t" + "z" * 5000))
 crash_seed("unterminated_line", "..\\up", crash_record(command_line="q" * 4096) + b"\xff" * 16)
+
+
+# FTP requests after the command code; the first byte picks 66 (even) or 68 (odd).
+seed("ftp_requests", "account", b"\x00" + rec.ftp_account_request("alice", "s3cret"))
+seed("ftp_requests", "account_full_fields", b"\x00" + rec.ftp_account_request("u" * 64, "p" * 64))
+seed("ftp_requests", "account_cut", b"\x00" + rec.ftp_account_request("bob", "secret")[:132])
+seed("ftp_requests", "address", b"\x01" + rec.ftp_setting_request(1, "192.168.1.20", 2121))
+seed("ftp_requests", "domain_no_port", b"\x01" + rec.ftp_setting_request(2, "ftp.example.org", 0))
+seed("ftp_requests", "address_cut", b"\x01" + rec.ftp_setting_request(2, "ftp.example.org", 21)[:10])
+
+
+# The directory watcher's change records: u32 next offset, u32 action, u32 name bytes, the name.
+def change(next_offset, action, name, pad=0):
+    raw = name.encode("utf-16-le")
+    return struct.pack("<III", next_offset, action, len(raw)) + raw + bytes(pad)
+
+
+seed("dir_changes", "added_and_modified", change(24, 1, "a.avi", 2) + change(0, 3, "a.avi"))
+seed("dir_changes", "rename", change(24, 4, "a.avi", 2) + change(0, 5, "b.avi"))
+seed("dir_changes", "sub_directory", change(0, 1, "sub\\c.mkv"))
+seed("dir_changes", "offset_past_end", change(64, 2, "a.avi"))
+seed("dir_changes", "length_past_end", struct.pack("<III", 0, 1, 200) + b"a\0")
+
+
+# The publishing page: list replies of commands 34 and 33.
+def text_field(text, units=260):
+    raw = text.encode("utf-16-le")[:units * 2]
+    return raw + b"\0" * (units * 2 - len(raw))
+
+
+def file_record(path, size, state, attributes=0x20, fid=bytes(range(16))):
+    head = struct.pack("<IqqqiB", attributes, size, 133500000000000000, 133510000000000000, 0, state)
+    return head + bytes(16) + bytes(16) + text_field(path) + fid + bytes(16)
+
+
+published = file_record("D:\\Video\\\u8282\u76ee\\\u7b2c01\u96c6.avi", 1536000, 8)
+subdir = file_record("D:\\Video\\\u8282\u76ee\\sub", 0, 1, attributes=0x10, fid=bytes(16))
+unterminated = file_record("E:\\" + "x" * 300, -1, 2)
+seed("file_list_reply", "two_files", struct.pack("<HI", 200, 2) + published + subdir)
+seed("file_list_reply", "unterminated_name", struct.pack("<HI", 200, 1) + unterminated)
+seed("file_list_reply", "count_beyond_bytes", struct.pack("<HI", 200, 5) + published + published[:100])
+seed("file_list_reply", "directories", struct.pack("<HI", 200, 2) + bytes(16) + text_field("D:\\Video\\New")
+     + struct.pack("<I", 1) + bytes(16) + b"z" * 520 + struct.pack("<I", 0))
 
 
 def main():

@@ -6,7 +6,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
           mingw-w64-x86-64-dev wine wine64 xvfb xauth cmake make g++ googletest python3 openssl iproute2 util-linux
-          fonts-wqy-microhei clang libclang-rt-14-dev)
+          fonts-wqy-microhei fonts-wine locales clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -19,6 +19,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -q >/dev/null
   apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
 fi
+
+# The Chinese and English locales that the user interface's tests run under:
+# Wine takes its ANSI code page and its file-name encoding from them.
+for l in zh_CN en_US; do
+  locale -a 2>/dev/null | grep -qix "$l.utf-\?8" || localedef -i "$l" -c -f UTF-8 "$l.UTF-8" || true
+done
 
 sqlite_dir="$top/.cache/sqlite3"
 if [ ! -s "$sqlite_dir/sqlite3.c" ] || [ ! -s "$sqlite_dir/sqlite3.h" ]; then

@@ -48,6 +48,12 @@ wine_env_start() {
   # second service manager, and the two then answer service calls in turn
   # (a service seen missing, then stopped; starts that time out with 1053).
   wineboot >/dev/null 2>&1 </dev/null || true
+  # Wine's own Marlett font, when the system has it (fonts-wine), so that the
+  # window frames draw their caption buttons rather than letters.
+  if [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -f "$prefix/drive_c/windows/Fonts/marlett.ttf" ]; then
+    mkdir -p "$prefix/drive_c/windows/Fonts"
+    cp /usr/share/wine/fonts/marlett.ttf "$prefix/drive_c/windows/Fonts/" 2>/dev/null || true
+  fi
   # A crashing program ends; no debugger dialog waits for a click.
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null || true
   trap wine_env_stop EXIT

@@ -6,18 +6,38 @@
 
 #include <cstring>
 
-void CopyAddressListToNotepad(const std::wstring& text, const std::wstring& file) {
-  if (OpenClipboard(nullptr)) {
-    EmptyClipboard();
-    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes);
-    if (block != nullptr) {
-      memcpy(GlobalLock(block), text.c_str(), bytes);
-      GlobalUnlock(block);
-      if (SetClipboardData(CF_UNICODETEXT, block) == nullptr) GlobalFree(block);
-    }
-    CloseClipboard();
+bool CopyTextToClipboard(HWND owner, const std::wstring& text) {
+  if (!OpenClipboard(owner)) return false;
+  EmptyClipboard();
+  bool given = false;
+  const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes);
+  void* place = block != nullptr ? GlobalLock(block) : nullptr;
+  if (place != nullptr) {
+    memcpy(place, text.c_str(), bytes);
+    GlobalUnlock(block);
+    given = SetClipboardData(CF_UNICODETEXT, block) != nullptr;
   }
+  if (!given && block != nullptr) GlobalFree(block);  // the clipboard owns it only once taken
+  CloseClipboard();
+  return given;
+}
+
+std::wstring ClipboardText() {
+  std::wstring text;
+  if (!OpenClipboard(nullptr)) return text;
+  HANDLE data = GetClipboardData(CF_UNICODETEXT);
+  const auto* units = data != nullptr ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
+  if (units != nullptr) {
+    text.assign(units, wcsnlen(units, GlobalSize(data) / sizeof(wchar_t)));
+    GlobalUnlock(data);
+  }
+  CloseClipboard();
+  return text;
+}
+
+void CopyAddressListToNotepad(const std::wstring& text, const std::wstring& file) {
+  CopyTextToClipboard(nullptr, text);
   wchar_t system[MAX_PATH];
   const UINT n = GetSystemDirectoryW(system, MAX_PATH);
   const std::wstring notepad = std::wstring(system, n < MAX_PATH ? n : 0) + L"\\notepad.exe";
@@ -29,14 +49,18 @@ namespace {
 
 struct NotepadSearch {
   const wchar_t* titlePart;
+  bool (*titleMatches)(const wchar_t*);
   HWND found;
 };
 
 BOOL CALLBACK CheckWindow(HWND window, LPARAM param) {
   auto* search = reinterpret_cast<NotepadSearch*>(param);
-  wchar_t cls[64], title[512];
+  wchar_t cls[64], title[MAX_PATH + 1];
   if (GetClassNameW(window, cls, 64) == 0 || wcscmp(cls, L"Notepad") != 0) return TRUE;
-  if (GetWindowTextW(window, title, 512) == 0 || wcsstr(title, search->titlePart) == nullptr) return TRUE;
+  if (GetWindowTextW(window, title, MAX_PATH + 1) == 0) return TRUE;
+  bool matches = search->titleMatches != nullptr ? search->titleMatches(title)
+                                                 : wcsstr(title, search->titlePart) != nullptr;
+  if (!matches) return TRUE;
   search->found = window;
   return FALSE;
 }
@@ -44,7 +68,13 @@ BOOL CALLBACK CheckWindow(HWND window, LPARAM param) {
 }  // namespace
 
 HWND FindNotepadWindow(const wchar_t* titlePart) {
-  NotepadSearch search{titlePart, nullptr};
+  NotepadSearch search{titlePart, nullptr, nullptr};
+  EnumWindows(CheckWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HWND FindNotepadWindow(bool (*titleMatches)(const wchar_t* title)) {
+  NotepadSearch search{nullptr, titleMatches, nullptr};
   EnumWindows(CheckWindow, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }

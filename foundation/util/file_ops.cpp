@@ -119,8 +119,13 @@ bool SetFileTimes(const wchar_t* path, int64_t secondsSince1970) {
 
 std::string FileTimeText(const FILETIME& time) {
   FILETIME local;
+  if (!FileTimeToLocalFileTime(&time, &local)) return std::string();
+  return LocalFileTimeText(local);
+}
+
+std::string LocalFileTimeText(const FILETIME& time) {
   SYSTEMTIME st;
-  if (!FileTimeToLocalFileTime(&time, &local) || !FileTimeToSystemTime(&local, &st)) return std::string();
+  if (!FileTimeToSystemTime(&time, &st)) return std::string();
   char buf[64];
   snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d:%03d", st.wYear, st.wMonth, st.wDay, st.wHour,
            st.wMinute, st.wSecond, st.wMilliseconds);

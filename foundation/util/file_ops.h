@@ -37,6 +37,8 @@ size_t ReadTextLines(const wchar_t* path, std::vector<std::string>* lines);
 bool SetFileTimes(const wchar_t* path, int64_t secondsSince1970);
 // "%04d-%02d-%02d %02d:%02d:%02d:%03d" in local time; empty when it cannot be converted.
 std::string FileTimeText(const FILETIME& time);
+// The same text of a value that already holds local time, without conversion.
+std::string LocalFileTimeText(const FILETIME& time);
 // The current local time as a FILETIME value; 0 on failure.
 uint64_t GetLocalFileTime();
 

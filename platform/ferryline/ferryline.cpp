@@ -31,7 +31,7 @@ struct State {
   std::wstring pendingUser, pendingPassword;
   bool accountGiven = false;
   bool accountApplied = false;
-  std::wstring user, password;
+  std::wstring user, passwordDigest;
   bool addressGiven = false;
   std::wstring host;
   uint32_t port = 21;
@@ -120,6 +120,84 @@ std::wstring PasswordDigest(const std::wstring& password) {
   return out;
 }
 
+std::wstring StateFile() { return FileFromEnv(L"FERRYLINE_STATE", L"Ferryline_state.ini"); }
+
+// Under g_lock: what was given, into the state file.
+void SaveState() {
+  const std::wstring file = StateFile();
+  // A file that starts with the UTF-16 mark is written in UTF-16, so paths of any language survive.
+  HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    const unsigned char mark[2] = {0xFF, 0xFE};
+    DWORD done = 0;
+    WriteFile(h, mark, sizeof mark, &done, nullptr);
+    CloseHandle(h);
+  }
+  WritePrivateProfileStringW(L"account", nullptr, nullptr, file.c_str());
+  WritePrivateProfileStringW(L"address", nullptr, nullptr, file.c_str());
+  WritePrivateProfileStringW(L"shares", nullptr, nullptr, file.c_str());
+  if (g_state.accountApplied) {
+    WritePrivateProfileStringW(L"account", L"user", g_state.user.c_str(), file.c_str());
+    WritePrivateProfileStringW(L"account", L"pswd_md5", g_state.passwordDigest.c_str(), file.c_str());
+  }
+  if (g_state.addressGiven) {
+    WritePrivateProfileStringW(L"address", L"host", g_state.host.c_str(), file.c_str());
+    WritePrivateProfileStringW(L"address", L"port", std::to_wstring(g_state.port).c_str(), file.c_str());
+  }
+  if (g_state.sharesGiven) {
+    WritePrivateProfileStringW(L"shares", L"count", std::to_wstring(g_state.shares.size()).c_str(), file.c_str());
+    for (size_t i = 0; i < g_state.shares.size(); ++i) {
+      const FRLI_SHARE_DIR& e = g_state.shares[i];
+      const std::wstring n = std::to_wstring(i);
+      WritePrivateProfileStringW(L"shares", (L"local" + n).c_str(), Text(e.localPath, FRLI_PATH_UNITS).c_str(), file.c_str());
+      WritePrivateProfileStringW(L"shares", (L"ftp" + n).c_str(), Text(e.ftpPath, FRLI_PATH_UNITS).c_str(), file.c_str());
+      WritePrivateProfileStringW(L"shares", (L"flag" + n).c_str(), std::to_wstring(e.flag).c_str(), file.c_str());
+    }
+  }
+  WritePrivateProfileStringW(nullptr, nullptr, nullptr, file.c_str());
+}
+
+std::wstring StateText(const wchar_t* section, const wchar_t* key, const std::wstring& file) {
+  wchar_t value[FRLI_PATH_UNITS] = {};
+  GetPrivateProfileStringW(section, key, L"", value, FRLI_PATH_UNITS, file.c_str());
+  return value;
+}
+
+void CopyIn(wchar_t (&field)[FRLI_PATH_UNITS], const std::wstring& text) {
+  ZeroMemory(field, sizeof field);
+  CopyMemory(field, text.data(), (text.size() < FRLI_PATH_UNITS - 1 ? text.size() : FRLI_PATH_UNITS - 1) * sizeof(wchar_t));
+}
+
+// Under g_lock: the state file, when there is one, into the kept state.
+void LoadState() {
+  const std::wstring file = StateFile();
+  if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  const std::wstring user = StateText(L"account", L"user", file);
+  const std::wstring digest = StateText(L"account", L"pswd_md5", file);
+  if (!user.empty() || !digest.empty()) {
+    g_state.user = user;
+    g_state.passwordDigest = digest;
+    g_state.accountApplied = true;
+  }
+  const std::wstring host = StateText(L"address", L"host", file);
+  if (!host.empty()) {
+    g_state.host = host;
+    g_state.port = GetPrivateProfileIntW(L"address", L"port", 21, file.c_str());
+    g_state.addressGiven = true;
+  }
+  const UINT count = GetPrivateProfileIntW(L"shares", L"count", 0, file.c_str());
+  g_state.shares.clear();
+  for (UINT i = 0; i < count && i < 10000; ++i) {
+    const std::wstring n = std::to_wstring(i);
+    FRLI_SHARE_DIR e = {};
+    CopyIn(e.localPath, StateText(L"shares", (L"local" + n).c_str(), file));
+    CopyIn(e.ftpPath, StateText(L"shares", (L"ftp" + n).c_str(), file));
+    e.flag = GetPrivateProfileIntW(L"shares", (L"flag" + n).c_str(), 0, file.c_str());
+    g_state.shares.push_back(e);
+  }
+  g_state.sharesGiven = count != 0;
+}
+
 DWORD WINAPI EventThread(void*) {
   FRLI_CALLBACK callback;
   FRLI_EVENT event = {};
@@ -129,6 +207,8 @@ DWORD WINAPI EventThread(void*) {
     event.context = g_state.context;
   }
   const std::wstring events = Setting(L"events", L"0,1,2,5,6");
+  // As a slow FTP server program would: the log-on is answered later.
+  Sleep(DWORD(SettingNumber(L"eventdelay", 0)));
   size_t at = 0;
   while (at < events.size()) {
     size_t end = events.find(L',', at);
@@ -167,6 +247,7 @@ int FRLI_Init(const wchar_t* serverProgram, FRLI_CALLBACK callback, void* contex
   {
     Guard g;
     if (ok) {
+      LoadState();
       g_state.initialised = true;
       g_state.callback = callback;
       g_state.context = context;
@@ -241,6 +322,7 @@ void FRLI_AddShareDir(const wchar_t* user, const wchar_t* password, const FRLI_S
   g_state.accountGiven = true;
   g_state.shares.assign(entries, entries ? entries + count : entries);
   g_state.sharesGiven = true;
+  SaveState();
   for (const FRLI_SHARE_DIR& e : g_state.shares)
     line += " [" + Utf8(Text(e.localPath, FRLI_PATH_UNITS)) + "|" + Utf8(Text(e.ftpPath, FRLI_PATH_UNITS)) + "|" +
             std::to_string(e.flag) + "]";
@@ -273,27 +355,27 @@ void FRLI_SetAccount(void) {
     Guard g;
     if (g_state.accountGiven) {
       g_state.user = g_state.pendingUser;
-      g_state.password = g_state.pendingPassword;
+      g_state.passwordDigest = PasswordDigest(g_state.pendingPassword);
       g_state.accountApplied = true;
+      SaveState();
     }
   }
   Journal("FRLI_SetAccount");
 }
 
 int FRLI_GetAccount(wchar_t* user, wchar_t* password) {
-  std::wstring u, p;
+  std::wstring u, digest;
   {
     Guard g;
     if (g_state.accountApplied) {
       u = g_state.user;
-      p = g_state.password;
+      digest = g_state.passwordDigest;
     }
   }
-  if (u.empty() && p.empty()) {
+  if (u.empty() && digest.empty()) {
     u = Setting(L"user", L"anonymous");
-    p = Setting(L"pswd", L"");
+    digest = PasswordDigest(Setting(L"pswd", L""));
   }
-  const std::wstring digest = PasswordDigest(p);
   CopyOut(user, FRLI_TEXT_UNITS, u);
   CopyOut(password, FRLI_TEXT_UNITS, digest);
   Journal("FRLI_GetAccount user=" + Utf8(u) + " pswd=" + Utf8(digest));
@@ -306,6 +388,7 @@ void FRLI_SetCustomAddress(const wchar_t* host, uint32_t port) {
     g_state.host = Text(host);
     g_state.port = port;
     g_state.addressGiven = true;
+    SaveState();
   }
   Journal("FRLI_SetCustomAddress host=" + Utf8(Text(host)) + " port=" + std::to_string(port));
 }

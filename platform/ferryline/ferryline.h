@@ -8,9 +8,16 @@
 // Settings: the file named by FERRYLINE_SETTINGS, else "Ferryline.ini" next
 // to the DLL, section [ftp]: host, port, user, pswd (plain; reported as its
 // MD5), netin, netout, users, events (the event types sent after log-on,
-// comma-separated; default "0,1,2,5,6"), init, start, logon (0 makes that
-// call fail). Journal: the file named by FERRYLINE_JOURNAL, else
+// comma-separated; default "0,1,2,5,6"), eventdelay (milliseconds the event
+// thread waits before its first event; default 0), init, start, logon (0
+// makes that call fail). Journal: the file named by FERRYLINE_JOURNAL, else
 // "ferryline_journal.txt" next to the DLL, one line per call.
+//
+// Like an FTP server's own configuration, what it was given outlives the
+// process: the applied account (the password only as its digest), the
+// custom address and the share directories are kept in the file named by
+// FERRYLINE_STATE, else "Ferryline_state.ini" next to the DLL, written at
+// each change and read back by FRLI_Init.
 #pragma once
 #include <stdint.h>
 #include <wchar.h>

@@ -13,7 +13,9 @@
 #include "server/control/server_state.h"
 #include "server/ftp/ftp_shares.h"
 #include "server/links/auto_publish.h"
+#include "server/publish/publish_manager.h"
 #include "server/publish/publish_service.h"
+#include "server/watch/dir_watcher.h"
 
 namespace {
 // Time for "OrchardMon.exe -stop" to start and have the watchdog service
@@ -57,7 +59,7 @@ int CServer::FtpStatusCallback(int type, const FtpEventRecord* record) {
     case 3: WriteLog(&g_MainLog, 1, "FTP - CServer close"); break;
     case 5:
       WriteLog(&g_MainLog, 1, "FTP - Get setting");
-      LoadFtpServerAddress();
+      g_SvrConfig.LoadServerAddress();
       break;
     case 6:
       WriteLog(&g_MainLog, 1, "FTP - Get account");
@@ -93,6 +95,9 @@ void CServer::PollP2pLogin() {
   WriteLog(&g_MainLog, 1, "P2PSvr - Running...");
   SetP2pLoggedIn(id);
   g_SvrConfig.ApplyP2PSettings();
+  // The loader, when it runs, starts the watch once the stored files are shared
+  // again; the watcher is told first, as a short load may end at once.
+  DirWatcher().Enable(PublishManager().LoadQueueSize() > 0);
   StartPublishingAtLogin();  // the loader and the publish thread
   AutoPublish().Start();
   KillTimer(window_, kTimerP2pLogin);
@@ -146,7 +151,7 @@ void CServer::StopServer() {
   HANDLE monitor = nullptr;
   RunMonitor(L" -stop", [](const std::string& line) { WriteLog(&g_MainLog, 1, "%s", line.c_str()); }, &monitor);
   AutoPublish().Stop();
-  // The directory watcher stops here once it exists.
+  DirWatcher().UnInit();
   StopPublishing();
   StopFtpServer();
   StopP2PServer();

@@ -11,6 +11,7 @@
 #include "server/ftp/ftp_shares.h"
 #include "server/publish/publish_manager.h"
 #include "server/publish/publish_service.h"
+#include "server/watch/dir_watcher.h"
 
 CServer* g_Server = nullptr;
 
@@ -49,6 +50,7 @@ int CServer::Create(HINSTANCE instance) {
   WriteLog(&g_MainLog, 1, "Initialize transfer module ok");
 
   InitAutoUpdate();
+  ConnectDirWatcher();
   InitPublishing(g_SvrConfig.dataDir);
   StartServices();
   return kCreated;
@@ -82,13 +84,15 @@ LRESULT CServer::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       OnTimer(wParam);
       return 0;
     case kMsgFtpAccount:
+      // Posted by the library's thread while the stop ran: the library has ended.
+      if (stopped_) return 0;
       SetServerStatus(kStatusFtpLogon);
       WriteLog(&g_MainLog, 1, "Logon ftp server");
       {
         std::vector<std::wstring> dirs;
         for (const CPublishDir& d : PublishManager().Dirs())
           dirs.emplace_back(reinterpret_cast<const wchar_t*>(d.path), RecordPathLength(d.path));
-        SyncFtpAccount(dirs);
+        g_SvrConfig.SyncAccount(dirs);
       }
       return 0;
     default:

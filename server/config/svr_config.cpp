@@ -36,11 +36,14 @@ int CSvrConfig::Load(const wchar_t* dir) {
   p2pMaxUpSpeed = ini.GetInt(L"limit", L"p2p_max_upspeed", 0);
   p2pLogLevel = ini.GetInt(L"p2p", L"loglevel", 0);
   p2pPort = ini.GetInt(L"p2p", L"port", 8000);
-  ftpUser = ini.GetText(L"ftp", L"user", L"");
-  ftpPassword = ini.GetText(L"ftp", L"pswd", L"");
-  ftpHostType = ini.GetInt(L"ftp", L"hosttype", 1);
-  ftpHost = ini.GetText(L"ftp", L"host", L"");
-  autoDir = ini.GetText(L"auto", L"dir", L"");
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    ftp_.user = ini.GetText(L"ftp", L"user", L"");
+    ftp_.password = ini.GetText(L"ftp", L"pswd", L"");
+    ftp_.hostType = ini.GetInt(L"ftp", L"hosttype", 1);
+    ftp_.host = ini.GetText(L"ftp", L"host", L"");
+    autoDir_ = ini.GetText(L"auto", L"dir", L"");
+  }
   waitTime = ini.GetInt(L"update", L"waittime", 60);
   WriteLog(&g_MainLog, 1, "Load config OK");
   return 1;
@@ -49,14 +52,15 @@ int CSvrConfig::Load(const wchar_t* dir) {
 int CSvrConfig::Save() {
   if (ini.Path().empty()) return 0;  // never loaded: no file to write
   if (waitTime == 0) waitTime = 60;
+  const FtpConfig ftp = Ftp();
   bool ok = ini.WriteInt(L"limit", L"p2p_max_upspeed", p2pMaxUpSpeed);
-  ok = ini.WriteText(L"ftp", L"user", ftpUser) && ok;
-  ok = ini.WriteText(L"ftp", L"pswd", ftpPassword) && ok;
-  ok = ini.WriteInt(L"ftp", L"hosttype", ftpHostType) && ok;
-  ok = ini.WriteText(L"ftp", L"host", ftpHost) && ok;
+  ok = ini.WriteText(L"ftp", L"user", ftp.user) && ok;
+  ok = ini.WriteText(L"ftp", L"pswd", ftp.password) && ok;
+  ok = ini.WriteInt(L"ftp", L"hosttype", ftp.hostType) && ok;
+  ok = ini.WriteText(L"ftp", L"host", ftp.host) && ok;
   ok = ini.WriteInt(L"p2p", L"port", p2pPort) && ok;
   ok = ini.WriteInt(L"p2p", L"loglevel", p2pLogLevel) && ok;
-  ok = ini.WriteText(L"auto", L"dir", autoDir) && ok;
+  ok = ini.WriteText(L"auto", L"dir", AutoDir()) && ok;
   ok = ini.WriteInt(L"update", L"waittime", waitTime) && ok;
   ini.Flush();
   WriteLog(&g_MainLog, 1, "Save config");
@@ -69,4 +73,19 @@ void CSvrConfig::ApplyP2PSettings() {
   WriteLog(&g_MainLog, 1, "P2PSvr - Set MaxUploaderSpeed %d", p2pMaxUpSpeed);
   set_p2p_debug_level(p2pLogLevel);
   WriteLog(&g_MainLog, 1, "P2PSvr - Set Level of Log %d", p2pLogLevel);
+}
+
+FtpConfig CSvrConfig::Ftp() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return ftp_;
+}
+
+std::wstring CSvrConfig::AutoDir() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return autoDir_;
+}
+
+void CSvrConfig::SetAutoDir(const std::wstring& dir) {
+  std::lock_guard<std::mutex> hold(lock_);
+  autoDir_ = dir;
 }

@@ -2,6 +2,7 @@
 #include "server/control/command_table.h"
 
 #include "server/control/dir_commands.h"
+#include "server/control/ftp_commands.h"
 #include "server/control/p2p_commands.h"
 #include "server/control/server_commands.h"
 #include "server/links/link_export.h"
@@ -19,6 +20,11 @@ const CommandEntry kCommands[] = {
     {ControlCommand::GetFileList, OnGetFileList},
     {ControlCommand::AllUnpublished, OnAllUnpublished},
     {ControlCommand::ExportURL, OnExportURL},
+    {ControlCommand::GetFtpAccount, OnGetFtpAccount},
+    {ControlCommand::SetFtpAccount, OnSetFtpAccount},
+    {ControlCommand::GetFtpSetting, OnGetFtpSetting},
+    {ControlCommand::SetFtpSetting, OnSetFtpSetting},
+    {ControlCommand::GetFtpStatistics, OnGetFtpStatistics},
     {ControlCommand::GetServerInfo, OnGetServerInfo},
     {ControlCommand::GetSystemInfo, OnGetSystemInfo},
     {ControlCommand::GetPerformance, OnGetPerformance},

@@ -108,9 +108,12 @@ void OnDelDir(CStreamReader& request, CByteBuffer*) {
 
 void OnSetAutoDir(CStreamReader& request, CByteBuffer*) {
   std::wstring path;
-  if (!ReadLoggedPath(request, nullptr, &path)) return;
-  PublishManager().PublishPath(path, nullptr);
-  if (g_autoDirHandler) g_autoDirHandler(path);
+  if (!ReadLoggedPath(request, nullptr, &path)) {
+    if (!path.empty()) return;  // too long: logged, nothing changes
+  } else {
+    PublishManager().PublishPath(path, nullptr);
+  }
+  if (g_autoDirHandler) g_autoDirHandler(path);  // an empty path stops the watch
 }
 
 void OnPubFile(CStreamReader& request, CByteBuffer*) {

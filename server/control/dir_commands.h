@@ -20,6 +20,7 @@ void OnDirList(CStreamReader& request, CByteBuffer* reply);
 void OnGetFileList(CStreamReader& request, CByteBuffer* reply);
 void OnAllUnpublished(CStreamReader& request, CByteBuffer* reply);
 
-// Command 5 makes its path the watched automatic-publish directory; the
-// directory watcher sets this. Until then the path is only published.
+// Command 5 makes its path the watched automatic-publish directory, and an
+// empty path stops the watch; the directory watcher sets this. Until then the
+// path is only published.
 void SetAutoDirHandler(void (*handler)(const std::wstring& dir));

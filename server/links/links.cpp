@@ -19,11 +19,12 @@ std::wstring MakeVxhdLink(const CPublishItem* item, bool parentNaming) {
 
 std::wstring MakeFtpLink(const wchar_t* path, const wchar_t* host) {
   if (!path || !*path) return {};
+  const FtpConfig ftp = g_SvrConfig.Ftp();  // one copy: the address is written on other threads
   FtpLinkSettings settings;
-  settings.user = U16(g_SvrConfig.ftpUser);
-  settings.password = U16(g_SvrConfig.ftpPassword);
-  settings.host = U16(g_SvrConfig.ftpHost);
-  settings.port = uint32_t(g_SvrConfig.ftpPort);
+  settings.user = U16(ftp.user);
+  settings.password = U16(ftp.password);
+  settings.host = U16(ftp.host);
+  settings.port = uint32_t(ftp.port);
   for (const FtpShareDir& e : FtpShareDirsSnapshot()) settings.shares.push_back({U16(e.localPath), U16(e.ftpPath), e.flag});
   return ToWide(MakeFtpLinkText(AsU16(std::wstring_view(path)), settings,
                                 host ? AsU16(std::wstring_view(host)) : std::u16string_view()));

@@ -22,8 +22,11 @@ FILES = [PROGRAM, "vxaucommon.dll", "Seedlift.dll", "Tallyhub.dll", "Ferryline.d
 START_SECONDS = 60
 STOP_SECONDS = 30
 
-STOP_LINES = ["WM_CLOSE", "UnInit transfer module", "Stop Server", "Monitor ", "UnInit - FTPSvr",
-              "UnInit - P2PSvr", "WM_DESTROY", "Save config"]
+# Every line of the stop sequence, in order: the channel, the watchdog, the
+# directory watcher, the publish manager, the FTP side, the P2P core, the
+# window, the configuration.
+STOP_LINES = ["WM_CLOSE", "UnInit transfer module", "Stop Server", "Monitor ", "UnInit - DirWatcher",
+              "UnInit - Database", "UnInit - FTPSvr", "UnInit - P2PSvr", "WM_DESTROY", "Save config"]
 
 
 def windows_path(path):
@@ -88,6 +91,16 @@ class ServerTestCase(unittest.TestCase):
             self.assertEqual(client.send(oc.command(129)), struct.pack("<H", 200))
         self.assertEqual(proc.wait(STOP_SECONDS), 0, "OrchardSvc did not end after command 129")
         self.assertFalse(op.port_open(PORT), "the channel still listens after the stop")
+
+    def assertStopSequence(self, messages):
+        """The log ends with the stop sequence, line for line, from WM_CLOSE on (a
+        start still running when command 129 came may log before it)."""
+        self.assertIn("CMD - Close Server", messages)
+        at = len(messages) - 1 - messages[::-1].index("WM_CLOSE")
+        rest = messages[at:]
+        self.assertEqual(len(rest), len(STOP_LINES), "the stop sequence: %r" % rest)
+        for line, prefix in zip(rest, STOP_LINES):
+            self.assertTrue(line.startswith(prefix), "%r where %r belongs, in %r" % (line, prefix, rest))
 
     def assertInOrder(self, messages, prefixes):
         at = 0
@@ -155,6 +168,7 @@ class FreshStart(ServerTestCase):
             "CMD - Get performance of server",
             "CMD - Close Server",
         ] + STOP_LINES)
+        self.assertStopSequence(messages)
         self.assertEqual(sum(m.endswith(") startup") for m in messages), 1)
         self.assertIn('Monitor "%s" -stop' % windows_path(os.path.join(self.work, "OrchardMon.exe")), messages)
         self.assertEqual(messages.count("Stop Server"), 1)
@@ -221,6 +235,8 @@ class Configuration(ServerTestCase):
                 for f in extra:
                     write(self.work, f, "")
                 proc = self.start_serving()
+                if "od_svr_ftp.exe" in extra:  # the FTP side has logged on before the stop
+                    self.assertTrue(op.wait_until(lambda: "Logon ftp server" in (read_log(self.work) or []), 30))
                 if "servicetype=2" in before:
                     with oc.ChannelClient(port=PORT) as client:
                         self.assertEqual(client.send(oc.command(81)), struct.pack("<H", 502))
@@ -231,6 +247,8 @@ class Configuration(ServerTestCase):
                     self.assertEqual(config.get(key), value, key)
                 work = windows_path(self.work)
                 self.assertInOrder(messages, [line.format(work=work) for line in present])
+                if "WM_CLOSE" in present:  # not under a threshold that hides it
+                    self.assertStopSequence(messages)
                 for line in absent:
                     self.assertFalse(any(m.startswith(line) for m in messages), "%r logged" % line)
 

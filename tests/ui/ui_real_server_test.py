@@ -1,5 +1,7 @@
 """OrchardUI against the real OrchardSvc whose P2P core has logged in to the
-P2P doubles: the poll is answered with 200 and the UI connects; the stop item
+P2P doubles and whose FTP side runs on the Ferryline stand-in: the poll is
+answered with 200 and the UI connects, its first answered poll reading the FTP
+account, the FTP setting and the P2P setting with 200; the stop item
 sends 129 and the server ends while the UI stops polling; the start item runs
 "OrchardMon.exe -start" hidden and polls every 1000 ms; once the server is
 back (started here, as the watchdog would) the UI connects to it again.
@@ -23,9 +25,9 @@ from ui_e2e_test import Driver, check, intervals, parse_args, prepare, start_ui 
 START_ITEM, STOP_ITEM, EXIT_COMMAND = 32777, 32778, 2003
 POLL_SENT = "Send CMD - Get infomation of server"
 POLL_ANSWERED = "Recv RES - Get infomation of server"
-# The first answered poll reads these; of them the server answers only the P2P setting so far.
+# The first answered poll reads these, and the server answers each with 200.
 CONNECTED_READS = ("Send CMD - Get account of ftp", "Send CMD - Get setting of ftp", "Send CMD - Get setting of p2p")
-P2P_SETTING_READ = "Recv RES - Get setting of p2p"
+CONNECTED_ANSWERS = ("Recv RES - Get account of ftp", "Recv RES - Get setting of ftp", "Recv RES - Get setting of p2p")
 ENTRY = re.compile(r"\[(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d):(\d{3})\] ([^\r\n]*)")
 
 
@@ -86,8 +88,11 @@ class ServerFolder:
         self.wine = wine
         libraries = [n for n in os.listdir(bin_dir) if n.lower().endswith(".dll")]
         self.folder = make_work_dir(bin_dir, ["OrchardSvc.exe"] + libraries, prefix="orchard_svc_ui_p2p_")
-        write_ini(self.folder, "od_svr_cfg.ini", "[service]\nservicetype=2\n[p2p]\nport=%d\nloglevel=9\n"
-                  % free_port(socket.SOCK_DGRAM))
+        write_ini(self.folder, "od_svr_cfg.ini", "[service]\nservicetype=3\n[p2p]\nport=%d\nloglevel=9\n"
+                  "[ftp]\nuser=carol\npswd=pw\n" % free_port(socket.SOCK_DGRAM))
+        # The FTP side on the Ferryline stand-in, so the FTP account and share list are real.
+        write_ini(self.folder, "od_svr_ftp.exe", "")
+        write_ini(self.folder, "Ferryline.ini", "[ftp]\nhost=ftp.test\nport=2121\n")
         write_ini(self.folder, "P2PCfg.ini", "[Netcard]\ntcp_port=%d\n[OthersSet]\nServHost=127.0.0.1\nServPort=%d\n"
                   "Debug=8\n[AdvanceSet]\nUserID=0\n" % (free_port(socket.SOCK_STREAM), doubles.ports["cp"]))
         self.doubles = doubles
@@ -136,7 +141,10 @@ def stop_and_start(wine, bin_dir):
         check(all(log.wait(0, text, 5) for text in CONNECTED_READS) and log.sends_after(0, POLL_ANSWERED)[:3]
               == list(CONNECTED_READS), "the first answered poll reads the FTP account, the FTP setting and the P2P "
               "setting: %r" % log.sends_after(0, POLL_ANSWERED)[:3])
-        check(log.wait(0, P2P_SETTING_READ, 5), "the server answers the P2P setting")
+        check(all(log.wait(0, text, 5) for text in CONNECTED_ANSWERS), "the server answers the FTP account, the FTP "
+              "setting and the P2P setting with 200")
+        check(wait_until(lambda: any(m.startswith("ftp dir: ") and m.endswith("\\ODHomeDir")
+                                     for _, m in log.entries()), 5), "the FTP account lists the FTP home directory")
         log.wait(0, POLL_ANSWERED, 10, count=4)
         gaps = intervals([t for t, _ in log.since(0, POLL_ANSWERED)])
         check(every(2.0, gaps), "answered polls every 2000 ms: %r" % gaps)
@@ -173,7 +181,8 @@ def stop_and_start(wine, bin_dir):
             return
         check(log.wait(back, POLL_ANSWERED, 10), "the restarted server answers the poll")
         check(all(log.wait(back, text, 5) for text in CONNECTED_READS) and log.sends_after(back, POLL_ANSWERED)[:3]
-              == list(CONNECTED_READS) and log.wait(back, P2P_SETTING_READ, 5), "the settings are read again")
+              == list(CONNECTED_READS) and all(log.wait(back, text, 5) for text in CONNECTED_ANSWERS),
+              "the settings are read again")
         log.wait(back, POLL_ANSWERED, 8, count=5)
         gaps = intervals([t for t, _ in log.since(back, POLL_ANSWERED)])
         check(every(1.0, gaps), "answered polls every 1000 ms: %r" % gaps)

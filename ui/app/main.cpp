@@ -51,8 +51,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR commandLin
   HMODULE languageLibrary = LoadLanguageDll(languages, ProgramPath());
   if (languageLibrary != nullptr) wtl::SetResourceInstance(languageLibrary);
 
-  // Bar classes for the status bar; tab classes for the main dialog's tab control.
-  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_TAB_CLASSES};
+  // Every class the dialogs use: Wine registers them all at load, Windows only these.
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES |
+                                                     ICC_TREEVIEW_CLASSES | ICC_DATE_CLASSES | ICC_INTERNET_CLASSES};
   InitCommonControlsEx(&controls);
 
   InstallInvalidArgumentHandlers();

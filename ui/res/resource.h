@@ -3,7 +3,19 @@
 
 #define IDD_ABOUTBOX 100
 #define IDD_MAINDLG 129
+#define IDD_INDEXDLG 202
+#define IDD_FILESTATUSDLG 203
+#define IDD_FILEPUBDLG 209
+#define IDD_ADDPUBDIRDLG 210
+// The settings container of the fourth tab takes 212, so that it and the
+// publishing page (209) each have an id of their own.
+#define IDD_CONFIGDLG 212
+#define IDD_OUTPUTSETTINGDLG 214
 #define IDD_CONNDLG 237
+
+// The 16-pixel images of the tree and the lists, white as mask colour:
+// 0 directory, 3 file, 4 published file, 5 changed file, 6 unpublished root, 7 directory root.
+#define IDB_LIST_IMAGES 226
 
 #define IDR_MAINMENU 242
 
@@ -37,6 +49,60 @@
 // About box
 #define IDC_ABOUT_VERSION 1001
 
+// Published-directory tree and its context menu
+#define IDC_INDEX_ADD 1004
+#define IDC_INDEX_TREE 1089
+#define ID_DIR_PUBLISH 2023
+#define ID_DIR_EXPORT 2024
+#define ID_DIR_CANCEL 2025
+#define ID_DIR_DELETE 2027
+#define ID_DIR_AUTO 2030
+
+// Add-directory dialog
+#define IDC_ADD_PATH 1054
+#define IDC_ADD_PATH_LABEL 1055
+#define IDC_ADD_ALL 1057
+#define IDC_ADD_DIR_ONLY 1058
+#define IDC_ADD_BROWSE 1060
+
+// Published-file list and its context menu
+#define IDC_FILES_UP 1014
+#define IDC_FILES_EXPORT 1015
+#define IDC_FILES_CANCEL 1016
+#define IDC_FILES_REFRESH 1017
+#define IDC_FILES_LIST 1018
+#define IDC_FILES_PUBLISH 1022
+#define IDC_FILES_FTP_COPY 1025
+#define IDC_FILES_P2P_COPY 1026
+#define IDC_FILES_FTP_LINK 1029
+#define IDC_FILES_P2P_LINK 1031
+#define IDC_FILES_FID 1033
+#define IDC_FILES_PATH 1106
+#define IDC_FILES_FTP_LABEL 1166
+#define IDC_FILES_P2P_LABEL 1167
+#define IDC_FILES_FID_LABEL 1168
+#define ID_FILES_PUBLISH 2023
+#define ID_FILES_EXPORT 2024
+#define ID_FILES_CANCEL 2025
+#define ID_FILES_OPEN_FOLDER 2028
+
+// Link export dialog
+#define IDC_EXPORT_SORT 1105
+#define IDC_EXPORT_COPY 1100
+#define IDC_EXPORT_ONLY 1099
+#define IDC_EXPORT_START 1136
+#define IDC_EXPORT_END 1137
+#define IDC_EXPORT_KEYWORD 1151
+#define IDC_EXPORT_FTP 1152
+#define IDC_EXPORT_VXHD 1153
+#define IDC_EXPORT_BY_NAME 1154
+#define IDC_EXPORT_BY_PARENT 1155
+#define IDC_EXPORT_BY_KEYWORD 1156
+#define IDC_EXPORT_BY_TIME 1157
+#define IDC_EXPORT_KIND_GROUP 1159
+#define IDC_EXPORT_NAMING_GROUP 1160
+#define IDC_EXPORT_CONDITION_GROUP 1161
+
 // String table
 #define IDS_APP_NAME 128
 #define IDS_CONN_READY 129
@@ -45,6 +111,25 @@
 #define IDS_CONN_FAILED 132
 #define IDS_CONN_NEED_ADDRESS 133
 #define IDS_CONN_NEED_PORT 134
+#define IDS_LINKS_COPIED 135
+#define IDS_PUBLISH_FILES 136
+#define IDS_PUBLISH_ALL_FILES 137
+#define IDS_CANCEL_PUBLISH 138
+#define IDS_COL_SIZE 139
+#define IDS_COL_PUBLISHED_AT 140
+#define IDS_COL_STATE 141
+#define IDS_COL_NAME 142
+#define IDS_COL_MODIFIED_AT 143
+#define IDS_COL_PATH 144
+#define IDS_STATE_PUBLISHED 145
+#define IDS_STATE_NOT_PUBLISHED 146
+#define IDS_STATE_CHANGED 147
+#define IDS_STATE_WAITING 148
+#define IDS_STATE_PUBLISHING 149
+#define IDS_DIR_EXPORT 150
+#define IDS_DIR_PUBLISH 151
+#define IDS_DIR_DELETE 152
+#define IDS_DIR_AUTO 153
 #define IDS_TRAY_OPEN 154
 #define IDS_TRAY_ABOUT 155
 #define IDS_TRAY_HELP 156
@@ -55,3 +140,13 @@
 #define IDS_TAB_USERS 161
 #define IDS_TAB_UPLOADS 162
 #define IDS_TAB_SETTINGS 163
+#define IDS_OPEN_FOLDER 170
+#define IDS_ROOT_DIRECTORIES 191
+#define IDS_ROOT_UNPUBLISHED 192
+#define IDS_RANGE_REVERSED 193
+// Texts of the publishing pages that the table from 128 to 196 lacks.
+#define IDS_UNPUBLISHED_COUNT 197
+#define IDS_EXPORT_LINK_ADDRESSES 198
+#define IDS_BROWSE_TITLE 199
+#define IDS_FOLDER_MISSING 200
+#define IDS_LAST 200

@@ -158,6 +158,9 @@ TEST(FileTimes, TextAndLocalTime) {
   EXPECT_EQ(text.substr(19), ":000");
   FILETIME bad{0xFFFFFFFF, 0xFFFFFFFF};
   EXPECT_EQ(FileTimeText(bad), "");
+  // A value that already holds local time is written as it stands.
+  EXPECT_EQ(LocalFileTimeText(written), "2023-11-14 22:13:20:000");
+  EXPECT_EQ(LocalFileTimeText(bad), "");
   EXPECT_NE(GetLocalFileTime(), 0u);
 }
 

@@ -119,12 +119,13 @@ TEST_F(SocketTest, CancelEventEndsAWaitAtOnce) {
     setsockopt(client.Handle(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&small), sizeof small);
     HANDLE cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     client.SetCancelEvent(cancel);
+    // Filled before the clock starts: on a loaded machine 64 MiB take a while.
+    std::vector<char> data(64 << 20, 'z');
+    const DWORD start = GetTickCount();
     std::thread later([cancel] {
       Sleep(200);
       SetEvent(cancel);
     });
-    std::vector<char> data(64 << 20, 'z');
-    const DWORD start = GetTickCount();
     const int result = r.send ? client.SendAll(30000, data.data(), static_cast<int>(data.size()))
                               : client.Recv(30000, data.data(), 16);
     const DWORD took = GetTickCount() - start;

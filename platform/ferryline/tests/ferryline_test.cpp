@@ -52,10 +52,13 @@ class Ferryline : public ::testing::Test {
   void SetUp() override {
     settings_ = TempFile(L"ferryline_test.ini");
     journal_ = TempFile(L"ferryline_test_journal.txt");
+    state_ = TempFile(L"ferryline_test_state.ini");
     DeleteFileW(settings_.c_str());
     DeleteFileW(journal_.c_str());
+    DeleteFileW(state_.c_str());
     SetEnvironmentVariableW(L"FERRYLINE_SETTINGS", settings_.c_str());
     SetEnvironmentVariableW(L"FERRYLINE_JOURNAL", journal_.c_str());
+    SetEnvironmentVariableW(L"FERRYLINE_STATE", state_.c_str());
   }
   void TearDown() override {
     FRLI_LogOut();
@@ -63,9 +66,10 @@ class Ferryline : public ::testing::Test {
     FRLI_Term();
     DeleteFileW(settings_.c_str());
     DeleteFileW(journal_.c_str());
+    DeleteFileW(state_.c_str());
   }
   void Set(const wchar_t* key, const wchar_t* value) { WritePrivateProfileStringW(L"ftp", key, value, settings_.c_str()); }
-  std::wstring settings_, journal_;
+  std::wstring settings_, journal_, state_;
 };
 
 TEST_F(Ferryline, StartOrder) {
@@ -167,6 +171,46 @@ TEST_F(Ferryline, KeptStateAndSettings) {
             std::string::npos)
       << journal;
   EXPECT_NE(journal.find("FRLI_SetCustomAddress host=" + std::string(100, 'h') + " port=990"), std::string::npos);
+}
+
+TEST_F(Ferryline, GivenStateOutlivesTheLibrary) {
+  Set(L"user", L"carol");
+  Set(L"host", L"from.settings");
+  ASSERT_EQ(FRLI_Init(L"C:\\od_svr_ftp.exe", OnEvent, nullptr), 1);
+  FRLI_SHARE_DIR given[2] = {};
+  wcscpy(given[0].localPath, L"C:\\Home");
+  given[0].flag = 1;
+  wcscpy(given[1].localPath, L"D:\\电影");
+  wcscpy(given[1].ftpPath, L"C:\\Home\\ABCD");
+  FRLI_AddShareDir(L"dave", L"abc", given, 2);
+  FRLI_SetAccount();
+  FRLI_SetCustomAddress(L"ftp.example.org", 2121);
+  FRLI_Term();  // as when the process ends
+
+  ASSERT_EQ(FRLI_Init(L"C:\\od_svr_ftp.exe", OnEvent, nullptr), 1);
+  wchar_t user[FRLI_TEXT_UNITS], pswd[FRLI_TEXT_UNITS], host[FRLI_TEXT_UNITS];
+  uint32_t port = 0;
+  ASSERT_EQ(FRLI_GetAccount(user, pswd), 1);
+  EXPECT_STREQ(user, L"dave");
+  EXPECT_STREQ(pswd, L"900150983CD24FB0D6963F7D28E17F72") << "kept as the digest only";
+  ASSERT_EQ(FRLI_GetSvrAddress(host, &port), 1);
+  EXPECT_STREQ(host, L"ftp.example.org");
+  EXPECT_EQ(port, 2121u);
+  ASSERT_EQ(FRLI_GetShareDirCount(), 2u);
+  FRLI_SHARE_DIR back[2] = {};
+  ASSERT_EQ(FRLI_GetShareDir(back, 2), 2u);
+  EXPECT_EQ(std::memcmp(back, given, sizeof given), 0);
+  EXPECT_EQ(ReadAll(state_).find("abc"), std::string::npos) << "no plain password in the state file";
+
+  // Without a state file the settings file answers again.
+  FRLI_Term();
+  DeleteFileW(state_.c_str());
+  ASSERT_EQ(FRLI_Init(L"C:\\od_svr_ftp.exe", OnEvent, nullptr), 1);
+  ASSERT_EQ(FRLI_GetAccount(user, pswd), 1);
+  EXPECT_STREQ(user, L"carol");
+  ASSERT_EQ(FRLI_GetSvrAddress(host, &port), 1);
+  EXPECT_STREQ(host, L"from.settings");
+  EXPECT_EQ(FRLI_GetShareDirCount(), 0u);
 }
 
 }  // namespace

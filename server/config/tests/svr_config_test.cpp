@@ -86,12 +86,13 @@ TEST_F(SvrConfigTest, LoadGivesBuiltValuesOrKeyDefaults) {
     EXPECT_EQ(c.p2pMaxUpSpeed, r.e.upSpeed);
     EXPECT_EQ(c.p2pLogLevel, r.e.p2pLogLevel);
     EXPECT_EQ(c.p2pPort, r.e.port);
-    EXPECT_EQ(c.ftpUser, r.e.user);
-    EXPECT_EQ(c.ftpPassword, r.e.password);
-    EXPECT_EQ(c.ftpHostType, r.e.hostType);
-    EXPECT_EQ(c.ftpHost, r.e.host);
-    EXPECT_EQ(c.ftpPort, 21);
-    EXPECT_EQ(c.autoDir, r.e.autoDir);
+    const FtpConfig ftp = c.Ftp();
+    EXPECT_EQ(ftp.user, r.e.user);
+    EXPECT_EQ(ftp.password, r.e.password);
+    EXPECT_EQ(ftp.hostType, r.e.hostType);
+    EXPECT_EQ(ftp.host, r.e.host);
+    EXPECT_EQ(ftp.port, 21);
+    EXPECT_EQ(c.AutoDir(), r.e.autoDir);
     EXPECT_EQ(c.waitTime, r.e.waitTime);
     EXPECT_EQ(c.ini.Path(), ini_);
   }
@@ -131,11 +132,13 @@ TEST_F(SvrConfigTest, SaveWritesKeptValuesButNeverTheServiceKeys) {
   c.p2pMaxUpSpeed = 300;
   c.p2pLogLevel = 8;
   c.p2pPort = 8123;
-  c.ftpUser = L"bob";
-  c.ftpPassword = L"pa ss";
-  c.ftpHostType = 2;
-  c.ftpHost = L"files.example";
-  c.autoDir = L"C:\\Auto";
+  c.UpdateFtp([](FtpConfig& ftp) {
+    ftp.user = L"bob";
+    ftp.password = L"pa ss";
+    ftp.hostType = 2;
+    ftp.host = L"files.example";
+  });
+  c.SetAutoDir(L"C:\\Auto");
   c.serviceType = 3;  // never written
   EXPECT_EQ(c.Save(), 1);
   EXPECT_EQ(c.waitTime, 60);

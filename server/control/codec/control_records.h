@@ -99,6 +99,46 @@ struct PerformanceBlock {
   uint64_t reserved1;            // always 0
 };
 
+// Command 66's request after its code.
+struct FtpAccountRequest {
+  char16_t user[kNameUnits];
+  char16_t password[kNameUnits];  // plain text
+};
+static_assert(sizeof(FtpAccountRequest) == 256);
+
+// Command 65's reply after its status; dirCount FtpShareDirEntry records follow.
+struct FtpAccountHead {
+  char16_t user[kNameUnits];
+  char16_t password[kNameUnits];  // 32 upper-case hex digits of the MD5 of its ANSI text; empty for none
+  uint32_t dirCount;
+};
+static_assert(sizeof(FtpAccountHead) == 260 && offsetof(FtpAccountHead, dirCount) == 256);
+
+// Command 67's reply after its status.
+struct FtpSetting {
+  char16_t host[kNameUnits];
+  uint16_t port;
+};
+static_assert(sizeof(FtpSetting) == 130 && offsetof(FtpSetting, port) == 128);
+
+// Command 68's request after its code: what the user interface sends.
+struct FtpSettingRequest {
+  uint32_t hostType;             // 1 an IPv4 address, 2 a domain name
+  char16_t host[kNameUnits];
+  uint16_t port;                 // 0 when the user interface gives none
+};
+static_assert(sizeof(FtpSettingRequest) == 134);
+static_assert(offsetof(FtpSettingRequest, host) == 4 && offsetof(FtpSettingRequest, port) == 132);
+
+// Command 69's reply after its status: the FTP library's two traffic counters
+// in the order it gives them, and its connected users.
+struct FtpStatistics {
+  uint64_t first;
+  uint64_t second;
+  uint32_t connections;
+};
+static_assert(sizeof(FtpStatistics) == 20 && offsetof(FtpStatistics, connections) == 16);
+
 // The kept P2P settings of command 113.
 struct P2pSetting {
   uint32_t maxUpSpeed;        // KB/s, 0 unlimited

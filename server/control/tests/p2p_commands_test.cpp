@@ -16,21 +16,10 @@
 #include "server/control/command_dispatch.h"
 #include "server/control/p2p_api.h"
 #include "server/control/server_state.h"
+#include "server/control/tests/command_call.h"
 
 namespace {
 
-std::vector<uint8_t> Request(uint16_t code, const std::vector<uint8_t>& args = {}) {
-  std::vector<uint8_t> body = {uint8_t(code & 0xFF), uint8_t(code >> 8)};
-  body.insert(body.end(), args.begin(), args.end());
-  CByteBuffer request, reply;
-  request.Append(body.data(), static_cast<uint32_t>(body.size()));
-  OnTransferCommand(&request, &reply);
-  return std::vector<uint8_t>(reply.Data(), reply.Data() + reply.Length());
-}
-
-std::vector<uint8_t> U16(uint16_t v) { return {uint8_t(v), uint8_t(v >> 8)}; }
-std::vector<uint8_t> U32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
-uint16_t Status(const std::vector<uint8_t>& r) { return r.size() < 2 ? 0 : uint16_t(r[0] | r[1] << 8); }
 const std::vector<uint8_t> k502 = {0xF6, 0x01};
 const std::vector<uint8_t> k200 = {0xC8, 0x00};
 

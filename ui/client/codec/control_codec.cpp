@@ -86,6 +86,18 @@ std::u16string FixedText(const char16_t* units, size_t maxUnits) {
   return std::u16string(units, n);
 }
 
+size_t PackedTextLength(const void* field, size_t maxUnits) {
+  size_t n = 0;
+  while (n < maxUnits && PackedUnit(field, n) != 0) ++n;
+  return n;
+}
+
+std::u16string PackedText(const void* field, size_t maxUnits) {
+  std::u16string text(PackedTextLength(field, maxUnits), u'\0');
+  for (size_t i = 0; i < text.size(); ++i) text[i] = PackedUnit(field, i);
+  return text;
+}
+
 void ReadFtpAccount(const ReplyReader& reply, FtpAccountReply& out) {
   out.user = reply.Text(2, kNameUnits);
   out.password = reply.Text(130, kNameUnits);

@@ -92,6 +92,16 @@ size_t ReadRecordList(const ReplyReader& reply, std::vector<Record>& out, uint32
 
 // A text held in a fixed array, up to its first zero.
 std::u16string FixedText(const char16_t* units, size_t maxUnits);
+// A UTF-16LE text field of a byte-packed record, at any alignment: at most
+// maxUnits units, up to its first zero, so an unterminated text ends with its field.
+std::u16string PackedText(const void* field, size_t maxUnits);
+// Its length in units (up to the first zero, at most maxUnits).
+size_t PackedTextLength(const void* field, size_t maxUnits);
+// The unit at `index` of such a field.
+inline char16_t PackedUnit(const void* field, size_t index) {
+  const auto* bytes = static_cast<const uint8_t*>(field) + 2 * index;
+  return static_cast<char16_t>(bytes[0] | (bytes[1] << 8));
+}
 
 // Reply of command 65.
 struct FtpAccountReply {

@@ -20,13 +20,6 @@ struct UploadRecord {
 };
 static_assert(sizeof(UploadRecord) == 304);
 
-struct FtpStatistics {
-  uint64_t first;
-  uint64_t second;
-  uint32_t connections;
-};
-static_assert(sizeof(FtpStatistics) == 20);
-
 struct P2pTotals {
   uint8_t bytes[24];
 };

@@ -144,6 +144,29 @@ TEST(ReplyReader, TextStopsAtZeroAndAtItsBound) {
   EXPECT_EQ(cut.Text(2, 64), u"");
 }
 
+TEST(PackedText, EndsAtItsZeroOrItsFieldAtAnyAlignment) {
+  // A file record's name sits at an odd offset; a full field has no zero.
+  std::vector<uint8_t> b(1 + 2 * 6 + 4, 0xEE);
+  struct Row {
+    const char* name;
+    std::u16string stored;  // followed by a zero unit when shorter than the field
+    std::u16string read;
+  } rows[] = {
+      {"empty", u"", u""},
+      {"short", u"ab", u"ab"},
+      {"chinese", u"\u8282\u76ee", u"\u8282\u76ee"},
+      {"unterminated full field", u"abcdef", u"abcdef"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::fill(b.begin(), b.end(), 0xEE);  // what lies past the field must never be read
+    PutText(b, 1, row.stored);
+    if (row.stored.size() < 6) b[1 + 2 * row.stored.size()] = b[2 + 2 * row.stored.size()] = 0;
+    EXPECT_EQ(PackedText(b.data() + 1, 6), row.read);
+    EXPECT_EQ(PackedTextLength(b.data() + 1, 6), row.read.size());
+  }
+}
+
 TEST(ReadRecordList, CountIsBelievedOnlyAsFarAsTheBytesReach) {
   struct Row {
     const char* name;
