@@ -51,16 +51,17 @@ function(orchard_add_py_test name script)
                        ENVIRONMENT "PYTHONPATH=${ORCHARD_ROOT}/tests/lib;PYTHONDONTWRITEBYTECODE=1")
 endfunction()
 
-# orchard_add_fuzzer(name SOURCES a.cpp ... [LIBS x y])
+# orchard_add_fuzzer(name SOURCES a.cpp ... [LIBS x y] [DICT file.dict])
 # A libFuzzer target fuzz_<name>, built in the fuzz build only (clang, with
 # AddressSanitizer and UBSan). CTest runs it for ORCHARD_FUZZ_SECONDS over its
-# seeds in fuzzers/corpus/<name>/, with fuzzers/dict/<name>.dict if there is one.
+# seeds in fuzzers/corpus/<name>/, with the dictionary fuzzers/dict/<DICT>
+# (default <name>.dict) if there is one.
 set(ORCHARD_FUZZ_SECONDS 20 CACHE STRING "Seconds CTest runs each fuzz target")
 function(orchard_add_fuzzer name)
   if(NOT ORCHARD_FUZZ)
     return()
   endif()
-  cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(F "" "DICT" "SOURCES;LIBS" ${ARGN})
   set(target fuzz_${name})
   add_executable(${target} ${F_SOURCES})
   orchard_target_defaults(${target})
@@ -71,7 +72,10 @@ function(orchard_add_fuzzer name)
   if(NOT IS_DIRECTORY ${seeds})
     message(FATAL_ERROR "fuzz target ${name} has no seed folder ${seeds}")
   endif()
-  set(dict ${ORCHARD_ROOT}/fuzzers/dict/${name}.dict)
+  if(NOT F_DICT)
+    set(F_DICT ${name}.dict)
+  endif()
+  set(dict ${ORCHARD_ROOT}/fuzzers/dict/${F_DICT})
   if(NOT EXISTS ${dict})
     set(dict "")
   endif()

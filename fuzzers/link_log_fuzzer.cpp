@@ -1,6 +1,8 @@
 // Fuzz target: the link log "PublishList.Log" as the automatic-publish run
 // reads it back: its entries, the whole-link checks and the last-published
-// texts. A link pair written after any log text is read back, whole.
+// texts. An entry written from any time, directory and link reads back as
+// written whenever the reader takes it; a file's link pair written after any
+// log text is read back whole, and not at all once cut short.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -13,20 +15,31 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
   const int32_t now = in.ConsumeIntegralInRange<int32_t>(7200, INT32_MAX);  // the clock, not the file
+  const int32_t time = in.ConsumeIntegral<int32_t>();
+  const std::string directory = in.ConsumeRandomLengthString(300);
+  const std::string link = in.ConsumeRandomLengthString(300);
   const uint64_t fileSize = in.ConsumeIntegral<uint64_t>();
   uint8_t fid[16];
   for (uint8_t& b : fid) b = in.ConsumeIntegral<uint8_t>();
   const std::string name = in.ConsumeRandomLengthString(100);
-  const std::string link = in.ConsumeRandomLengthString(200);
+  const size_t cutBy = in.ConsumeIntegral<size_t>();
   const std::string log = in.ConsumeRemainingBytesAsString();
 
-  std::string got;
-  if (ReadVxhdLinkName(link, &got)) FUZZ_CHECK(!got.empty() && link.rfind("vxhd://", 0) == 0 && link.size() >= got.size() + 42);
-  if (ReadFtpLinkName(link, &got)) FUZZ_CHECK(!got.empty() && got.find('/') == std::string::npos);
   LinkLogEntry entry;
   if (ParseLinkLogLine(log, &entry)) FUZZ_CHECK(!entry.link.empty());
   const LastPublishTexts any = BuildLastPublishTexts(log, now);
   FUZZ_CHECK(any.vxhd.size() <= 2 * log.size() + 8 && any.ftp.size() <= 2 * log.size() + 8);
+  std::string got;
+  if (ReadVxhdLinkName(link, &got)) FUZZ_CHECK(!got.empty() && link.rfind("vxhd://", 0) == 0 && link.size() >= got.size() + 42);
+  if (ReadFtpLinkName(link, &got)) FUZZ_CHECK(!got.empty() && got.find('/') == std::string::npos);
+
+  // One entry as the publish task writes it: "[" + 23-character time + "] " + text.
+  const std::string line = "[2026-01-02 03:04:05.678] " + FormatLinkLogText(time, directory, link);
+  if (ParseLinkLogLine(line, &entry) && directory.find("://") == std::string::npos &&
+      directory.find_first_of("\r\n") == std::string::npos && link.find_first_of("\r\n") == std::string::npos &&
+      link.substr(0, link.find("://")).find(',') == std::string::npos) {
+    FUZZ_CHECK(entry.time == time && entry.directory == directory && entry.link == link);
+  }
 
   // A file's pair as the publish task writes it, after whatever came before.
   if (fileSize == 0 || name.empty() || name.find_first_of("\r\n/") != std::string::npos) return 0;
@@ -40,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const LastPublishTexts texts = BuildLastPublishTexts(withPair, now);
   FUZZ_CHECK(texts.vxhd.find("\r\n" + vxhd + "\r\n") != std::string::npos);
   FUZZ_CHECK(texts.ftp.find("\r\n" + ftp + "\r\n") != std::string::npos);
-  // Cut anywhere in its FTP line, the pair is not taken.
-  const std::string cut = withPair.substr(0, withPair.size() - 1 - in.ConsumeIntegralInRange<size_t>(0, name.size() - 1));
+  // Cut anywhere in the name of its FTP line, the pair is not taken.
+  const std::string cut = withPair.substr(0, withPair.size() - 1 - cutBy % name.size());
   FUZZ_CHECK(BuildLastPublishTexts(cut, now).ftp.find(ftp) == std::string::npos);
   return 0;
 }

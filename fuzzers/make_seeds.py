@@ -6,6 +6,7 @@ Targets whose seeds are plain files are not listed here."""
 import os
 import struct
 import sys
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "lib"))
@@ -16,6 +17,43 @@ import p2p_wire as pw  # noqa: E402
 import p2s_wire as ps  # noqa: E402
 
 SEEDS = {}
+
+
+class Provider:
+    """Lays out an input the way the targets' FuzzedDataProvider takes it
+    apart: bytes and strings from the front, numbers from the back (the
+    first number consumed is the last bytes, most significant byte last)."""
+
+    def __init__(self):
+        self.front = b""
+        self.back = []
+
+    def num(self, value, lo, hi):
+        span = hi - lo
+        n = 0
+        while n < 8 and (span >> (8 * n)) > 0:
+            n += 1
+        self.back.append(((value - lo) % (1 << (8 * max(n, 1)))).to_bytes(max(n, 1), "little")[:n])
+        return self
+
+    def u(self, value, bits):
+        return self.num(value, 0, (1 << bits) - 1)
+
+    def flag(self, value):
+        return self.u(1 if value else 0, 8)
+
+    def data(self, raw):
+        self.front += bytes(raw)
+        return self
+
+    def text(self, raw):
+        """A ConsumeRandomLengthString: backslashes doubled, ended by a backslash pair."""
+        raw = bytes(raw, "latin-1") if isinstance(raw, str) else bytes(raw)
+        self.front += raw.replace(b"\\", b"\\\\") + b"\\x"
+        return self
+
+    def bytes(self):
+        return self.front + b"".join(reversed(self.back))
 
 
 def seed(target, name, data):
@@ -37,7 +75,7 @@ seed("channel_frame", "empty_body", ch.encode_frame(b""))
 seed("channel_frame", "body_across_mask", ch.encode_frame(bytes(range(256)) * 5))
 # Round trip: a u32 and a byte pick the damaged byte, the rest is the body.
 for name, body in (("empty", b""), ("command", ch.command(7, b"\x01\x00\x00\x00")), ("long", bytes(range(256)) * 5)):
-    seed("channel_frame_roundtrip", name, b"\x05\x00\x00\x00\x10" + body)
+    seed("channel_frame_roundtrip", name, Provider().u(5, 32).u(0x10, 8).data(body).bytes())
 
 # UDP datagrams: command packets bare and in the outer layer, data packets.
 def data_packet(file_hash, data):
@@ -46,18 +84,47 @@ def data_packet(file_hash, data):
 
 
 login = struct.pack("<H", 6) + bytes(range(3, 3 + 44))
-seed("udp_datagram", "command_bare", pw.command_packet(login, user_id=0x1122334455667788, sequence=42))
+
+
+def plain_command(body, user_id=0, sequence=1):
+    return struct.pack("<BBIQIBB", 1, 1, 0, user_id, sequence, 1, 0) + bytes(body)
+
+
+# The target's first number says which layers it seals itself: 0 none, 1 inner, 2 both.
+def as_is(datagram):
+    return Provider().num(0, 0, 2).data(datagram).bytes()
+
+
+seed("udp_datagram", "command_bare", as_is(pw.command_packet(login, user_id=0x1122334455667788, sequence=42)))
 for pad in (b"", b"\x01\x02\x03", bytes(range(7)), bytes(8)):
-    seed("udp_datagram", "command_pad%d" % len(pad), pw.datagram(login, 0x1122334455667788, 42, pad))
-seed("udp_datagram", "command_code_only", pw.command_packet(b"\x01\x00"))
-seed("udp_datagram", "data_36", data_packet(bytes([9, 8, 7]) + bytes(13), b"\x5a" * 15))
-seed("udp_datagram", "data_block", data_packet(bytes(range(16)), bytes(range(256)) * 4))
-seed("udp_datagram", "data_in_outer", pw.outer(data_packet(bytes(16), b"\x5a" * 20), b"\x07"))
-seed("udp_datagram", "unknown_protocol", bytes([3]) * 40)
-# Round trip: the flags and pad come from the end of the input, the body from its front.
-for name, front, back in (("command", login, b"\x03"), ("command_outer", login, b"\x07\x05"),
-                          ("data", bytes(range(40)), b"\x00"), ("one_byte", b"\x06", b"\x01")):
-    seed("udp_packet_roundtrip", name, front + bytes(range(16)) + back)
+    seed("udp_datagram", "command_pad%d" % len(pad), as_is(pw.datagram(login, 0x1122334455667788, 42, pad)))
+seed("udp_datagram", "command_code_only", as_is(pw.command_packet(b"\x01\x00")))
+seed("udp_datagram", "data_36", as_is(data_packet(bytes([9, 8, 7]) + bytes(13), b"\x5a" * 15)))
+seed("udp_datagram", "data_block", as_is(data_packet(bytes(range(16)), bytes(range(256)) * 4)))
+seed("udp_datagram", "data_in_outer", as_is(pw.outer(data_packet(bytes(16), b"\x5a" * 20), b"\x07")))
+seed("udp_datagram", "unknown_protocol", as_is(bytes([3]) * 40))
+seed("udp_datagram", "largest_datagram", as_is(pw.datagram(struct.pack("<H", 6) + bytes(1456 - 2), pad=bytes(7))))
+seed("udp_datagram", "datagram_too_long", as_is(bytes([1]) * 1501))
+seed("udp_datagram", "inner_sealed_here", Provider().num(1, 0, 2).data(plain_command(login, 7, 8)).bytes())
+seed("udp_datagram", "header_only_sealed_here", Provider().num(1, 0, 2).data(plain_command(b"")).bytes())
+seed("udp_datagram", "pad9_sealed_here", Provider().num(2, 0, 2).num(9, 0, 10).num(9, 0, 10)
+     .data(bytes(9) + plain_command(login)).bytes())
+seed("udp_datagram", "short_inner_sealed_here", Provider().num(2, 0, 2).num(3, 0, 10).num(3, 0, 10)
+     .data(bytes(3) + b"\x01\x01\x00\x00\x00\x00\x05").bytes())
+# Round trip: kind, layer, user id, sequence, pad; then hash, pad bytes and body.
+for name, command, outer_layer, pad, body in (("command", True, False, 0, login), ("command_outer", True, True, 5, login),
+                                              ("data", False, False, 0, bytes(range(40))),
+                                              ("data_outer", False, True, 3, bytes(range(10))),
+                                              ("one_byte", True, True, 1, b"\x06")):
+    seed("udp_packet_roundtrip", name, Provider().flag(command).flag(outer_layer).u(0x1122334455667788, 64)
+         .u(42, 32).num(pad, 0, 7).data(bytes(range(16)) + bytes(range(0xA0, 0xA0 + pad)) + body).bytes())
+# At the size limits: the largest command body with the largest pad, and just above the limits.
+for name, command, pad, n in (("command_largest", True, 7, 1456), ("command_too_long", True, 0, 1457),
+                              ("outer_too_long", True, 7, 1457 - 8), ("data_largest", False, 0, 1479),
+                              ("data_too_long", False, 0, 1480)):
+    body = (struct.pack("<H", 6) + bytes(range(256)) * 6)[:n]
+    seed("udp_packet_roundtrip", name, Provider().flag(command).flag(True).u(1, 64).u(2, 32).num(pad, 0, 7)
+         .data(bytes(16) + bytes(pad) + body).bytes())
 
 # The upload side's peer bodies (UDP): call-me, getfiledata, have-maps, verify, swap version, a data packet.
 FID = bytes(range(16))
@@ -93,11 +160,243 @@ seed("online_session", "req_data_first", early.pack(pw.P_REQ_DATA, pw.req_data(1
 active = pw.StreamWriter(seed=6)
 seed("online_session", "req_active", active.pack(pw.P_REQ_ACTIVE, b"", b"") + b"\x40\x40\x40\x40")
 
-# Base64: the texts of links and wrappers; the capacity comes from the last bytes.
+# Base64: the texts of links and wrappers, decoded into a capacity of 64.
 for name, text in (("link", "cWVweHA6Ly92eGhkOi8vMTIzfEFCQ0R8bmFtZQ=="), ("padded", "QQ=="),
                    ("unpadded", "QUJD"), ("with_breaks", "QUJD\r\nREVG"), ("zero_inside", "QU\0JD"),
                    ("one_sextet", "QUJDR")):
-    seed("base64_decode", name, text.encode() + b"\x00\x04")
+    seed("base64_decode", name, Provider().num(64, 0, 4096).data(text.encode()).bytes())
+
+# The enciphered TCP stream: streams as a sender writes them, and plain frames.
+def tcp_stream_bytes(frames, seed_value=0x1234):
+    w = pw.StreamWriter(seed_value)
+    return b"".join(w.pack(c, b, h) for c, b, h in frames)
+
+
+login_frames = [(pw.T_LOGIN, bytes(range(30)), b"\x01\x02"), (pw.T_KEEPALIVE, b"\x00" * 6, b"")]
+seed("tcp_stream", "stream", Provider().flag(False).u(0, 16).num(3, 0, 32).data(b"\x03\x07\x40")
+     .data(tcp_stream_bytes(login_frames)).bytes())
+seed("tcp_stream", "plain_frames", Provider().flag(True).u(0x1234, 16).num(2, 0, 32).data(b"\x05\x11")
+     .data(pw.frame(2, bytes(40), b"\xAA" * 3) + pw.frame(11, b"\x01\x00\x00\x00", b"")).bytes())
+seed("tcp_stream", "plain_header_too_long", Provider().flag(True).u(7, 16).num(0, 0, 32)
+     .data(struct.pack("<IHI", 30, 1, 17) + bytes(26)).bytes())
+seed("tcp_stream", "plain_largest_body", Provider().flag(True).u(7, 16).num(0, 0, 32)
+     .data(struct.pack("<IHI", 4 + 0x20000, 1, 0)).bytes())
+seed("tcp_stream", "bad_check", Provider().flag(False).u(0, 16).num(0, 0, 32).data(bytes(range(32))).bytes())
+# Round trip: seed, then frames of command, header length and body, then receive sizes.
+def frames_input(frames, cuts):
+    p = Provider().u(0x4321, 16).num(len(frames), 1, 8)
+    for command, header, body in frames:
+        p.u(command, 16).num(header, 0, 20).num(len(body), 0, 600).data(body)
+    for c in cuts:
+        p.u(c, 8)
+    return p.bytes()
+
+
+seed("tcp_stream_roundtrip", "two_frames", frames_input([(3, 2, bytes(range(30))), (5, 0, bytes(6))], [3, 40]))
+seed("tcp_stream_roundtrip", "header_cut_to_16", frames_input([(10, 20, bytes(range(200)))], [0, 0, 0, 200]))
+
+# Replies of the P2P servers, as the doubles send them.
+for name, body in (("register", pw.register_reply(0x1122334455667788, 3)),
+                   ("sp_list", pw.sp_list([(1, 7, "10.0.0.1", 18002, 1), (2, 8, "0.0.0.0", 1, 2)])),
+                   ("sp_reply", pw.sp_reply("10.0.0.2", 18002)),
+                   ("sp_servers", pw.sp_servers("10.0.0.3", 18002, "10.0.0.4", 18004)),
+                   ("login", pw.login_reply("1.2.3.4", 5000, 2)),
+                   ("keepalive", pw.keepalive_reply("1.2.3.4", 5000, 2, 1)),
+                   ("nat_port_check", pw.nat_port_check(4321)),
+                   ("nat_probe_callme", pw.nat_probe(66, 99, 4000)),
+                   ("nat_result", pw.nat_result(0x13)),
+                   ("peer_list", struct.pack("<HQ", 47, 5) + bytes(range(16)) + struct.pack("<H", 2) + bytes(66)),
+                   ("tcp_register", pw.tcp_register_reply(77, "10.0.0.3", 18002, "10.0.0.4", 18004)),
+                   ("tcp_login", pw.tcp_login_reply("1.2.3.4", 5000)),
+                   ("share_accepted", pw.share_accepted(0x01020304))):
+    seed("server_reply", name, body)
+
+
+# Share-list files: records scrambled as the library's writer does it.
+def crc_table_byte(index):
+    index %= 1024
+    return (pw.CRC_TABLE[index // 4] >> (8 * (index % 4))) & 0xFF
+
+
+def share_list(records, new_pattern=True, seed_value=0x1234567):
+    size = 297 if new_pattern else 293
+    payload = b"".join(r[:size] for r in records)
+    check = pw.crc(payload)
+    out = bytearray()
+    for i, b in enumerate(payload):
+        r = 7 - i % 7
+        b ^= crc_table_byte(seed_value + i + 0x2C5)
+        out.append(((b >> r) | (b << (8 - r))) & 0xFF)
+    magic = b"VX\x00\x01" if new_pattern else b"AC\x00\x01"
+    return magic + struct.pack("<II", seed_value, check) + bytes(out)
+
+
+def share_record(size, fid_seed, path, last_access=0):
+    fid = bytes((fid_seed + i * 7) & 0xFF for i in range(16))
+    raw_path = path.encode("latin-1")
+    return (struct.pack("<Q", size) + fid + struct.pack("<IQBB", 0, 0, 0, len(raw_path))
+            + raw_path.ljust(255, b"\0") + struct.pack("<I", last_access))
+
+
+films = [share_record(700 << 20, 1, "C:\\media\\a.avi", 5), share_record(1 << 30, 2, "C:\\media\\b.mkv")]
+seed("share_list_file", "new_pattern", Provider().flag(False).num(8, 0, 8).num(len(share_list(films)), 0, 4096)
+     .data(share_list(films)).bytes())
+seed("share_list_file", "old_pattern", Provider().flag(False).num(8, 0, 8).num(len(share_list(films, False)), 0, 4096)
+     .data(share_list(films, False)).bytes())
+seed("share_list_file", "sealed_duplicates", Provider().flag(True).num(1, 0, 8).flag(True).u(99, 32).num(0, 0, 300)
+     .num(3, 0, 6).data(films[0] + films[1] + films[0]).bytes())
+
+# Hash records, as the record store writes them.
+def crc_raw(data):
+    # Start 0, no final inversion: zlib inverts on both ends.
+    return ~zlib.crc32(data, 0xFFFFFFFF) & 0xFFFFFFFF
+
+
+def hash_record(file_size, fid, digests):
+    body = struct.pack("<Q", file_size) + bytes(fid) + bytes(digests)
+    return struct.pack("<III", 1, crc_raw(body), len(body)) + bytes(36) + body
+
+
+one_piece = hash_record(1000, range(16), bytes(range(16)))
+seed("hash_record", "one_piece", Provider().flag(True).u(0, 64).data(one_piece).bytes())
+seed("hash_record", "wrong_size", Provider().flag(False).u(999, 64).data(one_piece).bytes())
+seed("hash_record", "no_pieces", Provider().flag(True).u(0, 64).data(hash_record(0, bytes(16), b"")).bytes())
+seed("hash_record", "one_piece_short", Provider().flag(True).u(0, 64).data(hash_record(600 << 20, bytes(16), bytes(16))).bytes())
+tiny_body = bytes(8)
+seed("hash_record", "body_below_fixed", Provider().flag(False).u(0, 64)
+     .data(struct.pack("<III", 1, crc_raw(tiny_body), 8) + bytes(36) + tiny_body).bytes())
+# Round trip: file size, fid, the damaged byte and bits, the piece count, the digests.
+seed("hash_record_roundtrip", "one_piece", Provider().u(1000, 64).u(7, 32).u(1, 8).num(1, 0, 64)
+     .data(bytes(range(16)) * 2).bytes())
+seed("hash_record_roundtrip", "three_pieces", Provider().u(600 << 20, 64).u(70, 32).u(0x81, 8)
+     .num(3, 0, 64).data(bytes(range(16)) + bytes(range(48))).bytes())
+
+# The stream reader: a read sequence over bytes, and values written and read back.
+seed("stream_reader", "reads", Provider().flag(False).num(8, 0, 24).data(bytes(range(8)))
+     .data(struct.pack("<HIQ", 7, 3, 9) + struct.pack("<I", 3) + b"abc" + bytes(8)).bytes())
+seed("stream_reader", "round_trip", Provider().flag(True).u(6, 8).text("file.avi").u(2, 8).u(0x10000, 64)
+     .u(1, 8).u(7, 64).bytes())
+
+
+# Control requests as the user interface builds them, and raw ones.
+def path_field(text, units=260):
+    raw = text.encode("utf-16-le")[:2 * units]
+    return raw.ljust(2 * units, b"\0")
+
+
+export_body = (struct.pack("<HIIIQQ", 49, 1, 0, 1, 0, 0) + path_field("avi") + path_field("C:\\media"))
+for name, body in (("add_dir", ch.command(1, path_field("C:\\media"))), ("export", export_body),
+                   ("speed", ch.command(114, struct.pack("<I", 512))), ("port", ch.command(116, struct.pack("<H", 9000))),
+                   ("code_only", ch.command(34))):
+    seed("control_request", name, Provider().flag(False).data(body).bytes())
+seed("control_request", "built_path", Provider().flag(True).num(0, 0, 2).num(3, 0, 6).text("C:\\media\\film.avi".encode("utf-16-le")).bytes())
+seed("control_request", "built_export", Provider().flag(True).num(1, 0, 2).u(1, 32).u(1, 32).u(0, 32).u(5, 64).u(9, 64)
+     .text("key".encode("utf-16-le")).text("C:\\media".encode("utf-16-le")).bytes())
+
+# Control replies as the server writes them.
+dir_record = bytes(16) + path_field("C:\\media") + struct.pack("<I", 1)
+file_record = struct.pack("<IqqqiB", 0x20, 1000, 5, 6, 0, 8) + bytes(32) + path_field("C:\\media\\a.avi") + bytes(32)
+ftp_entry = path_field("C:\\media") + path_field("/media") + struct.pack("<I", 0)
+name_field = lambda t: path_field(t, 64)
+for name, body in (("dir_list", struct.pack("<HI", 200, 2) + dir_record * 2),
+                   ("file_list_short", struct.pack("<HI", 200, 3) + file_record),
+                   ("ftp_account", struct.pack("<H", 200) + name_field("user") + name_field("pass")
+                    + struct.pack("<I", 1) + ftp_entry),
+                   ("export_text", struct.pack("<HI", 200, 5) + "ab\r\nc".encode("utf-16-le")),
+                   ("port_error", struct.pack("<H", 501) + path_field("\u4e0d\u80fd", 32)),
+                   ("status_only", struct.pack("<H", 200))):
+    seed("control_reply", name, body)
+
+# Link texts.
+ID32 = "0123456789ABCDEF0123456789ABCDEF"
+for name, link in (("plain", "vxhd://1000000|%s|a.avi" % ID32), ("escaped", "vxhd://1|%s|a%%20b%%E4%%B8%%AD.avi" % ID32),
+                   ("unsafe", "vxhd://1|%s|a%%7Cb:c*d?e\"f<g>h/i\\j\r\nk.avi" % ID32),
+                   ("qepxp_fields", "qepxp://1000|%s|a.avi" % ID32),
+                   ("qepxp_base64", "qepxp://dnhoZDovLzEwMDB8MDEyMzQ1Njc4OUFCQ0RFRjAxMjM0NTY3ODlBQkNERUZ8Yi5hdmk="),
+                   ("gbk", "vxhd://1|%s|\xd6\xd0\xce\xc4.avi" % ID32)):
+    seed("share_link", name, Provider().flag(False).num(0, 0, 2).data(link.encode("latin-1")).bytes())
+seed("share_link", "wrapped", Provider().flag(True).num(1, 0, 2).data(("5|%s|%%D6%%D0.avi" % ID32).encode()).bytes())
+for name, url in (("http", "http://user:pw@example.com:8080/dir/file.avi?x=1"), ("ftp", "ftp://host/a/b.avi"),
+                  ("backslashes", "http:\\\\host\\a\\b"), ("no_path", "http://host"), ("bad_port", "http://h:70000/"),
+                  ("at_in_path", "http://h/a@b/c")):
+    seed("url_parse", name, url.encode())
+for name, wrapper, text in (("thunder", 1, "http://example.com/a b.avi"), ("qqdl", 2, "ftp://h/\xd6\xd0.avi"),
+                            ("qedpxp", 3, "vxhd://1|%s|a.avi|/rest" % ID32), ("plain_http", 0, "http://h:80/%E4.avi"),
+                            ("no_scheme", 0, "somewhere/file.avi"), ("mms", 0, "mms://h/a")):
+    seed("download_link", name, Provider().num(wrapper, 0, 3).flag(True).data(text.encode("latin-1")).bytes())
+for name, text in (("escapes", "a%20b%E4%B8%AD%2"), ("gbk", "\xd6\xd0\xce\xc4"), ("lone", "100%")):
+    seed("percent_decode", name, Provider().flag(name == "gbk").data(text.encode("latin-1")).bytes())
+line = "[2026-01-02 03:04:05.678] 1767312000,C:\\media,vxhd://1|%s|a.avi\r\n" % ID32
+I64, I32 = (-(1 << 63), (1 << 63) - 1), (-(1 << 31), (1 << 31) - 1)
+seed("link_log", "two_lines", Provider().num(1767312000, *I64).num(1767312000, *I32).text("C:\\media")
+     .text("ftp://h/a.avi").data((line + line.replace("vxhd://1|", "ftp://host/")).encode()).bytes())
+seed("link_log", "torn_last_line", Provider().num(1767312000, *I64).num(5, *I32).text("D:\\x").text("vxhd://2|%s|b" % ID32)
+     .data((line + line[:40]).encode()).bytes())
+
+
+# Stored rows: ID, FID, SID and DIRID blobs, the numbers, then the FileName text.
+def row(blobs, numbers, path):
+    p = Provider()
+    for blob in blobs:
+        p.num(len(blob), 0, 40).data(blob).flag(blob is None)
+    for value in numbers[:3]:
+        p.num(value, *I64)
+    p.num(numbers[3], *I32)
+    return p.data(path.encode("utf-16-le")).bytes()
+
+
+seed("stored_record", "file_row", row([bytes(range(16))] * 4, [1 << 30, 5, 6, 0], "C:\\media\\a.avi"))
+seed("stored_record", "odd_blobs", row([b"", bytes(3), bytes(range(20)), bytes(16)], [-1, 0, 0, -1], "C:\\x\0y"))
+seed("stored_record", "long_path", row([bytes(16)] * 4, [0, 0, 0, 0], "C:\\" + "x" * 300))
+
+
+# Dialog templates as the resource compiler lays them out.
+class Template:
+    def __init__(self):
+        self.b = b""
+
+    def u16(self, v):
+        self.b += struct.pack("<H", v)
+        return self
+
+    def u32(self, v):
+        self.b += struct.pack("<I", v)
+        return self
+
+    def u8(self, v):
+        self.b += bytes([v])
+        return self
+
+    def text(self, t):
+        self.b += t.encode("utf-16-le") + b"\0\0"
+        return self
+
+    def align(self):
+        self.b += bytes(-len(self.b) % 4)
+        return self
+
+
+ext = Template().u16(1).u16(0xFFFF).u32(0).u32(0).u32(0x80C800C0 | 0x40).u16(2).u16(0).u16(0).u16(532).u16(372)
+ext.u16(0xFFFF).u16(242).u16(0).text("Orchard").u16(9).u16(400).u8(0).u8(1).text("MS Shell Dlg")
+ext.align().u32(0).u32(0).u32(0x50000000).u16(7).u16(5).u16(500).u16(350).u32(1095).text("SysTabControl32").text("").u16(0)
+ext.align().u32(0).u32(0).u32(0x50010000).u16(400).u16(340).u16(50).u16(14).u32(1042)
+ext.u16(0xFFFF).u16(0x80).text("\u4fdd\u5b58").u16(2).u8(0xAA).u8(0xBB)
+seed("dialog_template", "extended", ext.b)
+std = Template().u32(0x80C80000).u32(0).u16(1).u16(1).u16(2).u16(200).u16(90).u16(0).u16(0).text("Orchard - Login")
+std.align().u32(0x50010000).u32(0).u16(10).u16(12).u16(64).u16(10).u16(1173).u16(0xFFFF).u16(0x85).u16(0).u16(0)
+seed("dialog_template", "standard", std.b)
+
+# Settings values: a text, then the keys of "P2PCfg.ini" present or missing.
+p = Provider().text("18446744073709551615").flag(True)
+for v in (0, 512, 8000, 8006, 1, 0, 9, 5, 1):
+    p.flag(True).num(v, -(1 << 31), (1 << 31) - 1)
+seed("settings_values", "user_id_and_numbers", p.bytes())
+seed("settings_values", "address", Provider().text("192.168.001.20").flag(False).bytes())
+seed("ip_list", "limits", Provider().u(0x0A000001, 32).u(0xC0A80101, 32).u(0, 32).u(0xFFFFFFFF, 32)
+     .data(b"10.0.0.0/8\r\n192.168.1.0 / 24\n1.2.3.4/40\nbad line\n0.0.0.0/0\n1.1.1.1,2.2.2.2\n").bytes())
+seed("ui_input", "port_and_sites", Provider().text("9090").num(2, 0, 4).text("127.0.0.1".encode("utf-16-le"))
+     .text("LOCALHOST".encode("utf-16-le")).text("localhost".encode("utf-16-le"))
+     .data("OrchardUI.exe /close".encode("utf-16-le")).bytes())
 
 # The lookup and p2s server's answers: the first byte of an HTTP seed picks
 # the block size the response arrives in.

@@ -120,19 +120,124 @@ SEEDLIFT_STATIC_ASSERT(offsetof(p2p_stat_info, cache_hits) == 8 && offsetof(p2p_
                            offsetof(p2p_stat_info, hit_percent) == 44 && offsetof(p2p_stat_info, cache_use_percent) == 48,
                        "p2p_stat_info layout");
 
-/* Argument of create_p2p_task. */
+/* Argument of create_p2p_task. Its 16 bytes at offset 4 once held four 32-bit
+   words (callback, write routine, user word, task id); 64-bit pointers do not
+   fit there, so they hold the address of a p2p_task_callbacks record that the
+   library copies into the task when it is created (the caller may free it
+   afterwards), and the task id. */
 typedef struct p2p_task_info {
   uint32_t record_size; /* must be 48 */
-  uint8_t reserved4[16];
+  uint64_t callbacks;   /* address of a p2p_task_callbacks, or 0 for none */
+  uint32_t task_id;
+  uint32_t reserved16;
   uint8_t hash[16];
   uint8_t reserved36[4];
   uint64_t file_size;
 } p2p_task_info;
-SEEDLIFT_STATIC_ASSERT(sizeof(p2p_task_info) == 48 && offsetof(p2p_task_info, hash) == 20 &&
+SEEDLIFT_STATIC_ASSERT(sizeof(p2p_task_info) == 48 && offsetof(p2p_task_info, callbacks) == 4 &&
+                           offsetof(p2p_task_info, task_id) == 12 && offsetof(p2p_task_info, hash) == 20 &&
                            offsetof(p2p_task_info, file_size) == 40,
                        "p2p_task_info layout");
 
+/* A peer link of a download task, as its events name it. */
+typedef struct p2p_task_peer {
+  uint64_t user_id;
+  uint32_t ip; /* first octet in the lowest byte */
+  uint16_t port;
+  uint8_t nat_type;
+  uint8_t percent; /* of the file the peer holds; 100: all of it */
+} p2p_task_peer;
+SEEDLIFT_STATIC_ASSERT(sizeof(p2p_task_peer) == 16, "p2p_task_peer is 16 bytes");
+
+/* Events of a download task, on the library's scheduler thread. */
+enum {
+  P2P_TASK_PICK_BLOCKS = 0,   /* data: uint32_t[size] block indexes to fill; return how many */
+  P2P_TASK_PEERS_FOUND = 1,   /* data: p2p_task_peer_counts */
+  P2P_TASK_HAVE_MAP = 2,      /* peer's have-map: u32 unit, u16 width, u16 count, entries */
+  P2P_TASK_PEER_BAD = 3,      /* the peer sent data the others contradict; it is dropped */
+  P2P_TASK_PEER_REMOVED = 4   /* the link is going; blocks asked of it will not come */
+};
+typedef struct p2p_task_peer_counts {
+  uint32_t new_links;
+  uint32_t server_sources;
+} p2p_task_peer_counts;
+
+typedef int (*p2p_task_event_fn)(void* user, uint32_t task_id, int event, const p2p_task_peer* peer, void* data,
+                                 uint32_t size);
+/* Writes one block at its offset; non-zero when written. */
+typedef int (*p2p_task_write_fn)(void* user, uint32_t task_id, uint64_t offset, const void* data, uint32_t length,
+                                 uint64_t peer_id);
+
+/* A download task's counts (p2p_get_handle_info): filled only when `size` is 36. */
+typedef struct p2p_handle_info {
+  uint32_t size;            /* 36 */
+  uint32_t known_peers;     /* links plus failed peers */
+  uint32_t connected_links; /* full and partial sources talking to us */
+  uint32_t full_sources;
+  uint32_t partial_sources;
+  uint32_t server_sources;  /* as the super node reported them */
+  uint32_t failed_peers;
+  uint32_t state;           /* 2 after a peer list was processed, 5 when stopped */
+  uint32_t links;
+} p2p_handle_info;
+SEEDLIFT_STATIC_ASSERT(sizeof(p2p_handle_info) == 36, "p2p_handle_info is 36 bytes");
+
+/* One link of a download task (get_p2phandle_peerinfo). */
+typedef struct p2p_peer_row {
+  uint64_t user_id;
+  uint32_t ip;
+  uint16_t port;
+  uint8_t nat_type;
+  uint8_t node_type;
+  uint8_t percent;
+  uint8_t state;    /* 1 new, 2 failed, 8 connected, 16 requesting */
+  uint8_t lan;
+  uint8_t window;
+  uint32_t rto_ms;
+  uint32_t rate;    /* bytes per second */
+  uint32_t listed;  /* blocks asked and not yet received */
+  uint32_t requests;
+  uint32_t resends;
+  uint32_t blocks;
+  uint64_t bytes;
+  uint32_t unknown_blocks;
+  uint32_t seconds_connected;
+  char nat_name[32];
+  char address[22]; /* "a.b.c.d:port" */
+  uint8_t reserved114[20];
+} p2p_peer_row;
+SEEDLIFT_STATIC_ASSERT(sizeof(p2p_peer_row) == 134 && offsetof(p2p_peer_row, rto_ms) == 20 &&
+                           offsetof(p2p_peer_row, bytes) == 44 && offsetof(p2p_peer_row, nat_name) == 60,
+                       "p2p_peer_row layout");
+
+/* One server a download task talked to (get_p2phandle_serverlog). */
+typedef struct p2p_server_log {
+  uint32_t type;        /* 3: the super node */
+  uint32_t value4;      /* 1000 */
+  uint32_t ip;
+  uint16_t port;
+  uint16_t reserved14;
+  uint32_t queries;     /* peer queries sent */
+  uint32_t lists;       /* peer lists received */
+  uint32_t last_peers;  /* peers named by the last list */
+  uint32_t last_query_tick;
+  uint8_t reserved32[32];
+  uint16_t address[128]; /* UTF-16, zero-terminated */
+  uint16_t name[32];     /* "P2PSP" */
+  uint8_t reserved384[6080];
+} p2p_server_log;
+SEEDLIFT_STATIC_ASSERT(sizeof(p2p_server_log) == 6464 && offsetof(p2p_server_log, address) == 64 &&
+                           offsetof(p2p_server_log, name) == 320,
+                       "p2p_server_log layout");
+
 #pragma pack(pop)
+
+/* What create_p2p_task copies out of p2p_task_info.callbacks. */
+typedef struct p2p_task_callbacks {
+  p2p_task_event_fn on_event;
+  p2p_task_write_fn write;
+  void* user;
+} p2p_task_callbacks;
 
 struct hostent;
 
@@ -195,18 +300,29 @@ SEEDLIFT_API int reload_ip_list(void);
 SEEDLIFT_API int upload_task_limit_usercount(int count);
 SEEDLIFT_API int decode_data(void* data, int length);
 
-/* Download tasks (a download client's interface). */
+/* Download tasks (a download client's interface). A handle is valid from
+   create_p2p_task until delete_p2p_task returns; after that return no event
+   and no write of the task is made. */
 SEEDLIFT_API int create_p2p_task(void** handle, const p2p_task_info* info);
 SEEDLIFT_API int start_p2p_task(void* handle);
 SEEDLIFT_API int delete_p2p_task(void* handle);
+/* record1312: the task's have-map (u32 flag, u32 unit, u16 width, u16 count,
+   width x count <= 1300 bytes of entries), sent to the peers that lack parts. */
 SEEDLIFT_API int p2p_set_finish(void* handle, const void* record1312);
+/* Bytes per second the task may ask for; 0 for no limit. */
 SEEDLIFT_API int p2p_task_limit_speed(void* handle, int limit);
 SEEDLIFT_API int p2p_task_get_uplist(void* handle, void* rows, int max_rows);
+/* Asks the super node for peers at the scheduler's next pass. */
 SEEDLIFT_API int search_peer(void* handle);
 SEEDLIFT_API int delete_p2p_peer(void* handle, uint64_t user_id);
+/* p2p_peer_row per link, up to max_rows; returns the rows written. */
 SEEDLIFT_API int get_p2phandle_peerinfo(void* handle, void* rows, int max_rows);
+/* p2p_server_log per server, up to max_rows; returns the rows written. */
 SEEDLIFT_API int get_p2phandle_serverlog(void* handle, void* rows, int max_rows);
+/* The task's status text (GBK, zero-terminated) into a buffer of max_rows
+   bytes; returns its length. */
 SEEDLIFT_API int get_p2phandle_serverlist(void* handle, void* rows, int max_rows);
+/* Fills a p2p_handle_info whose size field is 36; 1 when filled. */
 SEEDLIFT_API int p2p_get_handle_info(void* handle, void* info);
 
 #ifdef __cplusplus

@@ -3,7 +3,8 @@
 # executions, executions per second and the coverage reached (edges and
 # features) next to the coverage of its seeds alone, measured in the same run.
 # Usage: bench/fuzz/run.sh [SECONDS] [TARGET...]   (default 240 s, all targets)
-# JOBS=n runs n targets at a time (default: the number of processors).
+# JOBS=n runs n targets at a time (default: the number of processors);
+# FUZZ_OPTIONS passes more libFuzzer options (e.g. -use_value_profile=1).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 seconds=${1:-240}
@@ -11,41 +12,46 @@ seconds=${1:-240}
 jobs=${JOBS:-$(nproc 2>/dev/null || echo 4)}
 
 bash "$top/tools/build.sh" fuzz >/dev/null
-bin="$top/build/fuzz/bin"
 work="$top/build/fuzz/bench-work"
-if [ $# -gt 0 ]; then
-  targets=("$@")
-else
-  targets=()
-  for f in "$bin"/fuzz_*; do targets+=("$(basename "$f" | sed 's/^fuzz_//')"); done
-fi
 mkdir -p "$work"
+# Each target's program, seeds and dictionary, as CTest runs it.
+(cd "$top/build/fuzz" && ctest --show-only=json-v1) | python3 -c '
+import json, sys
+for t in json.load(sys.stdin)["tests"]:
+    c = t["command"]
+    if t["name"].startswith("fuzz_") and len(c) >= 6:
+        print(t["name"][5:], c[2], c[4], c[6] if len(c) > 6 else "-")
+' >"$work/targets.txt"
+if [ $# -gt 0 ]; then
+  wanted=" $* "
+  awk -v w="$wanted" 'index(w, " " $1 " ")' "$work/targets.txt" >"$work/run.txt"
+else
+  cp "$work/targets.txt" "$work/run.txt"
+fi
 
-run_one() { # target -> log in $work/<target>.log
-  local name=$1 dict="$top/fuzzers/dict/$1.dict"
-  [ -f "$dict" ] || dict=
-  bash "$top/fuzzers/run_fuzzer.sh" "$bin/fuzz_$name" "$seconds" "$top/fuzzers/corpus/$name" \
-    "$work/$name" $dict >"$work/$name.log" 2>&1 || true
+run_one() { # name program seeds dictionary-or-"-" -> log in $work/<name>.log
+  local dict=$4
+  [ "$dict" = - ] && dict=
+  bash "$top/fuzzers/run_fuzzer.sh" "$2" "$seconds" "$3" "$work/$1" $dict -- ${FUZZ_OPTIONS:-} \
+    >"$work/$1.log" 2>&1 || true
 }
 export -f run_one
-export top bin work seconds
-echo "fuzz: ${#targets[@]} targets, $seconds s each, $jobs at a time ($(lscpu | sed -n 's/^Model name: *//p'))"
-printf '%s\n' "${targets[@]}" | xargs -P "$jobs" -I{} bash -c 'run_one {}'
+export top work seconds FUZZ_OPTIONS
+echo "fuzz: $(wc -l <"$work/run.txt") targets, $seconds s each, $jobs at a time" \
+     "($(lscpu | sed -n 's/^Model name: *//p'))${FUZZ_OPTIONS:+, $FUZZ_OPTIONS}"
+xargs -P "$jobs" -L 1 bash -c 'run_one "$@"' _ <"$work/run.txt"
 
-field() { # log, pattern, field name -> value
-  sed -n "s/.*$2.*$3: *\([0-9]*\).*/\1/p" "$1" | tail -n 1
-}
-printf '%-28s %12s %10s %14s %14s %8s  %s\n' target executions exec/s "seeds cov/ft" "final cov/ft" corpus result
-for name in "${targets[@]}"; do
+printf '%-26s %12s %9s %14s %14s %7s  %s\n' target executions exec/s "seeds cov/ft" "final cov/ft" corpus result
+while read -r name _; do
   log="$work/$name.log"
+  # A log without the lines (a target that did not start) shows "?".
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
-  seed_cov=$(field "$log" INITED cov); seed_ft=$(field "$log" INITED ft)
-  cov=$(sed -n 's/.*cov: \([0-9]*\) ft: \([0-9]*\).*/\1/p' "$log" | tail -n 1)
-  ft=$(sed -n 's/.*cov: \([0-9]*\) ft: \([0-9]*\).*/\2/p' "$log" | tail -n 1)
+  inited=$(sed -n '/INITED/{s/.*cov: \([0-9]*\) ft: \([0-9]*\).*/\1\/\2/p;q}' "$log")
+  final=$(sed -n 's/.*cov: \([0-9]*\) ft: \([0-9]*\).*/\1\/\2/p' "$log" | tail -n 1)
   corpus=$(ls "$work/$name/corpus" 2>/dev/null | wc -l)
   result=ok
-  if ls "$work/$name/artifacts/"* >/dev/null 2>&1; then result="FOUND $(ls "$work/$name/artifacts" | head -n 1)"; fi
-  printf '%-28s %12s %10s %14s %14s %8s  %s\n' "$name" "${execs:-?}" "${rate:-?}" "${seed_cov:-?}/${seed_ft:-?}" \
-    "${cov:-?}/${ft:-?}" "$corpus" "$result"
-done
+  if ls "$work/$name/artifacts/"* >/dev/null 2>&1; then result="FOUND $work/$name/artifacts/$(ls "$work/$name/artifacts" | head -n 1)"; fi
+  printf '%-26s %12s %9s %14s %14s %7s  %s\n' "$name" "${execs:-?}" "${rate:-?}" "${inited:-?}" "${final:-?}" \
+    "$corpus" "$result"
+done <"$work/run.txt"

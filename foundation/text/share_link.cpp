@@ -65,7 +65,9 @@ void ReplaceUnsafe(Text& name) {
         out.push_back('_');
         break;
       default:
-        out.push_back(c);
+        // No file name holds a control character; a zero would also cut the
+        // name short wherever it is taken as a C string.
+        out.push_back(static_cast<uint32_t>(c) < 0x20 ? '_' : c);
     }
   }
   name = std::move(out);

@@ -10,7 +10,7 @@
 struct ShareLinkFields {
   std::string id;     // 32 characters
   uint64_t size = 0;  // never 0 in a parsed link
-  std::string name;   // narrow, safe as a file name
+  std::string name;   // narrow, safe as a file name: no control character or zero
 };
 
 // False, fields cleared, for anything but a link with a decimal size other

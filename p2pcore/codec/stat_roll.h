@@ -60,6 +60,17 @@ struct upload_counters {
   uint64_t disk_bytes;
 };
 
+// Running counters of the download side: links that connected, by where
+// their peer is, and the bytes they brought.
+struct download_counters {
+  uint64_t lan_sources;
+  uint64_t remote_sources;
+  uint64_t remote_nat_connects;  // connects of remote links whose peer is not full cone
+  uint64_t lan_bytes;
+  uint64_t remote_bytes;
+  uint64_t header_bytes;
+};
+
 // 256 command counters for one second, their running total and last second.
 struct command_table {
   uint32_t current[256];

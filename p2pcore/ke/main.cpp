@@ -7,11 +7,13 @@
 #include <cstring>
 #include <ctime>
 
+#include "p2pcore/codec/download_records.h"
 #include "p2pcore/codec/settings_values.h"
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/io/SimpleUdpServer.h"
 #include "p2pcore/ke/ShareResources_new.h"
 #include "p2pcore/ke/options.h"
+#include "p2pcore/ke/p2phandle.h"
 #include "p2pcore/ke/serving_hooks.h"
 #include "p2pcore/ke/session.h"
 #include "p2pcore/ke/setting.h"
@@ -39,6 +41,36 @@ int add_share(const wchar_t* path, uint64_t size, const uint8_t* fid, int extra)
   // A name without an exact ANSI form would reach another file: refused.
   if (!to_ansi_exact(path, &ansi)) return P2P_SHARE_UNREADABLE;
   return get_shareres_manager()->add_share(ansi.c_str(), size, fid, 0, extra);
+}
+
+// The library lock for the task exports. A task's callbacks run on the
+// scheduler thread under the task's lock and may call these exports: there
+// the library lock is not taken (the session cannot end while its thread
+// runs), so that a thread holding it while it waits for the task's lock, or
+// for the scheduler thread, never waits on a callback that waits on it.
+class task_export_lock {
+ public:
+  task_export_lock() {
+    CP2pSession* session = existing_session();
+    locked_ = !(session && session->on_scheduler_thread());
+    if (locked_) EnterCriticalSection(&g_library_lock);
+  }
+  ~task_export_lock() {
+    if (locked_) LeaveCriticalSection(&g_library_lock);
+  }
+  task_export_lock(const task_export_lock&) = delete;
+  task_export_lock& operator=(const task_export_lock&) = delete;
+
+ private:
+  bool locked_;
+};
+
+// Runs fn on a live task handle of the running session; false for any other.
+template <typename F>
+bool with_task(void* handle, F fn) {
+  task_export_lock h;
+  CP2pSession* session = existing_session();
+  return session && session->tasks().with_handle(handle, fn);
 }
 
 }  // namespace
@@ -292,43 +324,47 @@ int get_filesize(const wchar_t*) { return 0; }
 int decode_data(void*, int) { return 1; }
 
 int create_p2p_task(void** handle, const p2p_task_info* info) {
-  if (!handle || !info || info->record_size != sizeof(p2p_task_info)) {
-    P2P_LOG(3, "p2pTask Add failed: bad argument");
+  task_setup setup;
+  const task_record_error e = handle ? parse_task_record(info, setup) : task_record_error::kNull;
+  if (e != task_record_error::kNone) {
+    P2P_LOG(3, "p2pTask Add failed: %s",
+            e == task_record_error::kEmptyHash ? "empty file hash" : "bad argument");
     return 0;
   }
-  static const uint8_t zero[16] = {};
-  if (std::memcmp(info->hash, zero, 16) == 0) {
-    P2P_LOG(3, "p2pTask Add failed: empty file hash");
-    return 0;
-  }
-  scoped_lock h(g_library_lock);
-  p2p_task* task = new (std::nothrow) p2p_task;
+  p2phandle* task = new (std::nothrow) p2phandle(setup);
   if (!task) {
     P2P_LOG(3, "p2pTask Add failed: out of memory");
     return 0;
   }
-  task->info = *info;
-  get_session()->queue_request(kRequestAddTask, nullptr, task);
+  task_export_lock h;
+  get_session()->tasks().add(task);
   *handle = task;
-  P2P_LOG(9, "p2pTask Add ok, filesize: %llu\r\n", (unsigned long long)info->file_size);
+  P2P_LOG(9, "p2pTask Add ok, filesize: %llu\r\n", (unsigned long long)setup.file_size);
   return 1;
 }
 
 int start_p2p_task(void* handle) {
-  if (!handle) return 0;
-  scoped_lock h(g_library_lock);
-  get_session()->queue_request(kRequestStartTask, nullptr, handle);
-  return 1;
+  task_export_lock h;
+  CP2pSession* session = existing_session();
+  if (!session || !session->tasks().with_handle(handle, [](p2phandle&) {})) return 0;
+  return session->tasks().queue(kRequestStartTask, nullptr, handle) ? 1 : 0;
 }
 
 int delete_p2p_task(void* handle) {
-  if (!handle) return 0;
   HANDLE done = nullptr;
   {
-    scoped_lock h(g_library_lock);
-    CP2pSession* session = get_session();
-    if (session->state() == Session_State_SCHEDULER) done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    session->queue_request(kRequestDeleteTask, done, handle);
+    task_export_lock h;
+    CP2pSession* session = existing_session();
+    // Stopped here, on the caller's thread: once this returns the task is
+    // neither written to nor called, whatever state the session is in.
+    if (!session || !session->tasks().with_handle(handle, [](p2phandle& t) { t.stop(); })) return 0;
+    // The scheduler thread cannot wait for itself (a callback deleting its task).
+    if (session->state() == Session_State_SCHEDULER && !session->on_scheduler_thread())
+      done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!session->tasks().queue(kRequestDeleteTask, done, handle) && done) {
+      CloseHandle(done);
+      done = nullptr;
+    }
   }
   if (done) {
     WaitForSingleObject(done, INFINITE);
@@ -342,17 +378,48 @@ int p2p_set_finish(void* handle, const void* record1312) {
   uint8_t* copy = new (std::nothrow) uint8_t[kFinishRecordSize];
   if (!copy) return 0;
   std::memcpy(copy, record1312, kFinishRecordSize);
-  scoped_lock h(g_library_lock);
-  get_session()->queue_request(kRequestFinish, copy, handle);
+  task_export_lock h;
+  CP2pSession* session = existing_session();
+  if (!session || !session->tasks().with_handle(handle, [](p2phandle&) {}) ||
+      !session->tasks().queue(kRequestFinish, copy, handle)) {
+    delete[] copy;
+    return 0;
+  }
   return 1;
 }
 
-int p2p_task_limit_speed(void*, int) { return 0; }
-int search_peer(void*) { return 0; }
-int delete_p2p_peer(void*, uint64_t) { return 0; }
-int get_p2phandle_peerinfo(void*, void*, int) { return 0; }
-int get_p2phandle_serverlog(void*, void*, int) { return 0; }
-int get_p2phandle_serverlist(void*, void*, int) { return 0; }
-int p2p_get_handle_info(void*, void*) { return 0; }
+int p2p_task_limit_speed(void* handle, int limit) {
+  return with_task(handle, [limit](p2phandle& t) { t.set_speed_limit(limit > 0 ? uint32_t(limit) : 0); }) ? 1 : 0;
+}
+
+int search_peer(void* handle) { return with_task(handle, [](p2phandle& t) { t.ask_query(); }) ? 1 : 0; }
+
+int delete_p2p_peer(void* handle, uint64_t user_id) {
+  return with_task(handle, [user_id](p2phandle& t) { t.ask_remove(user_id); }) ? 1 : 0;
+}
+
+int get_p2phandle_peerinfo(void* handle, void* rows, int max_rows) {
+  int n = 0;
+  with_task(handle, [&](p2phandle& t) { n = t.copy_links(static_cast<p2p_peer_row*>(rows), max_rows); });
+  return n;
+}
+
+int get_p2phandle_serverlog(void* handle, void* rows, int max_rows) {
+  int n = 0;
+  with_task(handle, [&](p2phandle& t) { n = t.copy_server_logs(static_cast<p2p_server_log*>(rows), max_rows); });
+  return n;
+}
+
+int get_p2phandle_serverlist(void* handle, void* rows, int max_rows) {
+  int n = 0;
+  with_task(handle, [&](p2phandle& t) { n = t.copy_status(static_cast<char*>(rows), max_rows); });
+  return n;
+}
+
+int p2p_get_handle_info(void* handle, void* info) {
+  bool filled = false;
+  with_task(handle, [&](p2phandle& t) { filled = t.copy_info(static_cast<p2p_handle_info*>(info)); });
+  return filled ? 1 : 0;
+}
 
 }  // extern "C"

@@ -29,14 +29,6 @@ namespace {
 
 enum : uint8_t { kTransportUdp = 0, kTransportTcp = 1 };
 
-// "[peer: %I64d, %s, ip: %-15s:%5d]"
-std::string describe_peer(uint64_t user_id, uint8_t nat_type, uint32_t ip, uint16_t port) {
-  char text[128];
-  std::snprintf(text, sizeof text, "[peer: %lld, %s, ip: %-15s:%5d]", (long long)user_id, nat_type_name(nat_type),
-                ipv4_text(ip).c_str(), int(port));
-  return text;
-}
-
 uint32_t arrival_ms() { return uint32_t(uint64_t(std::time(nullptr)) * 1000); }
 
 // Fills the upload-user record an announcement creates.
@@ -155,27 +147,6 @@ void on_verify_range(const uint8_t* body, size_t n, const sockaddr_in& from, boo
   get_upload_task_mgr()->queue_udp_verify_request(r);
 }
 
-SwapVersion own_version(const uint8_t fid[16]) {
-  // Read once: the version resource is slow to reach the first time.
-  static const SwapVersion mine = [] {
-    SwapVersion v;
-    v.user_id = 0;
-    std::memcpy(&v.version, &kLibraryVersionPacked, 4);
-    uint16_t parts[4] = {};
-    module_version(parts);
-    v.build = parts[3];
-    std::string program = program_path_ansi();
-    const size_t slash = program.find_last_of('\\');
-    if (slash != std::string::npos) program = program.substr(slash + 1);
-    std::snprintf(v.program, sizeof v.program, "%s", program.c_str());
-    return v;
-  }();
-  SwapVersion v = mine;
-  std::memcpy(v.file_hash, fid, 16);
-  v.user_id = own_user_id();
-  return v;
-}
-
 void on_swap_version(const udp_command& c) {
   SwapVersion v;
   if (parse_swap_version(c.body.data(), c.body.size(), v) != PeerError::kNone) return;
@@ -214,6 +185,27 @@ void on_have_map(const udp_command& c) {
 }
 
 }  // namespace
+
+SwapVersion own_version(const uint8_t fid[16]) {
+  // Read once: the version resource is slow to reach the first time.
+  static const SwapVersion mine = [] {
+    SwapVersion v;
+    v.user_id = 0;
+    std::memcpy(&v.version, &kLibraryVersionPacked, 4);
+    uint16_t parts[4] = {};
+    module_version(parts);
+    v.build = parts[3];
+    std::string program = program_path_ansi();
+    const size_t slash = program.find_last_of('\\');
+    if (slash != std::string::npos) program = program.substr(slash + 1);
+    std::snprintf(v.program, sizeof v.program, "%s", program.c_str());
+    return v;
+  }();
+  SwapVersion v = mine;
+  std::memcpy(v.file_hash, fid, 16);
+  v.user_id = own_user_id();
+  return v;
+}
 
 bool peer_udp_command(uint16_t command, const uint8_t* body, size_t n, const sockaddr_in& from, bool outer,
                       bool from_super_node) {

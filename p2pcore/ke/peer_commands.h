@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "p2pcore/wire/peer_tcp.h"
+#include "p2pcore/wire/peer_udp.h"
 
 namespace p2p {
 
@@ -38,6 +39,9 @@ bool peer_udp_send(const uint8_t* body, size_t n, uint32_t ip, uint16_t port, bo
 bool peer_udp_send_packet(const uint8_t* packet, size_t n, uint32_t ip, uint16_t port, bool wrapped);
 // Reads what the answers carry about this program (its version) ahead of the first.
 void prepare_peer_answers();
+// What swap version (48, 49) tells a peer about us for this file: our user
+// id, the protocol version, the library's build and the program's name.
+SwapVersion own_version(const uint8_t fid[16]);
 // Our user id and NAT type byte, as the answers carry them.
 uint64_t own_user_id();
 uint8_t own_nat_type();

@@ -14,6 +14,7 @@
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/io/SimpleUdpServer.h"
 #include "p2pcore/ke/ShareResources_new.h"
+#include "p2pcore/ke/downloads.h"
 #include "p2pcore/ke/ip_list_files.h"
 #include "p2pcore/ke/options.h"
 #include "p2pcore/ke/peer_hooks.h"
@@ -389,6 +390,8 @@ void CP2pSession::receive_udp(CSimpleUdpServer* udp) {
     stat_note_datagram_received();
     UdpChecked packet = udp->process(buffer, size_t(n), from);
     if (packet.result == UdpCheck::kCommand) dispatch(packet, from);
+    else if (packet.result == UdpCheck::kData)
+      download_data(requests_, downloads_context(), packet, from, GetTickCount());
     // The NAT test socket may be gone after a NAT result: stop reading it.
     if (udp != udp_server(0) && udp != udp_server(1)) return;
   }
@@ -595,6 +598,7 @@ void CP2pSession::carry_out(const session_action& action) {
       break;
     case A::kRunRequests:
       requests_.run();
+      download_passes(requests_, downloads_context(), GetTickCount());
       break;
   }
 }
@@ -758,6 +762,35 @@ bool CP2pSession::send_tcp_keepalive() {
   return sent;
 }
 
+// ---- download tasks
+
+download_context CP2pSession::downloads_context() {
+  const identity_block id = identity();
+  download_context ctx;
+  ctx.user_id = id.user_id;
+  ctx.nat_type = id.nat_type;
+  ctx.node_type = id.node_type;
+  ctx.public_ip = id.public_ip;
+  ctx.public_port = id.public_port;
+  ctx.lan_ip = id.lan_ip;
+  ctx.lan_port = id.lan_port;
+  ctx.sp_ip = sp_.ip;
+  ctx.sp_port = sp_.port;
+  const p2p_settings& s = settings();
+  ctx.rules.disable_sources = s.debug_disable_source != 0;
+  ctx.rules.disable_lan = s.debug_disable_lan != 0;
+  if (s.append_uid) {
+    ctx.fixed_peer.user_id = uint64_t(unsigned(s.append_uid));
+    ctx.fixed_peer.ip = inet_addr(s.append_pub_ip.c_str());
+    ctx.fixed_peer.port = uint16_t(s.append_pub_port);
+    ctx.fixed_peer.second_ip = inet_addr(s.append_lan_ip.c_str());
+    ctx.fixed_peer.second_port = uint16_t(s.append_lan_port);
+    if (ctx.fixed_peer.second_ip == INADDR_NONE) ctx.fixed_peer.second_ip = 0;
+    ctx.only_fixed_peer = s.append_only_me != 0;
+  }
+  return ctx;
+}
+
 // ---- replies
 
 bool CP2pSession::expected(const char* what, const sockaddr_in& from, const endpoint& server, int state, int next) {
@@ -782,6 +815,10 @@ void CP2pSession::dispatch(const UdpChecked& packet, const sockaddr_in& from) {
   const uint8_t* body = packet.body();
   const size_t n = packet.body_length();
   const uint16_t command = packet.command;
+  // The download tasks take what carries their file's hash, the rest of the
+  // peer commands is the upload side's.
+  if (is_download_command(command) && download_command(requests_, downloads_context(), packet, from, GetTickCount()))
+    return;
   if (is_udp_peer_command(command)) {
     serving().udp_commands->on_command(command, body, n, from, packet.outer);
     return;
@@ -821,17 +858,7 @@ void CP2pSession::dispatch(const UdpChecked& packet, const sockaddr_in& from) {
       return;
     case kUdpShareNotice:
       return;
-    case kUdpPeerList:
-    case kUdpPeerList2: {
-      PeerListHead head;
-      const ReplyError e = parse_peer_list(body, n, head);
-      if (e != ReplyError::kNone || head.user_id != identity().user_id)
-        P2P_LOG(3, "peer list dropped: %s from [%s:%u]", reply_error_text(e), ipv4_text(from.sin_addr.s_addr).c_str(),
-                unsigned(ntohs(from.sin_port)));
-      return;
-    }
     default:
-      // Task commands belong to the download side.
       P2P_LOG(1, "unk packet, cmd:%u, len %u from [%s:%u]", unsigned(command), unsigned(n),
               ipv4_text(from.sin_addr.s_addr).c_str(), unsigned(ntohs(from.sin_port)));
       return;

@@ -73,8 +73,9 @@ class CP2pSession : private server_link_events, private share_report_link {
   bool get_id(uint64_t* machine, uint64_t* user, int* nat_class, int* nat_detail, uint32_t* public_ip,
               int* public_port, uint32_t* lan_ip, int* lan_port);
 
-  void queue_request(uint32_t type, void* data, void* handle) { requests_.queue(type, data, handle); }
-  bool has_task(void* handle) { return requests_.has_task(handle); }
+  // The download tasks and their request queue (the task exports).
+  task_requests& tasks() { return requests_; }
+  bool on_scheduler_thread() const { return scheduler_thread_id_ == GetCurrentThreadId(); }
 
   const std::vector<ip_range>& allow_list() const { return allow_list_; }
   // The datagram came from the super node (the scheduler thread's view).
@@ -127,6 +128,9 @@ class CP2pSession : private server_link_events, private share_report_link {
   void send_tcp_register();
   void send_tcp_login();
   bool send_tcp_keepalive();
+
+  // What the download tasks are told at each pass.
+  download_context downloads_context();
 
   // Replies.
   void dispatch(const UdpChecked& packet, const sockaddr_in& from);

@@ -1,7 +1,7 @@
 // Running and dropping the task exports' queued requests.
 #include "p2pcore/ke/task_requests.h"
 
-#include "p2pcore/p2pbase/inc/scoped_lock.h"
+#include <cstring>
 
 namespace p2p {
 
@@ -16,14 +16,39 @@ task_requests::~task_requests() {
   DeleteCriticalSection(&queue_lock_);
 }
 
-void task_requests::queue(uint32_t type, void* data, void* handle) {
+void task_requests::add(p2phandle* handle) {
+  {
+    scoped_lock h(map_lock_);
+    live_.insert(handle);
+  }
+  queue(kRequestAddTask, nullptr, handle);
+}
+
+bool task_requests::queue(uint32_t type, void* data, void* handle) {
   scoped_lock h(queue_lock_);
+  if (closed_) return false;
   requests_.push_back({type, data, handle});
+  return true;
 }
 
 bool task_requests::has_task(void* handle) {
   scoped_lock h(map_lock_);
-  return tasks_.count(handle) != 0;
+  return tasks_.count(static_cast<p2phandle*>(handle)) != 0;
+}
+
+std::vector<p2phandle*> task_requests::handles() {
+  scoped_lock h(map_lock_);
+  std::vector<p2phandle*> out;
+  out.reserve(tasks_.size());
+  for (auto& entry : tasks_) out.push_back(entry.first);
+  return out;
+}
+
+p2phandle* task_requests::find_by_hash(const uint8_t hash[16]) {
+  scoped_lock h(map_lock_);
+  for (auto& entry : tasks_)
+    if (std::memcmp(entry.first->file_hash(), hash, 16) == 0) return entry.first;
+  return nullptr;
 }
 
 void task_requests::run() {
@@ -33,36 +58,43 @@ void task_requests::run() {
     batch.swap(requests_);
   }
   for (session_request& r : batch) {
-    scoped_lock h(map_lock_);
-    p2p_task* task = static_cast<p2p_task*>(r.handle);
-    switch (r.type) {
-      case kRequestAddTask:
-        tasks_[task] = task;
-        break;
-      case kRequestStartTask:
-        if (tasks_.count(task)) task->started = 1;
-        break;
-      case kRequestDeleteTask:
-        if (tasks_.erase(task)) delete task;
-        if (r.data) SetEvent(static_cast<HANDLE>(r.data));
-        break;
-      case kRequestFinish: {
-        // The record reaches its task (the task keeps the latest); one for no task is let go.
-        const uint8_t* record = static_cast<const uint8_t*>(r.data);
-        if (record && tasks_.count(task)) task->finish.assign(record, record + kFinishRecordSize);
-        delete[] record;
-        break;
+    p2phandle* handle = static_cast<p2phandle*>(r.handle);
+    p2phandle* doomed = nullptr;
+    {
+      scoped_lock h(map_lock_);
+      const bool live = live_.count(handle) != 0;
+      switch (r.type) {
+        case kRequestAddTask:
+          if (live) tasks_[handle] = handle;
+          break;
+        case kRequestDeleteTask:
+          if (live) {
+            tasks_.erase(handle);
+            live_.erase(handle);
+            doomed = handle;
+          }
+          break;
+        default:
+          break;
       }
     }
+    // Outside the map's lock: these run the handle's own work under its lock.
+    switch (r.type) {
+      case kRequestStartTask:
+        if (has_task(handle)) handle->start();
+        break;
+      case kRequestDeleteTask:
+        delete doomed;
+        if (r.data) SetEvent(static_cast<HANDLE>(r.data));
+        break;
+      case kRequestFinish:
+        if (has_task(handle)) handle->set_have_map(static_cast<const uint8_t*>(r.data), kFinishRecordSize);
+        delete[] static_cast<uint8_t*>(r.data);
+        break;
+      default:
+        break;
+    }
   }
-}
-
-bool task_requests::finish_record(void* handle, std::vector<uint8_t>* out) {
-  scoped_lock h(map_lock_);
-  auto it = tasks_.find(handle);
-  if (it == tasks_.end() || it->second->finish.empty()) return false;
-  if (out) *out = it->second->finish;
-  return true;
 }
 
 void task_requests::drop_all() {
@@ -70,15 +102,22 @@ void task_requests::drop_all() {
   {
     scoped_lock h(queue_lock_);
     rest.swap(requests_);
+    closed_ = true;
   }
   for (session_request& r : rest) {
-    if (r.type == kRequestAddTask) delete static_cast<p2p_task*>(r.handle);
     if (r.type == kRequestFinish) delete[] static_cast<uint8_t*>(r.data);
     if (r.type == kRequestDeleteTask && r.data) SetEvent(static_cast<HANDLE>(r.data));
   }
-  scoped_lock h(map_lock_);
-  for (auto& [handle, task] : tasks_) delete task;
-  tasks_.clear();
+  std::set<p2phandle*> gone;
+  {
+    scoped_lock h(map_lock_);
+    gone.swap(live_);
+    tasks_.clear();
+  }
+  for (p2phandle* handle : gone) {
+    handle->stop();
+    delete handle;
+  }
 }
 
 }  // namespace p2p

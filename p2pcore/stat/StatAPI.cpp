@@ -23,6 +23,7 @@ namespace {
 
 net_counters g_second = {};
 upload_counters g_upload = {};
+download_counters g_download = {};
 command_table g_table_a = {};
 command_table g_table_b = {};
 read_counter_set g_reads = {};
@@ -70,6 +71,19 @@ void stat_add(uint64_t net_counters::*field, uint64_t n) {
 
 void stat_add_upload(uint64_t upload_counters::*field, uint64_t n) {
   InterlockedExchangeAdd64(reinterpret_cast<volatile LONG64*>(&(g_upload.*field)), LONG64(n));
+}
+
+void stat_add_download(uint64_t download_counters::*field, uint64_t n) {
+  InterlockedExchangeAdd64(reinterpret_cast<volatile LONG64*>(&(g_download.*field)), LONG64(n));
+}
+
+download_counters stat_download_counters() {
+  download_counters c;
+  uint64_t* out = reinterpret_cast<uint64_t*>(&c);
+  uint64_t* in = reinterpret_cast<uint64_t*>(&g_download);
+  for (size_t i = 0; i < sizeof c / sizeof(uint64_t); ++i)
+    out[i] = uint64_t(InterlockedCompareExchange64(reinterpret_cast<volatile LONG64*>(in + i), 0, 0));
+  return c;
 }
 
 void stat_count_udp_command(uint16_t code) { add32(&g_table_a.current[code & 0xFF]); }

@@ -15,6 +15,8 @@ void stat_count_udp_command(uint16_t code);       // table A, low byte
 void stat_count_link_command(uint16_t code);      // table A, (code - 96) mod 256
 void stat_count_tcp_peer_command(uint16_t code);  // table B
 void stat_add_upload(uint64_t upload_counters::*field, uint64_t n);
+void stat_add_download(uint64_t download_counters::*field, uint64_t n);
+download_counters stat_download_counters();
 read_counter_set& stat_read_counters();
 // The running block-read counters that p2p_get_netinfo reports (u32, wrapping).
 void stat_add_read_counter(uint32_t read_counter_set::*field, uint32_t n);

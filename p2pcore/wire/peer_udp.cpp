@@ -10,21 +10,8 @@
 #include "p2pcore/wire/wire_bytes.h"
 
 namespace p2p {
-namespace {
 
-uint64_t load_le(const uint8_t* p, size_t n) {
-  uint64_t v = 0;
-  for (size_t i = 0; i < n; ++i) v |= uint64_t(p[i]) << (8 * i);
-  return v;
-}
-
-void put_le(uint8_t* p, uint64_t v, size_t n) {
-  for (size_t i = 0; i < n; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-
-bool usable_width(uint16_t w) { return w == 2 || w == 4 || w == 8 || w == 16; }
-
-}  // namespace
+bool have_map_width_ok(uint16_t width) { return width == 2 || width == 4 || width == 8 || width == 16; }
 
 const char* peer_error_text(PeerError e) {
   switch (e) {
@@ -142,12 +129,12 @@ size_t build_block_packet(uint8_t* out, size_t capacity, const uint8_t file_hash
   if (total > capacity) return 0;
   out[0] = 2;
   std::memcpy(out + 5, file_hash, 16);
-  put_le(out + 21, sender_id, 8);
+  store_le(out + 21, sender_id, 8);
   out[29] = 1;
-  put_le(out + 30, block, 4);
-  put_le(out + 34, length, 2);
+  store_le(out + 30, block, 4);
+  store_le(out + 34, length, 2);
   if (length) std::memcpy(out + kBlockPacketHead, data, length);
-  put_le(out + kBlockPacketHead + length, sequence, 4);
+  store_le(out + kBlockPacketHead + length, sequence, 4);
   std::memset(out + kBlockPacketHead + length + 4, 0, zeros);
   store_u32le(out + 1, crc32_update(out + 5, total - 5));
   return total;
@@ -186,19 +173,19 @@ PeerError parse_swap_version(const uint8_t* body, size_t n, SwapVersion& out) {
 
 std::vector<uint8_t> swap_version_body(uint16_t command, const SwapVersion& v) {
   std::vector<uint8_t> b(kSwapVersionSize, 0);
-  put_le(b.data(), command, 2);
+  store_le(b.data(), command, 2);
   std::memcpy(b.data() + 2, v.file_hash, 16);
-  put_le(b.data() + 18, v.user_id, 8);
-  put_le(b.data() + 26, v.version, 4);
-  put_le(b.data() + 30, v.build, 4);
+  store_le(b.data() + 18, v.user_id, 8);
+  store_le(b.data() + 26, v.version, 4);
+  store_le(b.data() + 30, v.build, 4);
   std::memcpy(b.data() + 42, v.program, strnlen(v.program, 31));
   return b;
 }
 
 void swap_version_info(const SwapVersion& v, uint8_t out[40]) {
   std::memset(out, 0, 40);
-  put_le(out, v.version, 4);
-  put_le(out + 4, v.build, 4);
+  store_le(out, v.version, 4);
+  store_le(out + 4, v.build, 4);
   std::memcpy(out + 8, v.program, strnlen(v.program, 31));
 }
 
@@ -217,7 +204,7 @@ PeerError parse_have_map(const uint8_t* body, size_t n, HaveMap& out) {
   out = HaveMap{};
   if (!body || n < kHaveMapHead) return PeerError::kShort;
   read_have_head(body, out);
-  if (!usable_width(out.width)) return PeerError::kValue;
+  if (!have_map_width_ok(out.width)) return PeerError::kValue;
   const size_t entries = size_t(out.width) * out.count;
   if (entries > kHaveMapMaxEntries) return PeerError::kCount;
   if (n != kHaveMapHead + entries) return PeerError::kLength;
@@ -233,7 +220,7 @@ PeerError parse_finish_range(const uint8_t* body, size_t n, HaveMap& out) {
 }
 
 uint64_t have_map_bytes(const HaveMap& m) {
-  if (!usable_width(m.width) || !m.entries) return 0;
+  if (!have_map_width_ok(m.width) || !m.entries) return 0;
   const size_t half = m.width / 2;
   uint64_t total = 0;
   for (uint16_t i = 0; i < m.count; ++i) {
@@ -252,17 +239,17 @@ uint64_t have_map_bytes(const HaveMap& m) {
 std::vector<uint8_t> have_map_body(uint16_t command, const uint8_t file_hash[16], uint8_t flag, uint32_t unit,
                                    uint16_t width, const std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
   std::vector<uint8_t> b(kHaveMapHead + size_t(width) * ranges.size(), 0);
-  put_le(b.data(), command, 2);
+  store_le(b.data(), command, 2);
   std::memcpy(b.data() + 2, file_hash, 16);
   b[18] = flag;
-  put_le(b.data() + 26, unit, 4);
-  put_le(b.data() + 30, width, 2);
-  put_le(b.data() + 32, ranges.size(), 2);
+  store_le(b.data() + 26, unit, 4);
+  store_le(b.data() + 30, width, 2);
+  store_le(b.data() + 32, ranges.size(), 2);
   const size_t half = width / 2;
   for (size_t i = 0; i < ranges.size(); ++i) {
     uint8_t* e = b.data() + kHaveMapHead + i * width;
-    put_le(e, ranges[i].first, half);
-    put_le(e + half, ranges[i].second, half);
+    store_le(e, ranges[i].first, half);
+    store_le(e + half, ranges[i].second, half);
   }
   return b;
 }
@@ -309,7 +296,7 @@ uint32_t verify_chunk_count(uint64_t length, uint32_t crc_unit) {
 std::vector<uint8_t> verify_answer_body(const VerifyRequest& r, const uint8_t* data, size_t n) {
   const uint32_t chunks = verify_chunk_count(n, r.crc_unit);
   std::vector<uint8_t> b(kVerifyAnswerHead + 4 * size_t(chunks), 0);
-  put_le(b.data(), kPeerVerifyAnswer, 2);
+  store_le(b.data(), kPeerVerifyAnswer, 2);
   std::memcpy(b.data() + 2, r.echo, 48);
   if (r.flags & kVerifyMd5) {
     md5_context ctx;
@@ -318,12 +305,12 @@ std::vector<uint8_t> verify_answer_body(const VerifyRequest& r, const uint8_t* d
     md5_final(&ctx, b.data() + 50);
   }
   if (r.flags & kVerifySha1) sha1_digest(b.data() + 66, data, n);
-  if (r.flags & kVerifyCrc) put_le(b.data() + 86, verify_crc(data, n), 4);
-  put_le(b.data() + 90, chunks, 2);
+  if (r.flags & kVerifyCrc) store_le(b.data() + 86, verify_crc(data, n), 4);
+  store_le(b.data() + 90, chunks, 2);
   for (uint32_t i = 0; i < chunks; ++i) {
     const size_t at = size_t(i) * r.crc_unit;
     const size_t len = std::min<size_t>(r.crc_unit, n - at);
-    put_le(b.data() + kVerifyAnswerHead + 4 * size_t(i), verify_crc(data + at, len), 4);
+    store_le(b.data() + kVerifyAnswerHead + 4 * size_t(i), verify_crc(data + at, len), 4);
   }
   return b;
 }

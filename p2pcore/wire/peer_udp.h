@@ -144,6 +144,8 @@ void swap_version_info(const SwapVersion& v, uint8_t out[40]);
 // same layout after its first two bytes): the file, a flag, the unit in
 // bytes, the entry width (start and end, half the width each) and count.
 inline constexpr size_t kHaveMapHead = 34;
+// Entry widths a have-map may use: 2, 4, 8 or 16 bytes (start and end, half each).
+bool have_map_width_ok(uint16_t width);
 inline constexpr size_t kHaveMapMaxEntries = 1300;  // width x count
 struct HaveMap {
   uint8_t file_hash[16] = {};

@@ -282,14 +282,4 @@ ReplyError parse_tcp_result(const uint8_t* body, size_t n, uint16_t& result) {
   return ReplyError::kNone;
 }
 
-const char* nat_type_name(uint8_t nat_type) {
-  switch (nat_type & 0x0F) {
-    case 1: return "FullCone";
-    case 2: return "Restricted";
-    case 3: return "PortRestricted";
-    case 4: return "Symmetric";
-    default: return "Unknown";
-  }
-}
-
 }  // namespace p2p

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "p2pcore/codec/nat_names.h"
+
 namespace p2p {
 
 // UDP command codes.
@@ -204,8 +206,5 @@ struct TcpLoginReply {
 };
 ReplyError parse_tcp_login_reply(const uint8_t* body, size_t n, TcpLoginReply& out);
 ReplyError parse_tcp_result(const uint8_t* body, size_t n, uint16_t& result);  // TCP 6
-
-// NAT type byte: class in the high nibble, detail in the low one.
-const char* nat_type_name(uint8_t nat_type);
 
 }  // namespace p2p

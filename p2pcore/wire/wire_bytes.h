@@ -72,6 +72,16 @@ class WireReader {
   bool ok_ = true;
 };
 
+// An unsigned little-endian field of n bytes (at most 8).
+inline uint64_t load_le(const uint8_t* p, size_t n) {
+  uint64_t v = 0;
+  for (size_t i = 0; i < n; ++i) v |= static_cast<uint64_t>(p[i]) << (8 * i);
+  return v;
+}
+inline void store_le(uint8_t* p, uint64_t v, size_t n) {
+  for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
 inline uint32_t load_u32le(const uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }

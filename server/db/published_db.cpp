@@ -94,12 +94,9 @@ class Statement {
     return i > 0 && sqlite3_bind_int64(stmt_, i, v) == SQLITE_OK;
   }
 
-  // A blob column into 16 bytes: what is there, zero-padded; longer blobs are cut at 16.
   void Column16(int col, uint8_t out[16]) {
-    std::memset(out, 0, 16);
     const void* p = sqlite3_column_blob(stmt_, col);
-    int n = sqlite3_column_bytes(stmt_, col);
-    if (p != nullptr && n > 0) std::memcpy(out, p, n < 16 ? n : 16);
+    ReadStoredId(p, sqlite3_column_bytes(stmt_, col), out);
   }
   std::wstring ColumnText(int col) {
     const wchar_t* p = static_cast<const wchar_t*>(sqlite3_column_text16(stmt_, col));

@@ -66,8 +66,7 @@ void AddPathLink(const std::wstring& path, const ExportOptions& options, std::ve
 }
 
 void AddRecordLink(const CPublishItem& item, const ExportOptions& options, std::vector<std::wstring>* lines) {
-  const std::u16string_view name(item.fileName, RecordPathLength(item.fileName));
-  if (!PassesRecordFilter(options, uint64_t(item.pubTime), name)) return;
+  if (!PassesRecordFilter(options, uint64_t(item.pubTime), RecordPathText(item.fileName))) return;
   lines->push_back(MakeVxhdLink(&item, options.parentNaming));
 }
 

@@ -13,8 +13,7 @@ std::u16string U16(const std::wstring& s) { return std::u16string(AsU16(s)); }
 
 std::wstring MakeVxhdLink(const CPublishItem* item, bool parentNaming) {
   if (!item) return {};
-  const std::u16string_view path(item->fileName, RecordPathLength(item->fileName));
-  return ToWide(MakeVxhdLinkText(uint64_t(item->fileSize), item->fid, path, parentNaming));
+  return ToWide(MakeVxhdLinkText(uint64_t(item->fileSize), item->fid, RecordPathText(item->fileName), parentNaming));
 }
 
 std::wstring MakeFtpLink(const wchar_t* path, const wchar_t* host) {

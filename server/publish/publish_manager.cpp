@@ -14,8 +14,9 @@
 
 namespace {
 const char16_t* U16(const std::wstring& s) { return reinterpret_cast<const char16_t*>(s.c_str()); }
-std::wstring PathOf(const char16_t (&field)[kRecordPathUnits]) {
-  return std::wstring(reinterpret_cast<const wchar_t*>(field), RecordPathLength(field));
+std::wstring PathOf(const void* field) {
+  const std::u16string path = RecordPathText(field);
+  return std::wstring(path.begin(), path.end());
 }
 
 bool EqualNoCase(const wchar_t* a, const wchar_t* b, size_t n) {

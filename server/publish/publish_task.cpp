@@ -30,7 +30,8 @@ std::mutex g_instanceLock;
 
 std::string Gbk(const wchar_t* text) { return Utf16ToGbk(text ? std::wstring_view(text) : std::wstring_view()); }
 std::wstring PathOf(const CPublishItem& item) {
-  return std::wstring(reinterpret_cast<const wchar_t*>(item.fileName), RecordPathLength(item.fileName));
+  const std::u16string path = RecordPathText(item.fileName);
+  return std::wstring(path.begin(), path.end());
 }
 bool CurrentSize(const wchar_t* path, uint64_t* size) {
   WIN32_FILE_ATTRIBUTE_DATA data;

@@ -588,3 +588,83 @@ def parse_back_off(body):
     if len(body) != 8:
         raise BodyError("back-off of %d bytes" % len(body))
     return struct.unpack("<II", body)
+
+
+# --- The download side: what a downloading core sends to the super node and
+# to the peers that seed a file, and what it gets back.
+
+QUERY_PEERS, CALL_ME_REQUEST, TASK_COMMAND = 46, 8, 14
+PEER_LIST, PEER_LIST2 = 32, 47
+
+
+def parse_peer_query(body):
+    """UDP 46, 39 bytes: the querier, its public address and NAT type, the file."""
+    if len(body) != 39 or struct.unpack_from("<H", body)[0] != QUERY_PEERS:
+        raise BodyError("peer query of %d bytes" % len(body))
+    user_id, = struct.unpack_from("<Q", body, 2)
+    public_ip = ip_text(body[10:14])
+    nat_type = body[14]
+    fid = body[15:31]
+    query = body[31]
+    zero, wanted, node = struct.unpack_from("<IHB", body, 32)
+    return {"user_id": user_id, "public_ip": public_ip, "nat_type": nat_type, "fid": fid, "query": query,
+            "zero": zero, "wanted": wanted, "node": node}
+
+
+def peer_entry(user_id, ip, port, nat_type=0x11, second_ip="0.0.0.0", second_port=0, kept=0, call_ip=None,
+               call_port=None, node_type=5, percent=100):
+    """One 33-byte entry of a peer list (the first 31 bytes for command 32)."""
+    return (struct.pack("<Q", user_id) + ip_bytes(ip) + struct.pack("<H", port) + ip_bytes(second_ip)
+            + struct.pack("<HIB", second_port, kept, nat_type) + ip_bytes(call_ip or ip)
+            + struct.pack("<HBB", port if call_port is None else call_port, node_type, percent))
+
+
+def peer_list(user_id, fid, entries, code=PEER_LIST2, count=None):
+    """UDP 47 (33-byte entries) or 32 (31-byte entries) for the querier's user id."""
+    size = 33 if code == PEER_LIST2 else 31
+    body = struct.pack("<HQ", code, user_id) + bytes(fid) + struct.pack("<H", len(entries) if count is None else count)
+    return body + b"".join(bytes(e)[:size] for e in entries)
+
+
+def parse_call_me(body):
+    """A call-me body (8 from a downloader, 9 or 50 relayed by the super node, 14 for a task)."""
+    if len(body) < 61:
+        raise BodyError("call-me of %d bytes" % len(body))
+    code, peer_id = struct.unpack_from("<HQ", body)
+    peer_port, nat_type = struct.unpack_from("<HB", body, 14)
+    file_size, = struct.unpack_from("<Q", body, 38)
+    target_id, = struct.unpack_from("<Q", body, 47)
+    target_port, = struct.unpack_from("<H", body, 59)
+    return {"code": code, "peer_id": peer_id, "peer_ip": ip_text(body[10:14]), "peer_port": peer_port,
+            "nat_type": nat_type, "public_ip": ip_text(body[17:21]), "fid": body[22:38], "size": file_size,
+            "target_id": target_id, "target_ip": ip_text(body[55:59]), "target_port": target_port}
+
+
+def handshake_answer(fid, user_id, size, nat_type, result):
+    """UDP 15, 36 bytes: the seeder's answer to a call-me, the result last."""
+    return struct.pack("<H", HANDSHAKE_ANSWER) + bytes(fid) + struct.pack("<QQBB", user_id, size, nat_type, result)
+
+
+def parse_get_file_data(body):
+    """UDP 16 as an uploader reads it: the file, the requester, and the blocks present."""
+    if len(body) < 29:
+        raise BodyError("getfiledata of %d bytes" % len(body))
+    user_id, nat_type, request_type, count = struct.unpack_from("<QBBB", body, 18)
+    if count > 16 or len(body) < 29 + 4 * count:
+        raise BodyError("getfiledata count %d in %d bytes" % (count, len(body)))
+    blocks = list(struct.unpack_from("<%dI" % count, body, 29))
+    return {"fid": body[2:18], "user_id": user_id, "nat_type": nat_type, "request_type": request_type,
+            "blocks": blocks}
+
+
+def block_packet(fid, sender_id, block, data, sequence=0, zeros=1):
+    """A served block (protocol 2): 36-byte head, the data, the sequence, 1 to 5 zero bytes."""
+    data = bytes(data)
+    body = (bytes(fid) + struct.pack("<QBIH", sender_id, 1, block, len(data)) + data
+            + struct.pack("<I", sequence) + bytes(zeros))
+    return struct.pack("<BI", 2, crc(body)) + body
+
+
+def wrap_data(packet, pad=None):
+    """A data packet in the outer layer, as it goes to a peer that asked in that layer."""
+    return outer(packet, pad)

@@ -5,7 +5,11 @@ A registration server (UDP, and TCP for the fallback), a super node (UDP), an
 upload server (TCP) and a NAT test server (UDP). They speak the core's protocol
 through tests/lib/p2p_wire.py and log every request they receive (registrations,
 logins, keepalives, share batches with their file ids, logouts) to stdout and
-to a log file. Import it from a test (Doubles) or run it as a program:
+to a log file. For the download side the super node answers peer queries
+(46) with the peer lists a test sets (47 or 32), relays a downloader's call-me
+(8) to the peer it names (9) and a seeder's handshake answer (15) back to the
+core, and can introduce a peer to a task (14). Import it from a test (Doubles)
+or run it as a program:
 
     python3 tests/p2p/p2p_doubles.py --log p2p_doubles.log
 
@@ -56,6 +60,9 @@ class Doubles(DoubleBase):
         self.nat_probe = nat_probe
         DoubleBase.__init__(self, log_path, echo)
         self.core = None  # (ip, port) of the core's UDP socket, learnt from its login
+        # Peer lists the super node answers queries (46) with: file id -> peer entries.
+        self.peer_lists = {}
+        self.peer_list_code = w.PEER_LIST2
 
     # --- event log
 
@@ -177,6 +184,16 @@ class Doubles(DoubleBase):
         elif packet.command == w.KEEP_NAT:
             f = w.parse_request(packet.body)
             self.log("keep_nat", user_id=f["user_id"], source=source)
+        elif packet.command == w.QUERY_PEERS:
+            self._on_peer_query(sock, packet, src)
+        elif packet.command == w.CALL_ME_REQUEST:
+            self._relay_call_me_request(sock, packet, src)
+        elif packet.command == w.HANDSHAKE_ANSWER:
+            # A seeder that cannot reach the downloader answers through us.
+            answer = w.parse_handshake_answer(packet.body)
+            self.log("handshake_relay", user_id=answer["user_id"], result=answer["result"], source=source)
+            if self.core:
+                sock.sendto(w.datagram(packet.body), self.core)
         else:
             self.log("sp_other", command=packet.command, length=len(packet.body), source=source)
 
@@ -211,6 +228,31 @@ class Doubles(DoubleBase):
         self.sp.sendto(w.outer(packet) if wrapped else packet, self.core)
         self.log("call_me", peer_id=peer_id, peer="%s:%d" % (peer_host, peer_port), fid=bytes(fid).hex().upper(),
                  form=body[0])
+
+    def _on_peer_query(self, sock, packet, src):
+        f = w.parse_peer_query(packet.body)
+        fid = bytes(f["fid"])
+        entries = self.peer_lists.get(fid)
+        self.log("peer_query", user_id=f["user_id"], fid=fid.hex().upper(), query=f["query"], wanted=f["wanted"],
+                 peers=None if entries is None else len(entries), source="%s:%d" % src)
+        if entries is not None and not self.no_udp_answers:
+            sock.sendto(w.datagram(w.peer_list(f["user_id"], fid, list(entries), self.peer_list_code)), src)
+
+    def _relay_call_me_request(self, sock, packet, src):
+        """A downloader's call-me (8) goes on to the peer it names as 9, from the super node."""
+        f = w.parse_call_me(packet.body)
+        self.log("call_me_request", peer_id=f["peer_id"], target_id=f["target_id"], fid=f["fid"].hex().upper(),
+                 answer_to="%s:%d" % (f["peer_ip"], f["peer_port"]), source="%s:%d" % src)
+        relayed = w.struct.pack("<H", w.CALL_ME) + packet.body[2:]
+        sock.sendto(w.datagram(relayed), (f["target_ip"], f["target_port"]))
+
+    def introduce(self, fid, size, peer_id, peer_host, peer_port, nat_type=0x11):
+        """Task command 14: the super node tells the core's task of a peer that wants to swap."""
+        if not self.core:
+            raise RuntimeError("the core has not logged in")
+        body = w.call_me(peer_id, peer_host, peer_port, fid, size, nat_type=nat_type)
+        self.sp.sendto(w.datagram(w.struct.pack("<H", w.TASK_COMMAND) + body[2:]), self.core)
+        self.log("introduce", peer_id=peer_id, fid=bytes(fid).hex().upper())
 
     def spoof(self, body):
         """Sends a reply to the core from a port that is no server of its own."""

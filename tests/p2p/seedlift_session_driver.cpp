@@ -20,27 +20,7 @@
 #include <string>
 
 #include "p2pcore/seedlift_api.h"
-
-namespace {
-
-std::wstring widen(const std::string& s) {
-  int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, nullptr, 0);
-  std::wstring w(n > 0 ? n - 1 : 0, L'\0');
-  if (n > 1) MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, w.data(), n);
-  return w;
-}
-
-bool parse_fid(const std::string& hex, uint8_t out[16]) {
-  if (hex.size() != 32) return false;
-  for (int i = 0; i < 16; ++i) {
-    unsigned v = 0;
-    if (sscanf(hex.c_str() + 2 * i, "%2x", &v) != 1) return false;
-    out[i] = static_cast<uint8_t>(v);
-  }
-  return true;
-}
-
-}  // namespace
+#include "tests/p2p/driver_text.h"
 
 int main() {
   setvbuf(stdout, nullptr, _IONBF, 0);

@@ -241,5 +241,35 @@ class PeerBodies(unittest.TestCase):
         self.assertEqual(w.parse_swap_version(w.swap_version(48, FID1, 9, b"x.exe"))["program"], b"x.exe")
 
 
+class DownloadBodies(unittest.TestCase):
+    # The peer query as the library builds it (p2pcore/wire/tests/peer_fetch_test.cpp holds it too).
+    QUERY = H("2E00" "0807060504030201" "7F000001" "13" "000102030405060708090A0B0C0D0E0F" "01" "00000000" "E703" "05")
+
+    def test_peer_query(self):
+        q = w.parse_peer_query(self.QUERY)
+        self.assertEqual((q["user_id"], q["public_ip"], q["nat_type"], q["fid"], q["query"], q["wanted"], q["node"]),
+                         (0x0102030405060708, "127.0.0.1", 0x13, bytes(range(16)), 1, 999, 5))
+        with self.assertRaises(w.BodyError):
+            w.parse_peer_query(self.QUERY[:-1])
+
+    def test_call_me_request_round_trip(self):
+        body = w.call_me(77, "127.0.0.1", 18001, FID1, 123456, target_id=5001, target_ip="10.0.0.2", target_port=9,
+                         nat_type=0x13, public_ip="1.2.3.4")
+        f = w.parse_call_me(body)
+        self.assertEqual((f["peer_id"], f["peer_ip"], f["peer_port"], f["nat_type"], f["public_ip"], f["fid"],
+                          f["size"], f["target_id"], f["target_ip"], f["target_port"]),
+                         (77, "127.0.0.1", 18001, 0x13, "1.2.3.4", FID1, 123456, 5001, "10.0.0.2", 9))
+
+    def test_served_block_and_getfiledata(self):
+        packet = w.block_packet(FID1, 5001, 12, b"abc", sequence=4, zeros=2)
+        self.assertEqual(len(packet), 36 + 3 + 4 + 2)
+        p = w.parse_block_packet(packet)
+        self.assertEqual((p["fid"], p["sender"], p["block"], p["data"], p["sequence"]), (FID1, 5001, 12, b"abc", 4))
+        r = w.parse_get_file_data(w.get_file_data(FID1, 9, [7, 8, 20]))
+        self.assertEqual((r["user_id"], r["blocks"]), (9, [7, 8, 20]))
+        with self.assertRaises(w.BodyError):
+            w.parse_get_file_data(w.get_file_data(FID1, 9, [7, 8], count=3))
+
+
 if __name__ == "__main__":
     unittest.main()

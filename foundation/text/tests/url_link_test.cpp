@@ -156,6 +156,10 @@ TEST(ParseShareLink, Fields) {
       {"lone percent kept", "vxhd://1|" + kId + "|100%", 2052, true, 1, "100%"},
       {"unsafe characters", "vxhd://1|" + kId + "|a%7Cb:c*d?e\"f<g>h/i\\j\r\nk.avi", 2052, true, 1,
        "a_b_c_d_e_f_g_h_i_jk.avi"},
+      // A zero would cut the name short wherever it is used as a C string.
+      {"escaped zero", "vxhd://1|" + kId + "|a.exe%00.avi", 2052, true, 1, "a.exe_.avi"},
+      {"raw zero", "vxhd://1|" + kId + "|a.exe" + std::string(1, '\0') + ".avi", 2052, true, 1, "a.exe_.avi"},
+      {"control characters", "vxhd://1|" + kId + "|a%01b\tc%1F.avi", 2052, true, 1, "a_b_c_.avi"},
       {"UTF-8 name", "vxhd://1|" + kId + "|\xE4\xB8\xAD\xE6\x96\x87.avi", 2052, true, 1, "\xD6\xD0\xCE\xC4.avi"},
       {"escaped UTF-8", "vxhd://1|" + kId + "|%E4%B8%AD.avi", 2052, true, 1, "\xD6\xD0.avi"},
       {"escaped GBK", "vxhd://1|" + kId + "|%D6%D0.avi", 2052, true, 1, "\xD6\xD0.avi"},

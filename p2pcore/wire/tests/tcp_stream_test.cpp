@@ -8,27 +8,15 @@
 #include <random>
 #include <string>
 
+#include "p2pcore/wire/tests/frame_collector.h"
 #include "p2pcore/wire/wire_bytes.h"
 
 using namespace p2p;
 
 namespace {
 
-struct Frame {
-  uint16_t command;
-  std::vector<uint8_t> body;
-  bool operator==(const Frame& o) const { return command == o.command && body == o.body; }
-};
-
-class Collector : public DataInPacking {
- public:
-  std::vector<Frame> frames;
-
- protected:
-  void on_frame(uint16_t command, const uint8_t* body, uint32_t length) override {
-    frames.push_back({command, std::vector<uint8_t>(body, body + length)});
-  }
-};
+using p2p_test::Collector;
+using p2p_test::Frame;
 
 std::vector<uint8_t> body_of(size_t n, uint8_t salt) {
   std::vector<uint8_t> b(n);

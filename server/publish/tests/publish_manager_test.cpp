@@ -20,7 +20,8 @@
 namespace {
 const char16_t* U16(const std::wstring& s) { return reinterpret_cast<const char16_t*>(s.c_str()); }
 std::wstring PathOf(const CPublishItem& it) {
-  return std::wstring(reinterpret_cast<const wchar_t*>(it.fileName), RecordPathLength(it.fileName));
+  const std::u16string path = RecordPathText(it.fileName);
+  return std::wstring(path.begin(), path.end());
 }
 std::wstring PathOf(const CPublishDir& d) {
   return std::wstring(reinterpret_cast<const wchar_t*>(d.path), RecordPathLength(d.path));
