@@ -75,7 +75,7 @@ class CP2pSession : private server_link_events, private share_report_link {
 
   // The download tasks and their request queue (the task exports).
   task_requests& tasks() { return requests_; }
-  bool on_scheduler_thread() const { return scheduler_thread_id_ == GetCurrentThreadId(); }
+  bool on_scheduler_thread() const { return scheduler_.IsCurrent(); }
 
   const std::vector<ip_range>& allow_list() const { return allow_list_; }
   // The datagram came from the super node (the scheduler thread's view).
