@@ -15,6 +15,7 @@
 
 namespace {
 constexpr int32_t kStepMs = int32_t(kChannelStepTimeoutMs);
+static_assert(kChannelSelectLimit <= MAXIMUM_WAIT_OBJECTS, "one wait covers the listener and every client waited on");
 }  // namespace
 
 CTcpServerSession& CTcpServerSession::Instance() {
@@ -34,7 +35,9 @@ int CTcpServerSession::InitializeSession(const char* address, uint32_t port, Com
   CSessionLog::Instance().Open(L"tcpserver.log");
 
   const intptr_t listener = TcpListenOn(address_.c_str(), port_);
-  if (listener < 0) {
+  if (listener >= 0 && listenEvent_ == nullptr) listenEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (listener < 0 || listenEvent_ == nullptr || WSAEventSelect(SOCKET(listener), listenEvent_, FD_ACCEPT) != 0) {
+    if (listener >= 0) closesocket(SOCKET(listener));
     CHANNEL_LOG("CTcpServerSession::InitializeSession initial fail");
     return kChannelStartSocketFailed;
   }
@@ -69,6 +72,17 @@ unsigned __stdcall CTcpServerSession::ThreadMain(void* self) {
   return 0;
 }
 
+void CTcpServerSession::CloseClient(SOCKET s) {
+  ORCHARD_ASSERT(scheduler_.IsCurrent());
+  closesocket(s);
+  ahead_.erase(s);
+  auto it = events_.find(s);
+  if (it != events_.end()) {
+    CloseHandle(it->second);
+    events_.erase(it);
+  }
+}
+
 void CTcpServerSession::ClosePending() {
   ORCHARD_ASSERT(scheduler_.IsCurrent());
   for (const auto& entry : closing_) {
@@ -77,8 +91,7 @@ void CTcpServerSession::ClosePending() {
       CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server fd[%d] is closing!", int(entry.first));
       clients_.erase(it);
     }
-    ahead_.erase(entry.first);
-    closesocket(entry.first);
+    CloseClient(entry.first);
   }
   closing_.clear();
 }
@@ -93,8 +106,7 @@ void CTcpServerSession::EvictOldest() {
     if (it->second < now && (victim == clients_.end() || it->second < victim->second)) victim = it;
   }
   if (victim == clients_.end()) victim = clients_.begin();
-  closesocket(victim->first);
-  ahead_.erase(victim->first);
+  CloseClient(victim->first);
   CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server timeout fd [%d]", int(victim->first));
   clients_.erase(victim);
 }
@@ -104,13 +116,45 @@ void CTcpServerSession::AcceptOne() {
   const intptr_t s = TcpAccept(listener_);
   if (s < 0) return;
   TcpNoDelay(SOCKET(s));
-  try {
-    clients_[SOCKET(s)] = int64_t(std::time(nullptr));
-  } catch (const std::bad_alloc&) {
+  // The accepted socket took the listener's event over; it gets its own.
+  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (event == nullptr || WSAEventSelect(SOCKET(s), event, FD_READ | FD_CLOSE) != 0) {
+    if (event != nullptr) CloseHandle(event);
     closesocket(SOCKET(s));
     return;
   }
+  try {
+    events_[SOCKET(s)] = event;
+    clients_[SOCKET(s)] = int64_t(std::time(nullptr));
+  } catch (const std::bad_alloc&) {
+    CloseClient(SOCKET(s));
+    clients_.erase(SOCKET(s));
+    return;
+  }
   CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server accept fd[%d]", int(s));
+}
+
+int CTcpServerSession::WaitReady(DWORD ms) {
+  ORCHARD_ASSERT(scheduler_.IsCurrent());
+  // The listener first, then the clients in handle order starting after the
+  // one served last, so a client that sends without pause cannot keep the
+  // others waiting: a wait reports only its first ready entry.
+  waitSockets_.clear();
+  waitHandles_.clear();
+  waitSockets_.push_back(listener_);
+  waitHandles_.push_back(listenEvent_);
+  auto start = clients_.upper_bound(lastServed_);
+  for (size_t n = 0; n < clients_.size() && waitHandles_.size() < kChannelSelectLimit; ++n, ++start) {
+    if (start == clients_.end()) start = clients_.begin();
+    auto event = events_.find(start->first);
+    if (event == events_.end()) continue;
+    waitSockets_.push_back(start->first);
+    waitHandles_.push_back(event->second);
+  }
+  const DWORD r = WaitForMultipleObjects(DWORD(waitHandles_.size()), waitHandles_.data(), FALSE, ms);
+  if (r == WAIT_TIMEOUT) return -1;
+  if (r >= WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + waitHandles_.size()) return int(r - WAIT_OBJECT_0);
+  return -2;
 }
 
 bool CTcpServerSession::ServeRequest(SOCKET s) {
@@ -130,6 +174,8 @@ bool CTcpServerSession::ServeFrame(SOCKET s) {
     ahead_.erase(it);
   }
   switch (ChannelRecvFrameAhead(s, &carry, kStepMs, &block)) {
+    case FrameRecv::kNothing:
+      return true;  // a readiness report whose bytes came with the frame before
     case FrameRecv::kOk:
       if (carry.length != 0) {
         try {
@@ -189,42 +235,39 @@ void CTcpServerSession::SchedulerInternal_server() {
     ClosePending();
     EvictOldest();
 
-    fd_set readSet;
-    readSet.fd_count = 0;
-    readSet.fd_array[readSet.fd_count++] = listener_;
-    for (auto it = clients_.begin(); it != clients_.end() && readSet.fd_count < kChannelSelectLimit; ++it)
-      readSet.fd_array[readSet.fd_count++] = it->first;
-
     // A client with a frame already read in part is served without waiting.
-    timeval tv = {0, ahead_.empty() ? kSelectTimeoutMs * 1000 : 0};
-    const int r = select(0, &readSet, nullptr, nullptr, &tv);
-    if (r == 0 && ahead_.empty()) continue;
-    if (r == SOCKET_ERROR) {
+    const int ready = WaitReady(ahead_.empty() ? DWORD(kSelectTimeoutMs) : 0);
+    if (ready == -1 && ahead_.empty()) continue;
+    if (ready == -2) {
       CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server errorno[%d]", int(GetLastError()));
       continue;
     }
-    if (r > 0 && __WSAFDIsSet(listener_, &readSet)) AcceptOne();
+    if (ready == 0) AcceptOne();
+    const SOCKET readySocket = ready > 0 ? waitSockets_[size_t(ready)] : INVALID_SOCKET;
     for (const auto& client : clients_) {
-      if ((r <= 0 || !__WSAFDIsSet(client.first, &readSet)) && ahead_.find(client.first) == ahead_.end()) continue;
+      if (client.first != readySocket && ahead_.find(client.first) == ahead_.end()) continue;
+      if (client.first == readySocket) lastServed_ = readySocket;
       if (!ServeRequest(client.first)) {
         try {
           closing_[client.first] = 0;
         } catch (const std::bad_alloc&) {
-          // Not queued: the next select reports the socket again and the
-          // next failed read queues it then.
+          // Not queued: it stays open until its next event fails again.
         }
       }
     }
   }
   CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server over");
   // The thread owns the sockets; once it has stopped nothing else serves them.
-  for (const auto& client : clients_) closesocket(client.first);
-  for (const auto& client : closing_) closesocket(client.first);
+  for (const auto& client : clients_) CloseClient(client.first);
+  for (const auto& client : closing_) {
+    if (clients_.find(client.first) == clients_.end()) CloseClient(client.first);
+  }
   clients_.clear();
   closing_.clear();
   ahead_.clear();
   closesocket(listener_);
   listener_ = INVALID_SOCKET;
+  lastServed_ = INVALID_SOCKET;
   scheduler_.Release();
   running_ = false;
 }

@@ -17,6 +17,7 @@
 #include "foundation/util/wide_text.h"
 #include "platform/tallyhub/tallyhub.h"
 #include "server/db/published_db.h"
+#include "server/hash/calc_hash.h"
 #include "server/hash/codec/file_ids.h"
 #include "server/hash/codec/piece_size.h"
 #include "server/hash/hash_serial.h"
@@ -392,47 +393,5 @@ void CPublishTask::WriteLinkLines(const CPublishItem& item, const std::wstring& 
 
 int CPublishTask::CalcHash(const wchar_t* path, uint64_t size, DigestHolder* fid, DigestHolder* sid,
                            DigestHolder* cid, std::vector<uint8_t>* pieces, bool fullHash, HANDLE stop) {
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_RANDOM_ACCESS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 0;
-  CMd5PieceHash md5;
-  CSha1PieceHash sha1;
-  bool ok = (!fullHash || md5.Init(size, GetMd5PieceSize(size), 16)) && sha1.Init(size, GetSha1PieceSize(size), 20);
-  std::vector<uint8_t> buffer(kHashReadBlock);
-  const DWORD started = GetTickCount();
-  uint64_t done = 0;
-  while (ok && done < size) {
-    LARGE_INTEGER now;
-    if (!GetFileSizeEx(file, &now) || uint64_t(now.QuadPart) != size) {
-      WriteLog(&g_MainLog, 1, "FileChanged, nCalcSize=%lld\n", (long long)done);
-      ok = false;
-      break;
-    }
-    if (stop && WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) {
-      WriteLog(&g_MainLog, 1, "StopEvent, nCalcSize=%lld\n", (long long)done);
-      ok = false;
-      break;
-    }
-    DWORD got = 0;
-    if (!ReadFile(file, buffer.data(), DWORD(kHashReadBlock), &got, nullptr)) got = 0;
-    if (got < kHashReadBlock && done + got != size) {
-      WriteLog(&g_MainLog, 1, "Read error, nToRead=%d, nRead=%d\r\n", int(kHashReadBlock), int(got));
-      ok = false;
-      break;
-    }
-    // Never past the size measured at the start, even if the file grew meanwhile.
-    const size_t use = size_t(got < size - done ? got : size - done);
-    if (fullHash) md5.Update(buffer.data(), use);
-    sha1.Update(buffer.data(), use);
-    done += use;
-  }
-  CloseHandle(file);
-  const double seconds = double(DWORD(GetTickCount() - started)) / 1000.0;
-  const double mib = double(size >> 20);
-  WriteLog(&g_MainLog, 1, "PUBTASK - Do Calc Final, Size=%lld M, TimeUsed=%0.1f Second, Speed=%0.1f M/s\r\n",
-           (long long)(size >> 20), seconds, seconds > 0 ? mib / seconds : 0.0);
-  if (!ok) return 0;
-  if (fullHash) md5.Final(fid, sid, pieces);
-  sha1.Final(cid, nullptr, nullptr);
-  return 1;
+  return CalcFileHash(path, size, fid, sid, cid, pieces, fullHash, stop);
 }
