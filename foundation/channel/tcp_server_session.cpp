@@ -10,6 +10,7 @@
 #include "foundation/channel/channel_io.h"
 #include "foundation/channel/session_log.h"
 #include "foundation/channel/socket_ops.h"
+#include "foundation/check/orchard_assert.h"
 #include "foundation/codec/channel_frame.h"
 
 namespace {
@@ -72,6 +73,7 @@ unsigned __stdcall CTcpServerSession::ThreadMain(void* self) {
 }
 
 void CTcpServerSession::CloseClient(SOCKET s) {
+  ORCHARD_ASSERT(scheduler_.IsCurrent());
   closesocket(s);
   ahead_.erase(s);
   auto it = events_.find(s);
@@ -82,6 +84,7 @@ void CTcpServerSession::CloseClient(SOCKET s) {
 }
 
 void CTcpServerSession::ClosePending() {
+  ORCHARD_ASSERT(scheduler_.IsCurrent());
   for (const auto& entry : closing_) {
     auto it = clients_.find(entry.first);
     if (it != clients_.end()) {
@@ -94,6 +97,7 @@ void CTcpServerSession::ClosePending() {
 }
 
 void CTcpServerSession::EvictOldest() {
+  ORCHARD_ASSERT(scheduler_.IsCurrent());
   if (clients_.size() <= kMaxClients) return;
   const int64_t now = int64_t(std::time(nullptr));
   // The map is ordered by handle, so the first of equal times is the lowest handle.
@@ -108,6 +112,7 @@ void CTcpServerSession::EvictOldest() {
 }
 
 void CTcpServerSession::AcceptOne() {
+  ORCHARD_ASSERT(scheduler_.IsCurrent());
   const intptr_t s = TcpAccept(listener_);
   if (s < 0) return;
   TcpNoDelay(SOCKET(s));
@@ -130,6 +135,7 @@ void CTcpServerSession::AcceptOne() {
 }
 
 int CTcpServerSession::WaitReady(DWORD ms) {
+  ORCHARD_ASSERT(scheduler_.IsCurrent());
   // The listener first, then the clients in handle order starting after the
   // one served last, so a client that sends without pause cannot keep the
   // others waiting: a wait reports only its first ready entry.
@@ -158,6 +164,9 @@ bool CTcpServerSession::ServeRequest(SOCKET s) {
 }
 
 bool CTcpServerSession::ServeFrame(SOCKET s) {
+  // The handler is called on this thread only: requests of all clients are
+  // served one after another, and the handler keeps buffers on that promise.
+  ORCHARD_ASSERT(scheduler_.IsCurrent());
   ChannelBlock& block = receive_;
   ChannelCarry carry;
   if (auto it = ahead_.find(s); it != ahead_.end()) {
@@ -221,6 +230,7 @@ bool CTcpServerSession::ServeFrame(SOCKET s) {
 }
 
 void CTcpServerSession::SchedulerInternal_server() {
+  scheduler_.Bind();
   while (stop_ == 0) {
     ClosePending();
     EvictOldest();
@@ -258,5 +268,6 @@ void CTcpServerSession::SchedulerInternal_server() {
   closesocket(listener_);
   listener_ = INVALID_SOCKET;
   lastServed_ = INVALID_SOCKET;
+  scheduler_.Release();
   running_ = false;
 }

@@ -12,6 +12,7 @@
 
 #include "foundation/channel/channel_io.h"
 #include "foundation/channel/tcp_channel.h"
+#include "foundation/check/thread_owner.h"
 
 class CTcpServerSession {
  public:
@@ -50,6 +51,9 @@ class CTcpServerSession {
   unsigned threadId_ = 0;
   std::atomic<uint32_t> stop_{0};
   std::atomic<bool> running_{false};  // the scheduler thread has not ended yet
+  // The scheduler thread: the only one that touches the sockets, the maps
+  // below and the handler's buffers while it runs.
+  CThreadOwner scheduler_;
   std::string address_;
   uint32_t port_ = 0;
   SOCKET listener_ = INVALID_SOCKET;
