@@ -19,6 +19,10 @@
 
 namespace {
 
+// Yields a worker (or the reader) makes while it waits for a lane (or a free
+// block) before it sleeps.
+constexpr int kSpinsBeforeSleep = 2000;
+
 struct PieceLayout {
   uint64_t size = 0;
   uint64_t md5Piece = 0;   // 0 without the MD5 side
@@ -148,6 +152,12 @@ class PooledPass {
       return blocks_.back().get();
     }
     if (free_.empty()) {
+      lock.unlock();
+      for (int i = 0; i < kSpinsBeforeSleep && freeCount_.load(std::memory_order_relaxed) == 0; ++i)
+        std::this_thread::yield();
+      lock.lock();
+    }
+    if (free_.empty()) {
       // Woken once a few blocks are back rather than for each one: every
       // wake-up costs the workers a system call and the reader a switch.
       readerWaiting_ = true;
@@ -156,6 +166,7 @@ class PooledPass {
     }
     Block* block = free_.back();
     free_.pop_back();
+    freeCount_.store(free_.size(), std::memory_order_relaxed);
     return block;
   }
 
@@ -175,6 +186,7 @@ class PooledPass {
       if (!lane->scheduled) {
         lane->scheduled = true;
         ready_.push_back(lane);
+        readyCount_.store(ready_.size(), std::memory_order_relaxed);
         wake = idle_ > 0;
       }
       // The lane's last block: from here on only its worker touches it.
@@ -196,6 +208,14 @@ class PooledPass {
     for (;;) {
       if (ready_.empty()) {
         if (closing_) return;
+        // Spin a little before sleeping: waking a sleeping thread goes through
+        // the kernel (under Wine through its server too) and costs more than
+        // the next block usually takes to arrive.
+        lock.unlock();
+        for (int i = 0; i < kSpinsBeforeSleep && readyCount_.load(std::memory_order_relaxed) == 0; ++i)
+          std::this_thread::yield();
+        lock.lock();
+        if (!ready_.empty() || closing_) continue;
         ++idle_;
         work_.wait(lock, [this] { return !ready_.empty() || closing_; });
         --idle_;
@@ -203,6 +223,7 @@ class PooledPass {
       }
       Lane* lane = ready_.front();
       ready_.pop_front();
+      readyCount_.store(ready_.size(), std::memory_order_relaxed);
       batch.swap(lane->pending);
       lock.unlock();
       bool ended = false;
@@ -213,12 +234,14 @@ class PooledPass {
         // held up by no more than the blocks not yet digested.
         std::lock_guard<std::mutex> guard(mutex_);
         free_.push_back(block);
+        freeCount_.store(free_.size(), std::memory_order_relaxed);
         if (readerWaiting_ && free_.size() == wakeAt_) space_.notify_one();
       }
       batch.clear();
       lock.lock();
       if (!lane->pending.empty()) {
         ready_.push_back(lane);
+        readyCount_.store(ready_.size(), std::memory_order_relaxed);
       } else {
         lane->scheduled = false;
         if (ended) Retire(lane);
@@ -244,8 +267,10 @@ class PooledPass {
   std::condition_variable space_;  // a block came back
   std::vector<std::unique_ptr<Block>> blocks_;
   std::vector<Block*> free_;
+  std::atomic<size_t> freeCount_{0};  // free_.size(), read without the lock while spinning
   std::deque<std::unique_ptr<Lane>> lanes_;  // open lanes, oldest first
   std::deque<Lane*> ready_;
+  std::atomic<size_t> readyCount_{0};  // ready_.size(), read without the lock while spinning
   Lane* current_ = nullptr;  // the lane the reader is filling
   unsigned idle_ = 0;
   bool readerWaiting_ = false;
@@ -275,7 +300,13 @@ bool StreamPass(const PieceLayout& layout, IBlockReader& reader, HashPassResult*
 }  // namespace
 
 unsigned ResolveHashWorkers(unsigned requested) {
-  if (requested == 0) requested = std::thread::hardware_concurrency();
+  if (requested == 0) {
+    // One core is left to the reader: its copy from the file is the one step
+    // no worker can take over, and a worker beside it on the same core only
+    // slows it down.
+    const unsigned cores = std::thread::hardware_concurrency();
+    requested = cores > 1 ? cores - 1 : 1;
+  }
   return std::clamp(requested, 1u, kMaxHashWorkers);
 }
 

@@ -27,7 +27,7 @@ class IBlockReader {
 };
 
 struct HashPassOptions {
-  unsigned workers = 0;     // 0: one per core, at most kMaxHashWorkers
+  unsigned workers = 0;     // 0: one per core but the reader's, at most kMaxHashWorkers
   size_t windowBytes = 0;   // read-ahead bound; 0: enough to keep every worker busy, at most kMaxHashWindow
   // Piece sizes; 0: the rules of the content ids for the size. Tests set
   // others to reach piece layouts of very large files with small ones.
