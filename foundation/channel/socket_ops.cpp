@@ -7,6 +7,11 @@
 
 namespace {
 
+// Tries of a socket that would block before a wait on it: the bytes of a
+// large frame keep coming in moments, and a wait that only the kernel (under
+// Wine, its server too) can end costs more than a few tries.
+constexpr int kSpinsBeforeWait = 64;
+
 bool SetNonBlocking(SOCKET s) {
   u_long on = 1;
   return ioctlsocket(s, FIONBIO, &on) == 0;
@@ -42,6 +47,7 @@ int64_t Transfer(SOCKET s, uint32_t atLeast, uint32_t upTo, int32_t ms, bool for
     if (w <= 0) return w;
   }
   uint32_t done = 0;
+  int spins = 0;
   while (done < atLeast) {
     const uint32_t want = upTo - done;
     const int r = step(done, int(want > 0x40000000u ? 0x40000000u : want));
@@ -51,6 +57,12 @@ int64_t Transfer(SOCKET s, uint32_t atLeast, uint32_t upTo, int32_t ms, bool for
     }
     if (r == 0 && !forWrite) return done;  // the peer closed
     if (r == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) return -1;
+    if (spins < kSpinsBeforeWait) {
+      ++spins;
+      SwitchToThread();
+      continue;
+    }
+    spins = 0;
     // Would block: wait out what is left of the deadline.
     const ULONGLONG now = GetTickCount64();
     ms -= int32_t(now - noted);
