@@ -21,15 +21,11 @@ const ListColumn kColumns[kUserColumns] = {
 
 CUserDlg::CUserDlg() : CRecordListPage(IDD_USERDLG, IDC_USER_LIST, kUserCopyColumns) {}
 
-CUserDlg::~CUserDlg() {
-  if (images_ != nullptr) ImageList_Destroy(images_);
-}
-
 BOOL CUserDlg::OnInitDialog() {
   StartList(kListStyles);
+  // No image list: the strip has no picture of a peer, and a folder on every
+  // row would say something false.
   InsertListColumns(list_, kColumns, kUserColumns);
-  images_ = LoadListImages();
-  list_.SetImageList(images_);
   // The rows show at once rather than at the first tick.
   if (Load()) ShowRecords();
   if (timer_ == 0) timer_ = ::SetTimer(hwnd_, kUserListTimer, kUserListPeriodMs, nullptr);

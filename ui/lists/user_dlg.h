@@ -14,7 +14,6 @@ constexpr UINT kUserListPeriodMs = 2000;
 class CUserDlg : public CRecordListPage {
  public:
   CUserDlg();
-  ~CUserDlg() override;
 
   // Reloads the records when the page is visible.
   void RefreshList();
@@ -32,7 +31,6 @@ class CUserDlg : public CRecordListPage {
  private:
   bool Load();
 
-  HIMAGELIST images_ = nullptr;
   std::vector<UserRecord> received_;  // in the server's order, which ties keep
   std::vector<UserRecord> records_;   // as shown
   UINT_PTR timer_ = 0;
