@@ -1,27 +1,37 @@
 // Fuzz target: the link log "PublishList.Log" as the automatic-publish run
-// reads it back, line by line and whole into the last-published texts. A
-// line written from any time, directory and link reads back as written
-// whenever the reader takes it.
+// reads it back: its entries, the whole-link checks and the last-published
+// texts. An entry written from any time, directory and link reads back as
+// written whenever the reader takes it; a file's link pair written after any
+// log text is read back whole, and not at all once cut short.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
 #include <string>
 
+#include "foundation/text/hex_text.h"
 #include "fuzzers/fuzz_check.h"
 #include "server/links/codec/link_log.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
-  const int64_t now = in.ConsumeIntegralInRange<int64_t>(0, int64_t(1) << 40);  // the clock, not the file
+  const int32_t now = in.ConsumeIntegralInRange<int32_t>(7200, INT32_MAX);  // the clock, not the file
   const int32_t time = in.ConsumeIntegral<int32_t>();
   const std::string directory = in.ConsumeRandomLengthString(300);
   const std::string link = in.ConsumeRandomLengthString(300);
+  const uint64_t fileSize = in.ConsumeIntegral<uint64_t>();
+  uint8_t fid[16];
+  for (uint8_t& b : fid) b = in.ConsumeIntegral<uint8_t>();
+  const std::string name = in.ConsumeRandomLengthString(100);
+  const size_t cutBy = in.ConsumeIntegral<size_t>();
   const std::string log = in.ConsumeRemainingBytesAsString();
 
   LinkLogEntry entry;
   if (ParseLinkLogLine(log, &entry)) FUZZ_CHECK(!entry.link.empty());
-  const LastPublishTexts texts = BuildLastPublishTexts(log, now);
-  FUZZ_CHECK(texts.vxhd.size() <= 2 * log.size() + 8 && texts.ftp.size() <= 2 * log.size() + 8);
+  const LastPublishTexts any = BuildLastPublishTexts(log, now);
+  FUZZ_CHECK(any.vxhd.size() <= 2 * log.size() + 8 && any.ftp.size() <= 2 * log.size() + 8);
+  std::string got;
+  if (ReadVxhdLinkName(link, &got)) FUZZ_CHECK(!got.empty() && link.rfind("vxhd://", 0) == 0 && link.size() >= got.size() + 42);
+  if (ReadFtpLinkName(link, &got)) FUZZ_CHECK(!got.empty() && got.find('/') == std::string::npos);
 
   // One entry as the publish task writes it: "[" + 23-character time + "] " + text.
   const std::string line = "[2026-01-02 03:04:05.678] " + FormatLinkLogText(time, directory, link);
@@ -30,5 +40,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       link.substr(0, link.find("://")).find(',') == std::string::npos) {
     FUZZ_CHECK(entry.time == time && entry.directory == directory && entry.link == link);
   }
+
+  // A file's pair as the publish task writes it, after whatever came before.
+  if (fileSize == 0 || name.empty() || name.find_first_of("\r\n/") != std::string::npos) return 0;
+  const std::string vxhd = "vxhd://" + std::to_string(fileSize) + "|" + HexText(fid, 16) + "|" + name;
+  const std::string ftp = "ftp://h:2121/D/" + name;
+  FUZZ_CHECK(ReadVxhdLinkName(vxhd, &got) && got == name);
+  FUZZ_CHECK(ReadFtpLinkName(ftp, &got) && got == name);
+  const std::string prefix = "\r\n[2026-01-02 03:04:05:678] ";
+  const std::string withPair =
+      log + prefix + FormatLinkLogText(now, "D:\\V", vxhd) + prefix + FormatLinkLogText(now, "D:\\V", ftp);
+  const LastPublishTexts texts = BuildLastPublishTexts(withPair, now);
+  FUZZ_CHECK(texts.vxhd.find("\r\n" + vxhd + "\r\n") != std::string::npos);
+  FUZZ_CHECK(texts.ftp.find("\r\n" + ftp + "\r\n") != std::string::npos);
+  // Cut anywhere in the name of its FTP line, the pair is not taken.
+  const std::string cut = withPair.substr(0, withPair.size() - 1 - cutBy % name.size());
+  FUZZ_CHECK(BuildLastPublishTexts(cut, now).ftp.find(ftp) == std::string::npos);
   return 0;
 }

@@ -4,16 +4,33 @@
 # OrchardMon, in the foreground until Ctrl-C.
 # From another shell: python3 tools/orchardctl.py stop   (the server and its watchdog)
 #                     python3 tools/orchardctl.py start  (both again, through the watchdog)
+# Only what runs is built (the programs and their libraries, not the tests),
+# while the Wine prefix is made beside it; the time each took is printed.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
+started=$(date +%s)
+since() { echo $(( $(date +%s) - started )); }
 bash tools/setup.sh
-bash tools/build.sh win
-bin=build/win/bin
-if [ ! -f "$bin/OrchardSvc.exe" ]; then
-  echo "run: built; OrchardSvc.exe is not part of this build yet"
-  exit 0
+
+# The build and a first start of the Wine prefix both take a while on a fresh
+# clone; they run side by side.
+mkdir -p build
+bash tools/build.sh run > build/run-build.log 2>&1 &
+build_pid=$!
+source tools/wine-env.sh
+# A prefix of its own, so a run never meets the tests' programs.
+wine_env_start "$top/build/run-wineprefix" if-unset || { kill "$build_pid" 2>/dev/null; exit 1; }
+prefix_s=$(since)
+build_status=0
+wait "$build_pid" || build_status=$?
+if [ "$build_status" != 0 ]; then
+  tail -n 40 build/run-build.log
+  echo "run: the build failed (build/run-build.log)"
+  exit "$build_status"
 fi
+echo "run: built in $(since) s (Wine prefix ready after $prefix_s s; build log: build/run-build.log)"
+bin=build/win/bin
 
 # The working folder: the program with the libraries it loads, its watchdog
 # and crash reporter, and a configuration that a user may edit (kept across runs).
@@ -56,7 +73,8 @@ if grep -qi '^Host=127\.0\.0\.1' run/P2SCfg.ini; then
 fi
 
 # A sample folder of generated videos, published once the core has logged
-# in; its links are printed (python3 tools/orchardctl.py links PATH). Besides
+# in; its links are printed as soon as every file has one (python3
+# tools/orchardctl.py links PATH). Besides
 # three small clips it holds a clip over 64 MiB and a copy of it: one of the
 # two is hashed, the other is found by its stored hash record and looked up
 # instead of read again.
@@ -73,16 +91,15 @@ if [ ! -f run/sample/big.avi ]; then
 fi
 sample="Z:$(cd run/sample && pwd | tr / '\\')"
 logins() { local n; n=$(grep -ca 'P2PSvr - Running' run/od_server.Log 2>/dev/null) || true; echo "${n:-0}"; }
+links() { python3 tools/orchardctl.py links "$sample" 2>/dev/null | grep -c 'vxhd://' || true; }
 before=$(logins)
 (until [ "$(logins)" -gt "$before" ]; do sleep 1; done
- python3 tools/orchardctl.py publish "$sample" >/dev/null && sleep 10 &&
- echo "run: links of $sample:" && python3 tools/orchardctl.py links "$sample" &&
+ python3 tools/orchardctl.py publish "$sample" >/dev/null
+ files=$(find run/sample -maxdepth 1 -type f | wc -l)
+ for _ in $(seq 1 240); do [ "$(links)" -ge "$files" ] && break; sleep 0.5; done
+ echo "run: links of $sample ($(since) s after the start):" && python3 tools/orchardctl.py links "$sample" &&
  if [ -n "$p2s_pid" ]; then echo "run: lookups and reports so far (run/p2s_double.log):"; cat run/p2s_double.log; fi) &
 demo_pid=$!
-
-# A prefix of its own, so a run never meets the tests' programs.
-source tools/wine-env.sh
-wine_env_start "$top/build/run-wineprefix" if-unset
 
 # The environment of this run, for "orchardctl.py start" from another shell.
 env_file=run/.wine-env
@@ -111,7 +128,7 @@ printf 'WINEPREFIX=%s\nWINEARCH=%s\nWINEDEBUG=%s\nWINEDLLOVERRIDES=%s\nDISPLAY=%
   >/dev/null 2>&1 </dev/null
 (cd run && wine OrchardMon.exe -start) >/dev/null 2>&1 </dev/null
 
-echo "run: OrchardSvc is starting under its watchdog in $top/run (logs: run/od_server.Log, run/od_monitor.Log)"
+echo "run: OrchardSvc is starting under its watchdog in $top/run, $(since) s after the start (logs: run/od_server.Log, run/od_monitor.Log)"
 echo "run: stop it with: python3 tools/orchardctl.py stop; start it again with: python3 tools/orchardctl.py start"
 echo "run: Ctrl-C ends the run"
 serving=no

@@ -62,26 +62,44 @@ void ChannelBlock::Trim() {
 
 uint32_t ChannelBlock::Checksum() const { return ChannelLoadU32(data_); }
 
-FrameRecv ChannelRecvFrame(SOCKET s, bool waitFirst, HANDLE event, int32_t blockMs, ChannelBlock* out) {
-  // Every frame is at least 8 bytes (total >= 4 follows the total), so the
-  // checksum may be read with the total without reaching into the next frame.
+FrameRecv ChannelRecvFrameInto(SOCKET s, HANDLE event, int32_t blockMs, CByteBuffer* into, uint32_t* checksum) {
+  // The first receive stops at the checksum: what follows is the body, and
+  // it goes where the caller keeps it.
   uint8_t head[kChannelHeaderSize];
-  int64_t got = 0;
-  if (waitFirst && event != nullptr) {
-    const ULONGLONG start = GetTickCount64();
-    got = TcpRecvFirst(s, head, sizeof head, kStepMs, event);
-    if (got > 0 && got < int64_t(kChannelTotalSize)) {
-      const int32_t left = kStepMs - int32_t(GetTickCount64() - start);
-      const int64_t more = left > 0 ? TcpRecvAtLeast(s, head + got, kChannelTotalSize - uint32_t(got),
-                                                     sizeof head - uint32_t(got), left, true)
-                                    : 0;
-      got = more < 0 ? more : got + more;
-    }
-  } else {
-    got = TcpRecvAtLeast(s, head, kChannelTotalSize, sizeof head, kStepMs, waitFirst);
+  const ULONGLONG start = GetTickCount64();
+  int64_t got = TcpRecvFirst(s, head, sizeof head, kStepMs, event);
+  if (got > 0 && got < int64_t(kChannelTotalSize)) {
+    const int32_t left = kStepMs - int32_t(GetTickCount64() - start);
+    const int64_t more = left > 0 ? TcpRecvAtLeast(s, head + got, kChannelTotalSize - uint32_t(got),
+                                                   sizeof head - uint32_t(got), left, true)
+                                  : 0;
+    got = more < 0 ? more : got + more;
   }
   if (got < int64_t(kChannelTotalSize)) return FrameRecv::kTotalShort;
-  return CompleteFrame(s, head, uint32_t(got), nullptr, blockMs, out);
+  const uint32_t total = ChannelLoadU32(head);
+  if (!ChannelTotalAcceptable(total)) return FrameRecv::kBadTotal;
+  const uint32_t bodyLength = total - 4;
+  const uint32_t kept = into->Length();
+  uint8_t* body = nullptr;
+  if (bodyLength != 0 && (body = into->Extend(bodyLength)) == nullptr) return FrameRecv::kNoMemory;
+
+  // The checksum and the body share the caller's deadline.
+  const ULONGLONG blockStart = GetTickCount64();
+  bool whole = true;
+  if (got < int64_t(kChannelHeaderSize)) {
+    const uint32_t missing = kChannelHeaderSize - uint32_t(got);
+    whole = TcpRecvAtLeast(s, head + got, missing, missing, blockMs, false) == int64_t(missing);
+  }
+  if (whole && bodyLength != 0) {
+    const int32_t left = blockMs - int32_t(GetTickCount64() - blockStart);
+    whole = left > 0 && TcpRecvAtLeast(s, body, bodyLength, bodyLength, left, false) == int64_t(bodyLength);
+  }
+  if (!whole) {
+    into->Truncate(kept);
+    return FrameRecv::kBlockShort;
+  }
+  *checksum = ChannelLoadU32(head + kChannelTotalSize);
+  return FrameRecv::kOk;
 }
 
 FrameRecv ChannelRecvFrameAhead(SOCKET s, ChannelCarry* carry, int32_t blockMs, ChannelBlock* out) {
@@ -89,6 +107,12 @@ FrameRecv ChannelRecvFrameAhead(SOCKET s, ChannelCarry* carry, int32_t blockMs, 
   uint32_t have = carry->length;
   std::memcpy(head, carry->bytes, have);
   carry->length = 0;
+  if (have == 0) {
+    const int64_t got = TcpRecvNow(s, head, sizeof head);
+    if (got == kTcpNothingYet) return FrameRecv::kNothing;
+    if (got <= 0) return FrameRecv::kTotalShort;
+    have = uint32_t(got);
+  }
   if (have < kChannelTotalSize) {
     const int64_t got = TcpRecvAtLeast(s, head + have, kChannelTotalSize - have, sizeof head - have, kStepMs, false);
     if (got < 0 || have + uint32_t(got) < kChannelTotalSize) return FrameRecv::kTotalShort;

@@ -6,9 +6,11 @@
 
 #include <cstdint>
 
+#include "foundation/codec/byte_buffer.h"
+
 // The receive block of a frame: the checksum followed by the scrambled body.
-// Each session keeps one and reuses its memory from frame to frame: a
-// receive into freshly allocated pages costs about twice as much.
+// The server keeps one and reuses its memory from frame to frame: a receive
+// into freshly allocated pages costs about twice as much.
 class ChannelBlock {
  public:
   // Blocks above this size are freed once their frame is handled.
@@ -37,18 +39,20 @@ class ChannelBlock {
 
 enum class FrameRecv {
   kOk,
+  kNothing,      // no byte of a new frame was there (the server's form only)
   kTotalShort,   // fewer than 4 bytes of the total (error, time-out, closed)
   kBadTotal,     // total below 4 or above kChannelMaxTotal
   kNoMemory,     // the block could not be allocated
   kBlockShort,   // the checksum and body did not all arrive
 };
 
-// Receives the total within the fixed step deadline, then the checksum and
-// body into a new block within blockMs. waitFirst: the caller has not yet
-// seen the socket readable (a client waiting for its reply); it then waits
-// with an overlapped receive on `event` (an auto-reset event of its own) or,
-// without one, with select.
-FrameRecv ChannelRecvFrame(SOCKET s, bool waitFirst, HANDLE event, int32_t blockMs, ChannelBlock* out);
+// The client's form: waits for the reply with one overlapped receive on
+// `event` (an auto-reset event of its own), takes the total within the fixed
+// step deadline, then the checksum and the body within blockMs, the body
+// straight into the end of `into`, lengthened by its size: a large reply is
+// not copied once more after it arrives. Unless the result is kOk, `into` is
+// as it was.
+FrameRecv ChannelRecvFrameInto(SOCKET s, HANDLE event, int32_t blockMs, CByteBuffer* into, uint32_t* checksum);
 
 // Bytes a server read past the end of a frame: the start of the next ones
 // from a client that sent them without waiting for its reply.
@@ -60,9 +64,11 @@ struct ChannelCarry {
   uint32_t length = 0;
 };
 
-// The server's form of ChannelRecvFrame (the socket already seen readable):
-// starts from the bytes in carry, reads ahead up to kReadAhead bytes in its
-// first receive, and leaves in carry whatever followed the frame.
+// The server's form of ChannelRecvFrame (the socket reported ready): starts
+// from the bytes in carry, reads ahead up to kReadAhead bytes in its first
+// receive, and leaves in carry whatever followed the frame. A readiness
+// report may come after its bytes were taken with the frame before, so when
+// nothing is carried and nothing is there the result is kNothing at once.
 FrameRecv ChannelRecvFrameAhead(SOCKET s, ChannelCarry* carry, int32_t blockMs, ChannelBlock* out);
 
 enum class FrameSend { kOk, kTotalShort, kChecksumShort, kBodyShort };

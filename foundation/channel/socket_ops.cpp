@@ -143,6 +143,12 @@ int64_t TcpRecvAtLeast(SOCKET s, void* buf, uint32_t atLeast, uint32_t upTo, int
 
 int64_t TcpRecvExact(SOCKET s, void* buf, uint32_t n, int32_t ms) { return TcpRecvAtLeast(s, buf, n, n, ms, true); }
 
+int64_t TcpRecvNow(SOCKET s, void* buf, uint32_t upTo) {
+  const int r = recv(s, static_cast<char*>(buf), int(upTo > 0x40000000u ? 0x40000000u : upTo), 0);
+  if (r >= 0) return r;
+  return WSAGetLastError() == WSAEWOULDBLOCK ? kTcpNothingYet : -1;
+}
+
 int64_t TcpSendExact(SOCKET s, const void* buf, uint32_t n, int32_t ms) {
   const char* p = static_cast<const char*>(buf);
   return Transfer(s, n, n, ms, true, false, [&](uint32_t at, int len) { return send(s, p + at, len, 0); });

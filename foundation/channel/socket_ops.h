@@ -29,6 +29,10 @@ int64_t TcpRecvExact(SOCKET s, void* buf, uint32_t n, int32_t ms);
 // -1 on error. waitFirst: wait for readability before the first recv.
 int64_t TcpRecvAtLeast(SOCKET s, void* buf, uint32_t atLeast, uint32_t upTo, int32_t ms, bool waitFirst);
 int64_t TcpSendExact(SOCKET s, const void* buf, uint32_t n, int32_t ms);
+// One recv of up to upTo bytes without waiting: the count, 0 when the peer
+// closed, kTcpNothingYet when no byte is there, -1 on error.
+constexpr int64_t kTcpNothingYet = -2;
+int64_t TcpRecvNow(SOCKET s, void* buf, uint32_t upTo);
 // Waits at most ms for the first bytes to arrive and receives up to upTo of
 // them, in one overlapped receive: under Wine a select followed by a recv
 // costs far more than the one call. event: an auto-reset event of the

@@ -48,9 +48,7 @@ void CTcpClientSession::Close() {
 
 int CTcpClientSession::send_cmd(CByteBuffer* request, CByteBuffer* reply, uint32_t timeoutMs) {
   CLockGuard guard(lock_);
-  const int result = Exchange(request, reply, timeoutMs);
-  receive_.Trim();
-  return result;
+  return Exchange(request, reply, timeoutMs);
 }
 
 int CTcpClientSession::Exchange(CByteBuffer* request, CByteBuffer* reply, uint32_t timeoutMs) {
@@ -80,11 +78,13 @@ int CTcpClientSession::Exchange(CByteBuffer* request, CByteBuffer* reply, uint32
 
   // Made once; the session lives as long as the process.
   if (replyEvent_ == nullptr) replyEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  ChannelBlock& block = receive_;
-  switch (ChannelRecvFrame(s, true, replyEvent_, callerMs, &block)) {
+  const uint32_t kept = reply->Length();
+  uint32_t replyChecksum = 0;
+  switch (ChannelRecvFrameInto(s, replyEvent_, callerMs, reply, &replyChecksum)) {
     case FrameRecv::kOk:
       break;
     case FrameRecv::kTotalShort:
+    case FrameRecv::kNothing:  // not a result of the client's form
       return fail("Pre Recv");
     case FrameRecv::kBadTotal:
       // The stream cannot be resynchronised after a length like this.
@@ -92,20 +92,18 @@ int CTcpClientSession::Exchange(CByteBuffer* request, CByteBuffer* reply, uint32
       Drop();
       return kChannelSocketError;
     case FrameRecv::kNoMemory:
-      CHANNEL_LOG("CTcpClientSession::send_cmd no memory for the reply");
+      // The body is still on its way and cannot be stored: the stream is lost.
+      CHANNEL_LOG("CTcpClientSession::send_cmd reply could not be stored");
       Drop();
       return kChannelSocketError;
     case FrameRecv::kBlockShort:
       return fail("Act Recv");
   }
-  if (!IpcDecodeBody(block.Body(), block.BodyLength(), block.Checksum())) {
+  // Checked where it arrived; a refused reply is taken off the buffer again.
+  if (!IpcDecodeBody(reply->Data() + kept, reply->Length() - kept, replyChecksum)) {
+    reply->Truncate(kept);
     CHANNEL_LOG("CTcpClientSession::send_cmd decode error");
     return kChannelChecksumMismatch;
-  }
-  if (reply->Append(block.Body(), block.BodyLength()) != 0) {
-    // The frame was read whole, so the connection stays usable.
-    CHANNEL_LOG("CTcpClientSession::send_cmd reply could not be stored");
-    return kChannelSocketError;
   }
   return kChannelOk;
 }

@@ -33,6 +33,5 @@ class CTcpClientSession {
   // A pointer-sized socket; 0 or less means not connected.
   intptr_t socket_ = -1;
   CLock lock_;
-  ChannelBlock receive_;         // used under lock_
   HANDLE replyEvent_ = nullptr;  // waits for a reply's first bytes; under lock_
 };

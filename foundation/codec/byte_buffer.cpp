@@ -64,13 +64,25 @@ CByteBuffer::~CByteBuffer() { ReleaseBlock(data_, length_); }
 
 int CByteBuffer::Append(const void* data, uint32_t n) {
   if (n == 0) return 0;
-  if (data == nullptr || n > UINT32_MAX - length_) return 1;
+  if (data == nullptr) return 1;
+  uint8_t* at = Extend(n);
+  if (at == nullptr) return 1;
+  std::memcpy(at, data, n);
+  return 0;
+}
+
+uint8_t* CByteBuffer::Extend(uint32_t n) {
+  if (n == 0 || n > UINT32_MAX - length_) return nullptr;
   uint8_t* grown = TakeBlock(length_ + n);
-  if (grown == nullptr) return 1;
+  if (grown == nullptr) return nullptr;
   if (length_ != 0) std::memcpy(grown, data_, length_);
-  std::memcpy(grown + length_, data, n);
   ReleaseBlock(data_, length_);
   data_ = grown;
+  const uint32_t at = length_;
   length_ += n;
-  return 0;
+  return data_ + at;
+}
+
+void CByteBuffer::Truncate(uint32_t n) {
+  if (n < length_) length_ = n;
 }

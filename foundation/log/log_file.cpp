@@ -3,6 +3,8 @@
 
 #include <cstdarg>
 
+#include "foundation/check/orchard_assert.h"
+
 int CLogFile::Open(const wchar_t* path, uint32_t threshold, bool append) {
   if (!path) return 0;
   SetThreshold(threshold);
@@ -45,6 +47,29 @@ void CLogFile::CloseNoFlush() {
   handle_ = nullptr;
 }
 
+bool CLogFile::Append(const char* data, size_t length) {
+  CLockGuard guard(writeLock_);
+  return AppendLocked(data, length);
+}
+
+bool CLogFile::AppendLocked(const char* data, size_t length) {
+  // Writers on several threads share the handle's file position, so the move
+  // to the end, the write and a cut after a short write are one step under the lock.
+  ORCHARD_ASSERT(writeLock_.HeldByThisThread());
+  LARGE_INTEGER zero{}, end{};
+  DWORD written = 0;
+  bool ok = false;
+  if (SetFilePointerEx(handle_, zero, &end, FILE_END)) {
+    ok = WriteFile(handle_, data, static_cast<DWORD>(length), &written, nullptr) && written == length;
+    if (!ok) {
+      SetFilePointerEx(handle_, end, nullptr, FILE_BEGIN);
+      SetEndOfFile(handle_);
+      FlushFileBuffers(handle_);
+    }
+  }
+  return ok;
+}
+
 int WriteLog(CLogFile* log, uint32_t level, const char* format, ...) {
   if (!log || !log->IsOpen() || level < log->Threshold()) return 0;
   char area[kLogEntryMax + 1];
@@ -53,16 +78,19 @@ int WriteLog(CLogFile* log, uint32_t level, const char* format, ...) {
   const std::string time = LocalTimeText(log->timeMode_.load(std::memory_order_relaxed));
   size_t length = FormatLogEntry(area, time.c_str(), format, args);
   va_end(args);
-  // Writers on several threads share the handle's file position, so the move
-  // to the end and the write are one step under the log's lock.
-  AcquireSRWLockExclusive(&log->writeLock_);
-  LARGE_INTEGER zero{};
-  DWORD written = 0;
-  bool ok = SetFilePointerEx(log->handle_, zero, nullptr, FILE_END) &&
-            WriteFile(log->handle_, area, static_cast<DWORD>(length), &written, nullptr) && written == length;
-  if (!ok) FlushFileBuffers(log->handle_);
-  ReleaseSRWLockExclusive(&log->writeLock_);
-  return ok ? 1 : 0;
+  return log->Append(area, length) ? 1 : 0;
+}
+
+int WriteLogEntries(CLogFile* log, uint32_t level, const std::string* texts, size_t count) {
+  if (!log || !log->IsOpen() || level < log->Threshold()) return 0;
+  const std::string time = LocalTimeText(log->timeMode_.load(std::memory_order_relaxed));
+  std::string all;
+  for (size_t i = 0; i < count; ++i) {
+    const std::string entry = LogEntryText(time, texts[i]);
+    if (entry.empty()) return 0;
+    all += entry;
+  }
+  return log->Append(all.data(), all.size()) ? 1 : 0;
 }
 
 std::string LocalTimeText(int mode) {

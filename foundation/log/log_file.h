@@ -8,6 +8,7 @@
 #include <string>
 
 #include "foundation/log/log_format.h"
+#include "foundation/sync/locks.h"
 
 class CLogFile {
  public:
@@ -35,16 +36,25 @@ class CLogFile {
 
  private:
   friend int WriteLog(CLogFile* log, uint32_t level, const char* format, ...);
+  friend int WriteLogEntries(CLogFile* log, uint32_t level, const std::string* texts, size_t count);
+  // Writes the bytes at the end of the file in one write; a write that fails
+  // part way (a full disk) is cut off again, so no entry is ever left torn.
+  bool Append(const char* data, size_t length);
+  bool AppendLocked(const char* data, size_t length);
   std::atomic<uint32_t> threshold_{0};
   std::atomic<int> timeMode_{1};
   HANDLE handle_ = nullptr;
-  SRWLOCK writeLock_ = SRWLOCK_INIT;  // one entry at a time at the file's end
+  CLock writeLock_;  // one entry at a time at the file's end
 };
 
 // 1 when the whole entry was written; 0 when the log is closed, the level is
 // below the threshold or the write failed. Safe from any thread: each entry
 // goes to the end of the file in one write while no other entry is written.
 int WriteLog(CLogFile* log, uint32_t level, const char* format, ...) ORCHARD_PRINTF(3, 4);
+
+// Several entries with one time in one write: all of them reach the file, or
+// none. 0 as WriteLog, and also when an entry would have to be cut to fit.
+int WriteLogEntries(CLogFile* log, uint32_t level, const std::string* texts, size_t count);
 
 // The current local time in the texts of FormatTimeText.
 std::string LocalTimeText(int mode);

@@ -43,3 +43,9 @@ size_t FormatLogEntry(char (&area)[kLogEntryMax + 1], const char* timeText, cons
   }
   return used;
 }
+
+std::string LogEntryText(const std::string& timeText, const std::string& message) {
+  std::string entry = "\r\n[" + timeText + "] " + message;
+  if (entry.size() > kLogEntryMax) return {};
+  return entry;
+}

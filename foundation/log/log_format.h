@@ -31,3 +31,6 @@ constexpr size_t kLogEntryMax = 1024;
 // fit is cut at kLogEntryMax bytes; a bad format gives the prefix alone.
 size_t FormatLogEntry(char (&area)[kLogEntryMax + 1], const char* timeText, const char* format,
                       va_list args);
+// "\r\n[" time "] " message as one entry; empty when it would not fit in
+// kLogEntryMax bytes, for logs whose lines must never be cut.
+std::string LogEntryText(const std::string& timeText, const std::string& message);

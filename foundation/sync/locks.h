@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "foundation/check/lock_owner.h"
+
 class CLock {
  public:
   CLock() { InitializeCriticalSection(&cs_); }
@@ -14,6 +16,8 @@ class CLock {
   CLock& operator=(const CLock&) = delete;
   void Enter() { EnterCriticalSection(&cs_); }
   void Leave() { LeaveCriticalSection(&cs_); }
+  // For ORCHARD_ASSERT where the code relies on holding it.
+  bool HeldByThisThread() const { return CriticalSectionHeldByThisThread(cs_); }
 
  private:
   CRITICAL_SECTION cs_;
@@ -65,6 +69,7 @@ class CCritSec {
   }
   void Enter() { EnterCriticalSection(&cs_); }
   void Leave() { LeaveCriticalSection(&cs_); }
+  bool HeldByThisThread() const { return live_ && CriticalSectionHeldByThisThread(cs_); }
 
  private:
   CRITICAL_SECTION cs_;

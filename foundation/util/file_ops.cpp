@@ -56,6 +56,23 @@ uint64_t GetFileSize64(const wchar_t* path) {
   return GetFileInfo(path, &size, nullptr) ? size : 0;
 }
 
+bool ReplaceFileWhole(const wchar_t* path, const void* data, size_t size) {
+  if (path == nullptr || size > MAXDWORD) return false;
+  const std::wstring newPath = std::wstring(path) + kReplaceNewSuffix;
+  HANDLE h = CreateFileW(newPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool whole =
+      (size == 0 || (WriteFile(h, data, static_cast<DWORD>(size), &written, nullptr) && written == size)) &&
+      FlushFileBuffers(h);
+  const bool closed = CloseHandle(h) != 0;
+  if (whole && closed && MoveFileExW(newPath.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return true;
+  DeleteFileW(newPath.c_str());
+  return false;
+}
+
 std::string ReadWholeFile(const wchar_t* path) {
   CSimpleFile file;
   std::string text;

@@ -17,6 +17,13 @@ uint32_t ReadFileRange(const wchar_t* path, uint64_t offset, uint32_t count, voi
 uint32_t WriteFileRange(const wchar_t* path, uint64_t offset, const void* buffer, uint32_t count, bool create,
                         bool flush);
 
+// Puts a file in place whole: the bytes are written and flushed beside it
+// (path + ".new"), then renamed over it in one step, so a kill or a full disk
+// at any moment leaves the old file or the new one, never a part. False, the
+// old file untouched and nothing left beside it, when any step fails.
+bool ReplaceFileWhole(const wchar_t* path, const void* data, size_t size);
+constexpr wchar_t kReplaceNewSuffix[] = L".new";
+
 // False when the file is missing.
 bool GetFileInfo(const wchar_t* path, uint64_t* size, FILETIME* lastWrite);
 // 0 when missing, as for an empty file.

@@ -3,7 +3,8 @@
 #include "p2pcore/codec/session_machine.h"
 
 #include <algorithm>
-#include <cassert>
+
+#include "foundation/check/orchard_assert.h"
 
 namespace p2p {
 
@@ -25,7 +26,7 @@ const char* session_state_name(int state) {
 
 void session_actions::add(session_action_kind kind, int32_t a, int32_t b) {
   // A step never emits more than a handful; running out is a fault of the table.
-  assert(count_ < kCapacity);
+  ORCHARD_ASSERT(count_ < kCapacity);
   if (count_ < kCapacity) list_[count_++] = {kind, a, b};
 }
 

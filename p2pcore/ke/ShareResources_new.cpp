@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "foundation/check/orchard_assert.h"
 #include "p2pcore/codec/share_report.h"
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/ke/options.h"
@@ -94,6 +95,12 @@ shareres_manager::shareres_manager() {
   stat_set_upload_limit(limiter_->limit());
 }
 
+CRITICAL_SECTION& shareres_manager::ordered_lock() {
+  ORCHARD_ASSERT(held_by_this_thread() ||
+                 (!buckets_[0]->held_by_this_thread() && !buckets_[1]->held_by_this_thread()));
+  return lock_;
+}
+
 shareres_manager* get_shareres_manager() {
   static shareres_manager* m = new shareres_manager;
   return m;
@@ -102,31 +109,31 @@ shareres_manager* get_shareres_manager() {
 int shareres_manager::add_share(const char* path, uint64_t size, const uint8_t* fid, uint32_t last_access,
                                 int extra) {
   if (!fid) return 2;
-  scoped_lock h(lock_);
+  scoped_lock h(ordered_lock());
   return bucket_for(fid)->add_file_sharelist(path, size, fid, last_access, extra);
 }
 
 bool shareres_manager::delete_share_byfid(const uint8_t* fid, int flag) {
   if (!fid) return false;
-  scoped_lock h(lock_);
+  scoped_lock h(ordered_lock());
   return bucket_for(fid)->delete_file_from_sharelist(fid, flag);
 }
 
 bool shareres_manager::pause_share_byfid(const uint8_t* fid, int flag) {
   if (!fid) return false;
-  scoped_lock h(lock_);
+  scoped_lock h(ordered_lock());
   return bucket_for(fid)->pause_file_from_sharelist(fid, flag);
 }
 
 int shareres_manager::add_item(share_item* item) {
-  scoped_lock h(lock_);
+  scoped_lock h(ordered_lock());
   shares_[key_of(item->head.fid)] = item;
   report_pending_ = 1;
   return 1;
 }
 
 bool shareres_manager::remove_item(const uint8_t* fid) {
-  scoped_lock h(lock_);
+  scoped_lock h(ordered_lock());
   auto it = shares_.find(key_of(fid));
   if (it == shares_.end()) return false;
   share_item* item = it->second;
@@ -137,12 +144,12 @@ bool shareres_manager::remove_item(const uint8_t* fid) {
 }
 
 int shareres_manager::share_count() {
-  scoped_lock h(lock_);
+  scoped_lock h(ordered_lock());
   return int(shares_.size());
 }
 
 int shareres_manager::copy_share_filelist(share_file_info* rows, uint32_t max_rows) {
-  scoped_lock h(lock_);
+  scoped_lock h(ordered_lock());
   if (!rows || max_rows == 0) return int(shares_.size());
   const uint32_t now = GetTickCount();
   uint32_t n = 0;
@@ -253,7 +260,7 @@ size_t shareres_manager::load_share(const std::wstring& path, share_list_collect
 }
 
 void shareres_manager::reload_new_share() {
-  scoped_lock h(lock_);
+  scoped_lock h(ordered_lock());
   const DWORD started = GetTickCount();
   const std::wstring dir = app_dir();
   share_list_collector records;
@@ -304,7 +311,7 @@ void shareres_manager::collect_batch(bool was_waiting, size_t max_items, std::ve
 }
 
 void shareres_manager::send_shareres_to_sp(share_report_link& link) {
-  scoped_lock h(lock_);
+  scoped_lock h(ordered_lock());
   if (!waiting_ && !report_pending_) return;
   const bool was_waiting = waiting_ != 0;
   if (!was_waiting) ++serial_;
@@ -337,7 +344,7 @@ void shareres_manager::server_accept_share(const uint8_t* body, size_t n, share_
   uint32_t serial = 0;
   if (!accept_serial(body, n, &serial)) return;
   {
-    scoped_lock h(lock_);
+    scoped_lock h(ordered_lock());
     for (auto& [key, item] : shares_)
       if (item->report_serial == serial) item->report_state = kReportAcked;
     waiting_ = 0;
@@ -348,7 +355,7 @@ void shareres_manager::server_accept_share(const uint8_t* body, size_t n, share_
 }
 
 int shareres_manager::send_shareres_to_up(bool periodic, share_report_link& link) {
-  scoped_lock h(lock_);
+  scoped_lock h(ordered_lock());
   const uint32_t was_waiting = waiting_;
   if (!report_pending_ || (was_waiting && !periodic)) return int(was_waiting);
   if (!was_waiting) ++serial_;
@@ -391,7 +398,7 @@ int shareres_manager::send_shareres_to_up(bool periodic, share_report_link& link
 void shareres_manager::server_accept_share_up(share_report_link& link) {
   link.stamp_up_tick();
   {
-    scoped_lock h(lock_);
+    scoped_lock h(ordered_lock());
     for (auto& [key, item] : shares_)
       if (item->report_serial == serial_) item->report_state = kReportAcked;
     P2P_LOG(9, "server_accept_share : type add SerialID %u and totaladd %u", serial_, last_up_batch_);
@@ -402,7 +409,7 @@ void shareres_manager::server_accept_share_up(share_report_link& link) {
 }
 
 void shareres_manager::reset_shareres_stat() {
-  scoped_lock h(lock_);
+  scoped_lock h(ordered_lock());
   for (auto& [key, item] : shares_) item->report_state = kReportNew;
   report_pending_ = 1;
   delete_queue_.clear();
@@ -437,7 +444,7 @@ std::string shareres_manager::statistics_dump() {
 
 void shareres_manager::clear() {
   {
-    scoped_lock h(lock_);
+    scoped_lock h(ordered_lock());
     P2P_LOG(9, "Begin file ok!");
     P2P_LOG(9, "%s", statistics_dump().c_str());
     for (share_hash_manager* b : buckets_) b->lock();

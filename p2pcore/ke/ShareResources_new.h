@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/check/lock_owner.h"
 #include "p2pcore/codec/share_list_file.h"
 #include "p2pcore/ke/sharehash.h"
 #include "p2pcore/p2pbase/ke/speedlimit.h"
@@ -63,8 +64,11 @@ class shareres_manager {
   transfer_stats download_stats = {};
   transfer_stats upload_stats = {};
 
-  void lock() { EnterCriticalSection(&lock_); }
+  // Locks are taken in one order: this one, then a bucket's. A thread that
+  // holds a bucket lock enters this one only when it holds it already.
+  void lock() { EnterCriticalSection(&ordered_lock()); }
   void unlock() { LeaveCriticalSection(&lock_); }
+  bool held_by_this_thread() const { return CriticalSectionHeldByThisThread(lock_); }
   share_hash_manager* bucket_for(const uint8_t* fid) { return buckets_[fid[0] & 1]; }
 
   int add_share(const char* path, uint64_t size, const uint8_t* fid, uint32_t last_access, int extra = 0);
@@ -112,6 +116,8 @@ class shareres_manager {
   uint32_t presend_count() const { return presend_; }
 
  private:
+  // The share list's lock, checked against the lock order before it is entered.
+  CRITICAL_SECTION& ordered_lock();
   void collect_batch(bool was_waiting, size_t max_items, std::vector<share_item*>& taken);
   std::string statistics_dump();
 

@@ -5,12 +5,12 @@
 
 #include <process.h>
 
-#include <cassert>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
+#include "foundation/check/orchard_assert.h"
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/io/SimpleUdpServer.h"
 #include "p2pcore/ke/ShareResources_new.h"
@@ -166,6 +166,8 @@ void CP2pSession::stop() {
 }
 
 bool CP2pSession::bind_udp(uint16_t port) {
+  // The sockets are the scheduler thread's; before it runs, the caller's.
+  ORCHARD_ASSERT(scheduler_.IsCurrent() || !thread_);
   CSimpleUdpServer*& udp = udp_server(0);
   if (udp && udp->is_open()) udp->close();
   if (!udp) udp = new (std::nothrow) CSimpleUdpServer;
@@ -187,6 +189,7 @@ bool CP2pSession::rebind_udp(uint16_t port) {
 }
 
 void CP2pSession::handle_rebind() {
+  ORCHARD_ASSERT(scheduler_.IsCurrent());
   uint16_t port = 0;
   {
     scoped_lock h(rebind_lock_);
@@ -239,7 +242,7 @@ bool CP2pSession::open_listen_socket() {
 }
 
 void CP2pSession::scheduler_setup() {
-  scheduler_thread_id_ = GetCurrentThreadId();
+  scheduler_.Bind();
   set_thread_name("p2p_scheduler");
   // The runtime's random generator is per thread: unseeded, this thread's
   // pad lengths and bytes would repeat the same sequence at every start.
@@ -270,9 +273,11 @@ void CP2pSession::scheduler() {
   while (!stop_flag_) scheduler_pass();
   send_logout();
   scheduler_end();
+  scheduler_.Release();
 }
 
 void CP2pSession::scheduler_pass() {
+  ORCHARD_ASSERT(scheduler_.IsCurrent());
   handle_rebind();
   CSimpleUdpServer* udp = udp_server(0);
   if (!udp || !udp->is_open()) {
@@ -343,6 +348,7 @@ void CP2pSession::scheduler_pass() {
 }
 
 void CP2pSession::accept_peers() {
+  ORCHARD_ASSERT(scheduler_.IsCurrent());
   tcp_peer_hook& users = *serving().tcp_users;
   if (users.user_count() > kMaxTcpUsersBeforeCleanUp) {
     P2P_LOG(3, "TCP::Main too many tcp");
@@ -368,6 +374,7 @@ void CP2pSession::accept_peers() {
 }
 
 void CP2pSession::receive_udp(CSimpleUdpServer* udp) {
+  ORCHARD_ASSERT(scheduler_.IsCurrent());
   static uint8_t buffer[65536];
   for (int i = 0; i < kMaxDatagramsPerPass; ++i) {
     sockaddr_in from = {};
@@ -391,6 +398,7 @@ void CP2pSession::receive_udp(CSimpleUdpServer* udp) {
 }
 
 void CP2pSession::scheduler_end() {
+  ORCHARD_ASSERT(scheduler_.IsCurrent());
   cp_addresses_.clear();
   requests_.drop_all();
   resolver_.abandon();
@@ -415,7 +423,7 @@ void CP2pSession::scheduler_end() {
 
 session_inputs CP2pSession::inputs() {
   // Scheduler-thread data: cp_addresses_, up_ and the link.
-  assert(GetCurrentThreadId() == scheduler_thread_id_);
+  ORCHARD_ASSERT(scheduler_.IsCurrent());
   session_inputs in;
   in.force_tcp = settings().force_tcp != 0;
   in.node_type = options().node_type;
@@ -438,6 +446,7 @@ void CP2pSession::feed(session_event event, uint32_t now) {
   {
     scoped_lock h(lock_);
     // A restart comes from the exports' threads and needs nothing of the scheduler's.
+    ORCHARD_ASSERT(event.kind == session_event_kind::kRestart || scheduler_.IsCurrent());
     if (event.kind != session_event_kind::kRestart) event.in = inputs();
     r = session_step(machine_, event, now);
     machine_ = r.machine;
@@ -670,6 +679,7 @@ void CP2pSession::write_network_facts() {
 }
 
 void CP2pSession::open_nat_socket() {
+  ORCHARD_ASSERT(scheduler_.IsCurrent());
   // The NAT test servers' probes are answered from a second socket.
   CSimpleUdpServer*& nat = udp_server(1);
   if (nat) return;
@@ -683,6 +693,7 @@ void CP2pSession::open_nat_socket() {
 // ---- requests
 
 void CP2pSession::send_udp(const std::vector<uint8_t>& body, endpoint to) {
+  ORCHARD_ASSERT(scheduler_.IsCurrent());
   CSimpleUdpServer* udp = udp_server(0);
   if (udp && to.ip && to.port) udp->send(body.data(), body.size(), to.ip, to.port, true);
 }
@@ -794,9 +805,13 @@ bool CP2pSession::expected(const char* what, const sockaddr_in& from, const endp
   return false;
 }
 
-bool CP2pSession::is_super_node(const sockaddr_in& from) { return sp_.matches(from); }
+bool CP2pSession::is_super_node(const sockaddr_in& from) {
+  ORCHARD_ASSERT(scheduler_.IsCurrent());
+  return sp_.matches(from);
+}
 
 void CP2pSession::dispatch(const UdpChecked& packet, const sockaddr_in& from) {
+  ORCHARD_ASSERT(scheduler_.IsCurrent());
   const uint8_t* body = packet.body();
   const size_t n = packet.body_length();
   const uint16_t command = packet.command;

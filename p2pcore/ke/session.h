@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/check/thread_owner.h"
 #include "p2pcore/codec/ip_list.h"
 #include "p2pcore/codec/session_machine.h"
 #include "p2pcore/ke/ShareResources_new.h"
@@ -74,7 +75,7 @@ class CP2pSession : private server_link_events, private share_report_link {
 
   // The download tasks and their request queue (the task exports).
   task_requests& tasks() { return requests_; }
-  bool on_scheduler_thread() const { return scheduler_thread_id_ == GetCurrentThreadId(); }
+  bool on_scheduler_thread() const { return scheduler_.IsCurrent(); }
 
   const std::vector<ip_range>& allow_list() const { return allow_list_; }
   // The datagram came from the super node (the scheduler thread's view).
@@ -164,7 +165,8 @@ class CP2pSession : private server_link_events, private share_report_link {
   volatile LONG stop_flag_ = 0;
   HANDLE thread_ = nullptr;
   HANDLE stop_event_ = nullptr;
-  DWORD scheduler_thread_id_ = 0;
+  // The scheduler thread, bound while it runs: the members below are its alone.
+  CThreadOwner scheduler_;
 
   task_requests requests_;
   std::vector<ip_range> allow_list_;

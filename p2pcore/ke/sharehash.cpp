@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "foundation/check/orchard_assert.h"
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/ke/ShareResources_new.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
@@ -38,6 +39,7 @@ void share_hash_manager::configure_cache(uint64_t capacity, uint32_t block_size)
 }
 
 void share_hash_manager::reset_table() {
+  ORCHARD_ASSERT(held_by_this_thread());
   delete table_;
   table_ = share_hash_table::create();
 }
@@ -56,6 +58,7 @@ int share_hash_manager::add_file_sharelist(const char* path, uint64_t size, cons
 
 int share_hash_manager::insert_share(const uint64_t* recorded_time, const char* path, uint64_t size,
                                      const uint8_t* fid, uint8_t paused, uint32_t last_access, int extra) {
+  ORCHARD_ASSERT(held_by_this_thread());
   if (!fid || size == 0) return 2;
   if (!path || !table_) return 4;
   // The fields hold at most 254 characters: a longer path cannot be kept exactly.
@@ -99,6 +102,7 @@ int share_hash_manager::insert_share(const uint64_t* recorded_time, const char* 
 }
 
 share_item* share_hash_manager::find_share(const uint8_t* fid) {
+  ORCHARD_ASSERT(held_by_this_thread());
   void* value = nullptr;
   if (!fid || !table_ || !table_->find(fid, 16, &value)) return nullptr;
   share_item* item = static_cast<share_item*>(value);
@@ -107,6 +111,7 @@ share_item* share_hash_manager::find_share(const uint8_t* fid) {
 }
 
 void share_hash_manager::remove_share(const uint8_t* fid) {
+  ORCHARD_ASSERT(held_by_this_thread());
   if (table_) table_->remove(fid, 16);
   get_high_priority_file_manager()->remove(hash_hex(fid));
 }

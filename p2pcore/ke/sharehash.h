@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "foundation/check/lock_owner.h"
 #include "p2pcore/codec/rate_meter.h"
 #include "p2pcore/codec/share_hash_table.h"
 #include "p2pcore/codec/share_list_file.h"
@@ -46,11 +47,15 @@ class share_hash_manager {
 
   void lock() { EnterCriticalSection(&lock_); }
   void unlock() { LeaveCriticalSection(&lock_); }
+  bool held_by_this_thread() const { return CriticalSectionHeldByThisThread(lock_); }
 
   int add_file_sharelist(const char* path, uint64_t size, const uint8_t* fid, uint32_t last_access, int extra);
-  // 0 new, 1 present, 2 null fid or size 0, 4 unreadable or size differs. Caller holds the locks it needs.
+  // 0 new, 1 present, 2 null fid or size 0, 4 unreadable or size differs.
+  // Under this bucket's lock; the share list's lock is re-entered to hand the
+  // new item over, so the caller holds that one too (taken first).
   int insert_share(const uint64_t* recorded_time, const char* path, uint64_t size, const uint8_t* fid,
                    uint8_t paused, uint32_t last_access, int extra);
+  // Under this bucket's lock.
   share_item* find_share(const uint8_t* fid);
   void remove_share(const uint8_t* fid);
   bool pause_file_from_sharelist(const uint8_t* fid, int flag);

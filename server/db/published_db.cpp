@@ -3,6 +3,7 @@
 #include "server/db/published_db.h"
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "foundation/log/server_logs.h"
@@ -15,6 +16,7 @@
 namespace {
 sqlite3* g_db = nullptr;
 std::wstring g_dbPath;
+int g_lastError = SQLITE_OK;
 
 const wchar_t kTableTest[] = L"SELECT name FROM sqlite_master WHERE type='table' and name='%s'";
 const wchar_t kCreateDirTable[] =
@@ -63,6 +65,17 @@ class Statement {
   bool ok() const { return stmt_ != nullptr; }
   sqlite3_stmt* get() const { return stmt_; }
   int Step() { return stmt_ ? sqlite3_step(stmt_) : -1; }
+  // One step; on failure the statement is finalised and its own code comes
+  // back (the legacy prepare reports most errors from the step only as
+  // SQLITE_ERROR and the real code from the finalise).
+  int StepOrCode() {
+    if (!stmt_) return -1;
+    const int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_DONE || rc == SQLITE_ROW) return rc;
+    const int code = sqlite3_finalize(stmt_);
+    stmt_ = nullptr;
+    return code != SQLITE_OK ? code : rc;
+  }
 
   bool BindBlob(const char* name, const uint8_t* data, int n) {
     int i = sqlite3_bind_parameter_index(stmt_, name);
@@ -96,6 +109,21 @@ class Statement {
 };
 
 const char16_t* U16(const wchar_t* p) { return reinterpret_cast<const char16_t*>(p); }
+
+// The end of a statement: SQLITE_DONE is success. Anything else is logged with
+// SQLite's own code. SQLite rolls a failed single-statement change back
+// itself, but may leave the transaction open after some errors (a full disk
+// among them); then it is rolled back here, so that no reader of the shared
+// connection ever sees a row that was not stored.
+// rc is what StepOrCode gave, after the statement is gone.
+bool StepDone(int rc, const char* what, const std::wstring& subject) {
+  if (rc == SQLITE_DONE) return true;
+  g_lastError = rc;
+  WriteLog(&g_MainLog, 3, "%s - SQLite error %d (%s) - %s", what, rc, rc < 0 ? "not prepared" : sqlite3_errstr(rc),
+           Utf16ToGbk(subject).c_str());
+  if (g_db && !sqlite3_get_autocommit(g_db)) sqlite3_exec(g_db, "ROLLBACK", nullptr, nullptr, nullptr);
+  return false;
+}
 
 void IdOfPath(const std::wstring& path, uint8_t id[16]) { MakePathRecordId(path, id); }
 
@@ -137,7 +165,34 @@ int OpenDatabaseFile() {
     g_db = nullptr;
     return 0;
   }
+  sqlite3_extended_result_codes(g_db, 1);
+  ApplyDatabaseSettings();
   return 1;
+}
+
+void ApplyDatabaseSettings() {
+  if (g_db == nullptr) return;
+  // An outside reader, or a checkpoint, holds the file only briefly: wait for
+  // it rather than fail the change. Kept under the control channel's 3000 ms
+  // step deadline, as a command may wait behind a change on the shared connection.
+  sqlite3_busy_timeout(g_db, kBusyTimeoutMs);
+  // Write-ahead log: a reader never blocks a change nor a change a reader, and
+  // a commit is one append, so a kill at any point leaves the last commit
+  // whole. NORMAL syncs at each checkpoint instead of at each commit: a power
+  // cut may lose the last rows (the start-up scan of publish-all directories
+  // queues their files again) but cannot corrupt the file. When the mode
+  // cannot be changed (a full disk at start) the rollback journal stays, with
+  // a sync at every commit.
+  std::string mode;
+  sqlite3_exec(
+      g_db, "PRAGMA journal_mode=WAL",
+      [](void* out, int n, char** values, char**) {
+        if (n > 0 && values[0]) *static_cast<std::string*>(out) = values[0];
+        return 0;
+      },
+      &mode, nullptr);
+  sqlite3_exec(g_db, mode == "wal" ? "PRAGMA synchronous=NORMAL" : "PRAGMA synchronous=FULL", nullptr, nullptr,
+               nullptr);
 }
 
 void CloseDatabase() {
@@ -146,6 +201,8 @@ void CloseDatabase() {
 }
 
 bool IsDatabaseOpen() { return g_db != nullptr; }
+
+int LastDatabaseError() { return g_lastError; }
 
 int ExecSql(const wchar_t* statement) {
   if (g_db == nullptr || statement == nullptr) return -1;
@@ -168,13 +225,21 @@ int IsTableExist(const wchar_t* name) {
 
 // A failed prepare counts as failure, not only a step that reports an error.
 int CreateDirTable() {
-  Statement s(kCreateDirTable, kDirTableName);
-  return s.Step() == SQLITE_DONE ? 1 : 0;
+  int rc;
+  {
+    Statement s(kCreateDirTable, kDirTableName);
+    rc = s.StepOrCode();
+  }
+  return StepDone(rc, "CreateDirTable", kDirTableName) ? 1 : 0;
 }
 
 int CreateFileTable(const wchar_t* name) {
-  Statement s(kCreateFileTable, name);
-  return s.Step() == SQLITE_DONE ? 1 : 0;
+  int rc;
+  {
+    Statement s(kCreateFileTable, name);
+    rc = s.StepOrCode();
+  }
+  return StepDone(rc, "CreateFileTable", name ? name : L"") ? 1 : 0;
 }
 
 int LoadDirs(LoadDirCallback callback, void* context) {
@@ -182,7 +247,7 @@ int LoadDirs(LoadDirCallback callback, void* context) {
   Statement s(kReadAll, kDirTableName);
   if (!s.ok()) return 0;
   int rc;
-  while ((rc = s.Step()) == SQLITE_ROW) {
+  while ((rc = s.StepOrCode()) == SQLITE_ROW) {
     CPublishDir dir;
     std::memset(&dir, 0, sizeof dir);
     s.Column16(0, dir.dirId);
@@ -194,7 +259,7 @@ int LoadDirs(LoadDirCallback callback, void* context) {
     dir.pubAll = static_cast<uint32_t>(sqlite3_column_int(s.get(), 2));
     if (callback) callback(dir, context);
   }
-  return rc == SQLITE_DONE ? 1 : 0;
+  return StepDone(rc, "LoadDirs", kDirTableName) ? 1 : 0;
 }
 
 int SaveDir(const CPublishDir& dir, const wchar_t* path, int pubAll) {
@@ -205,30 +270,40 @@ int SaveDir(const CPublishDir& dir, const wchar_t* path, int pubAll) {
   {
     Statement look(kDirLookup, kDirTableName);
     if (!look.ok() || !look.BindBlob(":ID", dir.dirId, 16)) return 0;
-    const int rc = look.Step();
+    const int rc = look.StepOrCode();
     if (rc == SQLITE_ROW) return 1;  // published before: the first row and its flag stay
-    if (rc != SQLITE_DONE) return 0;
+    if (rc != SQLITE_DONE) return StepDone(rc, "SaveDir", path) ? 1 : 0;
   }
-  Statement ins(kDirInsert, kDirTableName);
-  if (!ins.ok() || !ins.BindBlob(":ID", dir.dirId, 16) || !ins.BindText(":NAME", U16(path), units) ||
-      !ins.BindInt(":PUBALL", pubAll))
-    return 0;
-  return ins.Step() == SQLITE_DONE ? 1 : 0;
+  int rc = -1;
+  {
+    Statement ins(kDirInsert, kDirTableName);
+    if (ins.ok() && ins.BindBlob(":ID", dir.dirId, 16) && ins.BindText(":NAME", U16(path), units) &&
+        ins.BindInt(":PUBALL", pubAll))
+      rc = ins.StepOrCode();
+  }
+  return StepDone(rc, "SaveDir", path) ? 1 : 0;
 }
 
 int RemoveDir(const wchar_t* path) {
   if (path == nullptr || g_db == nullptr || !IsTableExist(kDirTableName)) return 0;
   uint8_t id[16];
   IdOfPath(path, id);
-  Statement s(kDirDelete, kDirTableName);
-  if (!s.ok() || !s.BindBlob(":ID", id, 16)) return 0;
-  return s.Step() == SQLITE_DONE ? 1 : 0;
+  int rc = -1;
+  {
+    Statement s(kDirDelete, kDirTableName);
+    if (s.ok() && s.BindBlob(":ID", id, 16)) rc = s.StepOrCode();
+  }
+  return StepDone(rc, "RemoveDir", path) ? 1 : 0;
 }
 
 int DropTable(const wchar_t* name) {
   if (!IsValidTableName(name) || !IsTableExist(name)) return 0;
-  Statement s(kDrop, name);
-  return s.Step() == SQLITE_DONE ? 1 : 0;
+  int rc;
+  {
+    Statement s(kDrop, name);
+    rc = s.StepOrCode();
+  }
+  return StepDone(rc, "DropTable", name) ? 1 : 0;
 }
 
 int RemoveFile(const wchar_t* table, const wchar_t* path) {
@@ -236,9 +311,12 @@ int RemoveFile(const wchar_t* table, const wchar_t* path) {
   if (!IsTableExist(table)) return 1;
   uint8_t id[16];
   IdOfPath(path, id);
-  Statement s(kFileDelete, table);
-  if (!s.ok() || !s.BindBlob(":ID", id, 16)) return 0;
-  return s.Step() == SQLITE_DONE ? 1 : 0;
+  int rc = -1;
+  {
+    Statement s(kFileDelete, table);
+    if (s.ok() && s.BindBlob(":ID", id, 16)) rc = s.StepOrCode();
+  }
+  return StepDone(rc, "RemoveFile", path) ? 1 : 0;
 }
 
 bool QueryFile(CPublishItem* item) {
@@ -260,25 +338,31 @@ int SaveFile(const CPublishItem& item) {
   if (g_db == nullptr) return 0;
   const std::wstring table = TableOf(item);
   if (table.empty()) return 0;
+  const size_t units = RecordPathLength(item.fileName);
+  const std::wstring path(reinterpret_cast<const wchar_t*>(item.fileName), units);
   if (!IsTableExist(table.c_str()) && !CreateFileTable(table.c_str())) return 0;
   bool exists;
   {
     Statement look(kFileLookup, table.c_str());
-    if (!look.ok() || !look.BindBlob(":ID", item.id, 16)) return 0;
-    const int rc = look.Step();
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return 0;
+    if (!look.ok() || !look.BindBlob(":ID", item.id, 16)) return StepDone(-1, "SaveFile", path) ? 1 : 0;
+    const int rc = look.StepOrCode();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return StepDone(rc, "SaveFile", path) ? 1 : 0;
     exists = rc == SQLITE_ROW;
   }
-  Statement s(exists ? kFileUpdate : kFileInsert, table.c_str());
-  const size_t units = RecordPathLength(item.fileName);
-  if (!s.ok() || !s.BindBlob(":ID", item.id, 16) || !s.BindText(":NAME", item.fileName, units) ||
-      !s.BindInt64(":SIZE", item.fileSize) || !s.BindInt64(":LMT", item.lastModTime) ||
-      !s.BindInt64(":PUBT", item.pubTime) || !s.BindInt(":MC", item.maxConn) ||
-      !s.BindBlob(":FID", item.fid, 16) || !s.BindBlob(":SID", item.sid, 16))
-    return 0;
-  const int rc = s.Step();
-  WriteLog(&g_MainLog, 1, "SaveFile - LastRow %lld", static_cast<long long>(sqlite3_last_insert_rowid(g_db)));
-  return rc == SQLITE_DONE ? 1 : 0;
+  int rc = -1;
+  {
+    Statement s(exists ? kFileUpdate : kFileInsert, table.c_str());
+    if (s.ok() && s.BindBlob(":ID", item.id, 16) && s.BindText(":NAME", item.fileName, units) &&
+        s.BindInt64(":SIZE", item.fileSize) && s.BindInt64(":LMT", item.lastModTime) &&
+        s.BindInt64(":PUBT", item.pubTime) && s.BindInt(":MC", item.maxConn) && s.BindBlob(":FID", item.fid, 16) &&
+        s.BindBlob(":SID", item.sid, 16))
+      rc = s.StepOrCode();
+  }
+  if (!StepDone(rc, "SaveFile", path)) return 0;
+  // The row id of an insert; an update adds no row and says so.
+  if (exists) WriteLog(&g_MainLog, 1, "SaveFile - Updated - %s", Utf16ToGbk(path).c_str());
+  else WriteLog(&g_MainLog, 1, "SaveFile - LastRow %lld", static_cast<long long>(sqlite3_last_insert_rowid(g_db)));
+  return 1;
 }
 
 int LoadFile(const wchar_t* table, HANDLE stopEvent, ShareStoredFile share, void* context) {
@@ -290,7 +374,7 @@ int LoadFile(const wchar_t* table, HANDLE stopEvent, ShareStoredFile share, void
            WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0;
   };
   int rc = SQLITE_DONE;
-  while (!stopped() && (rc = s.Step()) == SQLITE_ROW) {
+  while (!stopped() && (rc = s.StepOrCode()) == SQLITE_ROW) {
     const std::wstring path = s.ColumnText(1);
     WIN32_FILE_ATTRIBUTE_DATA fa;
     if (path.empty() || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &fa)) continue;
@@ -307,5 +391,5 @@ int LoadFile(const wchar_t* table, HANDLE stopEvent, ShareStoredFile share, void
     if (added == 0 || added == 1) WriteLog(&g_MainLog, 1, "LoadFile - file add - %s", Utf16ToGbk(path).c_str());
   }
   if (stopped()) return 0;
-  return rc == SQLITE_DONE ? 1 : 0;
+  return StepDone(rc, "LoadFile", table) ? 1 : 0;
 }

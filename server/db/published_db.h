@@ -1,7 +1,8 @@
 // "ZEDURE.db": the published directories and files in SQLite. One connection
 // for the life of the process, shared by the control-channel, loader and
 // publish threads (SQLite itself serialises calls on it). No transactions:
-// every change is one statement, and every value is a bound parameter.
+// every change is one statement, and every value is a bound parameter. A
+// change that fails is logged with SQLite's code and leaves nothing behind.
 #pragma once
 #include <windows.h>
 
@@ -23,10 +24,17 @@ std::wstring DirTableName(const uint8_t dirId[16]);
 int OpenDatabase();
 // The file OpenDatabaseFile opens; paths of 260 units or more are refused.
 bool SetDatabasePath(const wchar_t* path);
-// Closes an open connection first, then opens the stored path. 1 when open.
+// Closes an open connection first, then opens the stored path with the
+// settings below. 1 when open.
 int OpenDatabaseFile();
+// The busy wait and the journal and sync settings every connection gets.
+void ApplyDatabaseSettings();
+constexpr int kBusyTimeoutMs = 2000;
 void CloseDatabase();
 bool IsDatabaseOpen();
+// SQLite's (extended) code of the last change that failed; negative when its
+// statement did not prepare. Every failed change is also logged with it.
+int LastDatabaseError();
 
 // One sqlite3_step of the statement; -1 when the text is null or cannot be prepared.
 int ExecSql(const wchar_t* statement);
@@ -45,7 +53,7 @@ int DropTable(const wchar_t* name);
 int RemoveFile(const wchar_t* table, const wchar_t* path);
 // true when the file's row exists; fills size, times, MaxConn, FID and SID from it.
 bool QueryFile(CPublishItem* item);
-// Inserts or updates the file's row. 1 on success.
+// Inserts or updates the file's row. 1 only once the row is committed.
 int SaveFile(const CPublishItem& item);
 
 // Shares one stored file again; the P2P core's add-share result (0 added, 1 already shared).

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "foundation/text/hex_text.h"
+#include "foundation/util/file_ops.h"
 #include "foundation/util/path_ops.h"
 #include "server/hash/codec/file_ids.h"
 #include "server/hash/codec/hash_record.h"
@@ -115,15 +116,9 @@ int CHashSerial::Save(uint64_t size, const uint8_t sid[16], const uint8_t fid[16
   const std::wstring recordPath = RecordPath(sid);
   const std::wstring sub = recordPath.substr(0, recordPath.rfind(L'\\'));
   if (!IsDirectory(sub.c_str()) && !CreateDirectoryTree(sub.c_str())) return 0;
-  DeleteFileW(recordPath.c_str());
-  HANDLE h = CreateFileW(recordPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return 0;
-  DWORD written = 0;
-  const BOOL ok = WriteFile(h, rec.data(), static_cast<DWORD>(rec.size()), &written, nullptr);
-  FlushFileBuffers(h);
-  CloseHandle(h);
-  return ok && written == rec.size() ? 1 : 0;
+  // Written whole beside the old record, then put in its place in one rename:
+  // a kill or a full disk at any moment leaves the old record or the new one.
+  return ReplaceFileWhole(recordPath.c_str(), rec.data(), rec.size()) ? 1 : 0;
 }
 
 int CHashSerial::SaveFromDigests(const wchar_t* /*path*/, uint64_t size, const uint8_t fid[16],

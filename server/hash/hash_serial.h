@@ -24,7 +24,8 @@ class CHashSerial {
   int Load(const wchar_t* path, uint64_t size, uint8_t sid[16], uint8_t fid[16], std::vector<uint8_t>* digests);
   // 1 when the record named by the SID matches fid and size; reads no media file.
   int LoadDigests(const uint8_t sid[16], const uint8_t fid[16], uint64_t size, std::vector<uint8_t>* digests);
-  // 1 when the record was written whole.
+  // 1 when the record was written whole and put in place of the old one;
+  // otherwise the old record, if any, is left as it was.
   int Save(uint64_t size, const uint8_t sid[16], const uint8_t fid[16], const std::vector<uint8_t>& digests);
   // Derives the SID from the digests, then saves; 0 when the fid or digests are
   // missing or the digests are not exactly one per piece of size.

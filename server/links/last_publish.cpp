@@ -10,18 +10,10 @@
 #include "server/links/links.h"
 
 namespace {
+// Each file is put in place whole, so a reader never finds half of one.
 void WriteNew(const wchar_t* name, const std::string& text) {
-  const std::wstring path = ModulePathOf(name);
-  DeleteFileW(path.c_str());
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
+  if (!ReplaceFileWhole(ModulePathOf(name).c_str(), text.data(), text.size()))
     WriteLog(&g_MainLog, 3, "DoOutput cannot write %ls", name);
-    return;
-  }
-  DWORD done = 0;
-  if (!text.empty()) WriteFile(h, text.data(), DWORD(text.size()), &done, nullptr);
-  CloseHandle(h);
 }
 }  // namespace
 

@@ -229,8 +229,16 @@ void CPublishManager::ScanDir(const std::wstring& path, int action, const CPubli
     }
     if (action == kScanPublish) PublishPath(full, dir);
     else if (action == kScanCancel) CancelFile(full, dir);
+    else if (action == kScanQueueUnstored) QueueIfUnstored(full, dir);
   } while (FindNextFileW(h, &fd));
   FindClose(h);
+}
+
+void CPublishManager::QueueIfUnstored(const std::wstring& path, const CPublishDir* dir) {
+  CPublishItem item;
+  if (dir == nullptr || queue_ == nullptr || !BuildRecord(path, dir, &item) || item.fileSize <= 0) return;
+  if (IsFileRecorded(&item)) return;  // stored: shared by the loader, or changed since and left to the user
+  queue_->AddTask(*dir, path);
 }
 
 void CPublishManager::CancelFile(const std::wstring& path, const CPublishDir* dir) {
@@ -372,6 +380,12 @@ void CPublishManager::LoaderLoop() {
     const std::wstring p = PathOf(dir.path);
     WriteLog(&g_MainLog, 1, "Load directory - %s", Utf16ToGbk(p).c_str());
     LoadFile(DirTableName(dir.dirId).c_str(), loaderStop_, &ShareStored, core_);
+    // The queue lived in memory: what a publish-all directory had not stored
+    // yet is queued again, without the user publishing it anew.
+    if (dir.pubAll && WaitForSingleObject(loaderStop_, 0) != WAIT_OBJECT_0) {
+      WriteLog(&g_MainLog, 1, "Load directory - queue files not stored - %s", Utf16ToGbk(p).c_str());
+      ScanDir(p, kScanQueueUnstored, &dir);
+    }
   }
 }
 

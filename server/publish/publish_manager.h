@@ -1,7 +1,9 @@
 // CPublishManager: the one object that knows which directories are published.
 // It adds and removes them, turns paths into queued files, cancels published
 // files, lists directories for the user interface and, at start-up, re-shares
-// the stored files of the database on its loader thread.
+// the stored files of the database on its loader thread, then queues again the
+// files of publish-all directories that were never stored (publishing was cut
+// short by a stop, a kill or a failed save).
 #pragma once
 #include <windows.h>
 
@@ -13,7 +15,8 @@
 #include "server/publish/codec/publish_records.h"
 #include "server/publish/publish_hooks.h"
 
-enum ScanAction { kScanPublish = 1, kScanCancel = 3 };
+// kScanQueueUnstored queues the files that have no row, and nothing else.
+enum ScanAction { kScanPublish = 1, kScanCancel = 3, kScanQueueUnstored = 4 };
 
 // Why AddDir refused a directory.
 enum class AddDirResult { kAdded, kBadPath, kOverlaps, kNotStored };
@@ -59,6 +62,7 @@ class CPublishManager {
   static unsigned __stdcall LoaderThread(void* self);
   void LoaderLoop();
   bool TakeQueued(CPublishDir* dir);
+  void QueueIfUnstored(const std::wstring& path, const CPublishDir* dir);
   // File record for a path with its attributes from the file system.
   bool BuildRecord(const std::wstring& path, const CPublishDir* dir, CPublishItem* item) const;
 

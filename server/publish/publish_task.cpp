@@ -17,6 +17,7 @@
 #include "foundation/util/wide_text.h"
 #include "platform/tallyhub/tallyhub.h"
 #include "server/db/published_db.h"
+#include "server/hash/calc_hash.h"
 #include "server/hash/codec/file_ids.h"
 #include "server/hash/codec/piece_size.h"
 #include "server/hash/hash_serial.h"
@@ -323,25 +324,16 @@ int CPublishTask::DoTask(TaskCopy& task) {
   std::memcpy(item.fid, fid.digest, 16);
   std::memcpy(item.sid, sid.digest, 16);
 
-  {
-    wchar_t dir[MAX_PATH] = {};
-    lstrcpynW(dir, path.c_str(), MAX_PATH);
-    PathRemoveFileSpecW(dir);
-    const int32_t now = int32_t(time(nullptr));
-    const std::string dirText = Gbk(dir);
-    WriteLog(&g_LinkLog, kLinkLogLevel, "%s",
-             FormatLinkLogText(now, dirText, Gbk(MakeVxhdLink(&item, false).c_str())).c_str());
-    WriteLog(&g_LinkLog, kLinkLogLevel, "%s",
-             FormatLinkLogText(now, dirText, Gbk(MakeFtpLink(path.c_str()).c_str())).c_str());
-    g_LinkLog.Flush();
-  }
-
   const int result = core_ ? core_->AddShare(path.c_str(), size, item.fid) : 4;
   WriteLog(&g_MainLog, 1, "PUBTASK - AddShare - %s:%d", narrow.c_str(), result);
   if (result != 0 && result != 1) {
     SetAside(task, kPublishNone);
     return 0;
   }
+  // A file is published once its row is stored: only then is it listed as
+  // published, reported and given its link lines.
+  enum class Outcome { kStored, kNotStored, kCancelled } outcome = Outcome::kCancelled;
+  int dbError = 0;
   {
     // Cancel wins: a cancel that came while the share was made removes it;
     // one that comes after this finds the stored row and removes both.
@@ -356,59 +348,50 @@ int CPublishTask::DoTask(TaskCopy& task) {
       }
       item.state = kPublishDone;
       item.pubTime = int64_t(GetLocalFileTime());
-      e->item = item;
-      if (!SaveFile(item)) WriteLog(&g_MainLog, 3, "PUBTASK - SaveFile failed - %s", narrow.c_str());
-      return 1;
+      if (SaveFile(item)) {
+        e->item = item;
+        outcome = Outcome::kStored;
+      } else {
+        dbError = LastDatabaseError();
+        outcome = Outcome::kNotStored;
+      }
     }
+  }
+  switch (outcome) {
+    case Outcome::kStored:
+      WriteLinkLines(item, path);
+      return 1;
+    case Outcome::kNotStored:
+      // Shared only while its row is stored: the share this attempt made is
+      // taken back, and the file is tried again after the failing-file wait.
+      WriteLog(&g_MainLog, 3, "PUBTASK - SaveFile failed, SQLite error %d, retried later - %s", dbError,
+               narrow.c_str());
+      if (result == 0 && core_) core_->DeleteShare(item.fid);
+      SetAside(task, kPublishNone);
+      return 0;
+    case Outcome::kCancelled:
+      break;
   }
   WriteLog(&g_MainLog, 1, "PUBTASK - Cancelled while sharing - %s", narrow.c_str());
   if (core_) core_->DeleteShare(item.fid);
   return 0;
 }
 
+void CPublishTask::WriteLinkLines(const CPublishItem& item, const std::wstring& path) {
+  wchar_t dir[MAX_PATH] = {};
+  lstrcpynW(dir, path.c_str(), MAX_PATH);
+  PathRemoveFileSpecW(dir);
+  const int32_t now = int32_t(time(nullptr));
+  const std::string dirText = Gbk(dir);
+  // Both lines in one write: the pair reaches the file whole or not at all.
+  const std::string lines[2] = {FormatLinkLogText(now, dirText, Gbk(MakeVxhdLink(&item, false).c_str())),
+                                FormatLinkLogText(now, dirText, Gbk(MakeFtpLink(path.c_str()).c_str()))};
+  if (!WriteLogEntries(&g_LinkLog, kLinkLogLevel, lines, 2))
+    WriteLog(&g_MainLog, 3, "PUBTASK - link lines not written - %s", Gbk(path.c_str()).c_str());
+  g_LinkLog.Flush();
+}
+
 int CPublishTask::CalcHash(const wchar_t* path, uint64_t size, DigestHolder* fid, DigestHolder* sid,
                            DigestHolder* cid, std::vector<uint8_t>* pieces, bool fullHash, HANDLE stop) {
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_RANDOM_ACCESS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 0;
-  CMd5PieceHash md5;
-  CSha1PieceHash sha1;
-  bool ok = (!fullHash || md5.Init(size, GetMd5PieceSize(size), 16)) && sha1.Init(size, GetSha1PieceSize(size), 20);
-  std::vector<uint8_t> buffer(kHashReadBlock);
-  const DWORD started = GetTickCount();
-  uint64_t done = 0;
-  while (ok && done < size) {
-    LARGE_INTEGER now;
-    if (!GetFileSizeEx(file, &now) || uint64_t(now.QuadPart) != size) {
-      WriteLog(&g_MainLog, 1, "FileChanged, nCalcSize=%lld\n", (long long)done);
-      ok = false;
-      break;
-    }
-    if (stop && WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) {
-      WriteLog(&g_MainLog, 1, "StopEvent, nCalcSize=%lld\n", (long long)done);
-      ok = false;
-      break;
-    }
-    DWORD got = 0;
-    if (!ReadFile(file, buffer.data(), DWORD(kHashReadBlock), &got, nullptr)) got = 0;
-    if (got < kHashReadBlock && done + got != size) {
-      WriteLog(&g_MainLog, 1, "Read error, nToRead=%d, nRead=%d\r\n", int(kHashReadBlock), int(got));
-      ok = false;
-      break;
-    }
-    // Never past the size measured at the start, even if the file grew meanwhile.
-    const size_t use = size_t(got < size - done ? got : size - done);
-    if (fullHash) md5.Update(buffer.data(), use);
-    sha1.Update(buffer.data(), use);
-    done += use;
-  }
-  CloseHandle(file);
-  const double seconds = double(DWORD(GetTickCount() - started)) / 1000.0;
-  const double mib = double(size >> 20);
-  WriteLog(&g_MainLog, 1, "PUBTASK - Do Calc Final, Size=%lld M, TimeUsed=%0.1f Second, Speed=%0.1f M/s\r\n",
-           (long long)(size >> 20), seconds, seconds > 0 ? mib / seconds : 0.0);
-  if (!ok) return 0;
-  if (fullHash) md5.Final(fid, sid, pieces);
-  sha1.Final(cid, nullptr, nullptr);
-  return 1;
+  return CalcFileHash(path, size, fid, sid, cid, pieces, fullHash, stop);
 }

@@ -1,8 +1,10 @@
 // CPublishTask: turns queued files into published ones. The publish thread
 // takes the queued records in key order, settles their content ids (stored
-// hash record and lookup, or hashing), sends the statistics, writes the link
-// lines, shares the file with the P2P core and stores its row; the report
-// thread then reports each published file to the p2s command server.
+// hash record and lookup, or hashing), sends the statistics, shares the file
+// with the P2P core, stores its row and, once it is stored, writes the link
+// lines; the report thread then reports each published file to the p2s
+// command server. A file whose row cannot be stored is not published: its
+// share is taken back and it is tried again after the failing-file wait.
 #pragma once
 #include <windows.h>
 
@@ -99,6 +101,8 @@ class CPublishTask : public IPublishQueue {
   void SetState(const TaskCopy& task, uint8_t state);
   // A failed attempt: the state (when not 0) and the file set aside for a while.
   void SetAside(const TaskCopy& task, uint8_t state);
+  // The vxhd and FTP lines of a stored file in the link log.
+  static void WriteLinkLines(const CPublishItem& item, const std::wstring& path);
   bool Stopping() const;
 
   void AddReport(const CPublishItem& item);

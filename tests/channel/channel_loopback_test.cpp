@@ -230,6 +230,36 @@ TEST_F(ChannelServer, FrameArrivingInPieces) {
   closesocket(s);
 }
 
+// A frame whose second piece comes while the server is finishing it leaves
+// a readiness report behind with nothing to read. The server passes over it:
+// it neither waits on the idle client (stalling every other one) nor takes
+// the silence for a broken connection.
+TEST_F(ChannelServer, ReportWithNothingToReadIsPassedOver) {
+  SOCKET idle = RawConnect(kServerPort);
+  ASSERT_NE(idle, INVALID_SOCKET);
+  const std::vector<uint8_t> frame = Frame(Bytes("Etwo pieces"));
+  ASSERT_TRUE(SendAll(idle, frame.data(), 10));
+  Sleep(100);
+  ASSERT_TRUE(SendAll(idle, frame.data() + 10, frame.size() - 10));
+  ASSERT_TRUE(RecvFrame(idle, 2000).has_value());
+
+  SOCKET other = RawConnect(kServerPort);
+  ASSERT_NE(other, INVALID_SOCKET);
+  const std::vector<uint8_t> ping = Frame(Bytes("Eping"));
+  for (int i = 0; i < 5; ++i) {
+    SCOPED_TRACE(testing::Message() << "exchange " << i << " of another client");
+    ASSERT_TRUE(SendAll(other, ping.data(), ping.size()));
+    ASSERT_TRUE(RecvFrame(other, 2000).has_value());
+    Sleep(800);
+  }
+  // Past the 3000 ms step deadline: the idle client is still served, not
+  // closed as if its silence were a broken frame.
+  ASSERT_TRUE(SendAll(idle, ping.data(), ping.size()));
+  EXPECT_TRUE(RecvFrame(idle, 2000).has_value());
+  closesocket(other);
+  closesocket(idle);
+}
+
 // A client that sends its next frames without waiting for the reply gets
 // every reply in order, wherever the pieces it sends end.
 TEST_F(ChannelServer, FramesSentWithoutWaiting) {
@@ -454,6 +484,7 @@ TEST_F(ChannelClient, BrokenReplies) {
     EXPECT_EQ(result, r.result);
     // Nothing is added to the caller's reply on a failure.
     ASSERT_EQ(reply.Length(), 4u);
+    EXPECT_EQ(0, std::memcmp(reply.Data(), "keep", 4));
     EXPECT_EQ(PeerClosed(peer, 300), !r.connectionKept);
   }
 }

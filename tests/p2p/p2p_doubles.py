@@ -19,6 +19,7 @@ port 8000 over TCP), super node 18002, upload server 18004, NAT test 18006.
 import argparse
 import json
 import os
+import random
 import socket
 import sys
 import time
@@ -28,13 +29,29 @@ import p2p_wire as w  # noqa: E402
 from double_base import DoubleBase  # noqa: E402
 
 
+_handed_out = set()
+_port_random = random.SystemRandom()  # no test's seed can make two processes draw alike
+
+
 def free_port(kind=socket.SOCK_DGRAM):
-    """A loopback port free at the moment of the call, for a test's own doubles."""
-    s = socket.socket(socket.AF_INET, kind)
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
+    """A loopback port free at the moment of the call, for a test's own doubles.
+
+    Taken at random below the kernel's ephemeral range (32768 and up), so that
+    no outgoing connection of a program under test, and no other test's port
+    0 bind, is handed the same number before its owner binds it."""
+    while True:
+        port = _port_random.randrange(20000, 32768)
+        if port in _handed_out:
+            continue
+        s = socket.socket(socket.AF_INET, kind)
+        try:
+            s.bind(("127.0.0.1", port))
+        except OSError:
+            continue
+        finally:
+            s.close()
+        _handed_out.add(port)
+        return port
 
 
 def _pad(packet):

@@ -238,8 +238,12 @@ class PublishDirs(unittest.TestCase):
         proc = self.start()
         with oc.ChannelClient(port=PORT) as c:
             with self.subTest("restart loads the existing directories"):
-                st, payload = oc.split_status(c.send(oc.command(33)))
-                self.assertEqual([d["path"] for d in parse_list(payload, DIR_RECORD, parse_dir)], [media, pub])
+                # The channel opens before the stored directories are loaded: ask until they are.
+                def listed():
+                    st, payload = oc.split_status(c.send(oc.command(33)))
+                    return [d["path"] for d in parse_list(payload, DIR_RECORD, parse_dir)]
+                op.wait_until(lambda: len(listed()) >= 2, START_SECONDS)
+                self.assertEqual(listed(), [media, pub])
             with self.subTest("a stored file lists as published with its row's values"):
                 st, payload = oc.split_status(c.send(oc.command(34, path_field(media))))
                 files = {f["name"]: f for f in parse_list(payload, FILE_RECORD, parse_file)}

@@ -28,7 +28,8 @@ TEST(Crc32, FormsOverKnownInputs) {
 }
 
 // Every length and start value gives what one table step per byte gives,
-// whichever way (tables of eight bytes, folding) the length is taken.
+// whichever way (tables of eight bytes, 128-bit or 512-bit folding) the
+// length is taken.
 TEST(Crc32, FastFormsMatchBytewise) {
   std::vector<uint8_t> data(70000);
   uint32_t seed = 12345;
@@ -43,7 +44,9 @@ TEST(Crc32, FastFormsMatchBytewise) {
   static const uint32_t kStarts[] = {0u, 0xFFFFFFFEu, 0x12345678u};
   std::vector<size_t> lengths;
   for (size_t n = 0; n <= 600; ++n) lengths.push_back(n);
-  for (size_t n : {1023u, 1024u, 4097u, 65536u + 13u, 70000u}) lengths.push_back(n);
+  // Around the wide folding's steps of 256, 64 and 16 bytes past its first 1024.
+  for (size_t n = 1020; n <= 1360; ++n) lengths.push_back(n);
+  for (size_t n : {4097u, 65536u + 13u, 70000u}) lengths.push_back(n);
   for (uint32_t start : kStarts) {
     for (size_t n : lengths) {
       for (size_t offset : {0u, 3u}) {

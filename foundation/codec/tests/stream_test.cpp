@@ -184,6 +184,29 @@ TEST(ByteBuffer, Append) {
   EXPECT_EQ(0, std::memcmp(b.Data(), "abcde", 5));
 }
 
+// A receive straight into a buffer: Extend keeps what the buffer held and
+// leaves room behind it; Truncate takes a refused arrival off again.
+TEST(ByteBuffer, ExtendThenTruncate) {
+  CByteBuffer b;
+  ASSERT_EQ(b.Append("keep", 4), 0);
+  EXPECT_EQ(b.Extend(0), nullptr);
+  EXPECT_EQ(b.Extend(0xFFFFFFFDu), nullptr);  // past 2^32 with what is there
+  ASSERT_EQ(b.Length(), 4u);
+  uint8_t* room = b.Extend(200000);
+  ASSERT_NE(room, nullptr);
+  ASSERT_EQ(b.Length(), 200004u);
+  EXPECT_EQ(room, b.Data() + 4);
+  EXPECT_EQ(0, std::memcmp(b.Data(), "keep", 4));
+  std::memset(room, 7, 200000);
+  b.Truncate(300000);  // beyond the length: nothing
+  EXPECT_EQ(b.Length(), 200004u);
+  b.Truncate(4);
+  ASSERT_EQ(b.Length(), 4u);
+  EXPECT_EQ(0, std::memcmp(b.Data(), "keep", 4));
+  ASSERT_EQ(b.Append("!", 1), 0);
+  EXPECT_EQ(0, std::memcmp(b.Data(), "keep!", 5));
+}
+
 // Large blocks are handed from a freed buffer to the next one: whatever
 // sizes follow each other, every buffer holds exactly what was appended,
 // with none of the bookkeeping of the block's previous life.

@@ -174,6 +174,21 @@ TEST_F(LogFileTest, LongMessageIsCutNotFailed) {
   EXPECT_EQ(Contents().size(), kLogEntryMax);
 }
 
+TEST_F(LogFileTest, EntriesWrittenTogetherOrNotAtAll) {
+  CLogFile log;
+  ASSERT_EQ(log.Open(path_.c_str(), 4, false), 1);
+  const std::string pair[2] = {"7,D:\\V,vxhd://5|AB|a.avi", "7,D:\\V,ftp://h/a.avi"};
+  EXPECT_EQ(WriteLogEntries(&log, 4, pair, 2), 1);
+  EXPECT_EQ(WriteLogEntries(&log, 3, pair, 2), 0);  // below the threshold
+  // An entry too long to write whole: neither of the two is written.
+  const std::string oversized[2] = {"7,D:\\V,vxhd://5|AB|b.avi", "7,D:\\V,ftp://h/" + std::string(2000, 'b')};
+  EXPECT_EQ(WriteLogEntries(&log, 4, oversized, 2), 0);
+  log.Close();
+  EXPECT_EQ(Messages(), (std::vector<std::string>{pair[0], pair[1]}));
+  const std::string s = Contents();
+  EXPECT_EQ(s.substr(3, 23), s.substr(s.rfind("\r\n[") + 3, 23));  // one time for both
+}
+
 struct WriterArgs {
   CLogFile* log;
   int id;

@@ -79,3 +79,24 @@ TEST(LogFormat, OversizedTimeTextStaysInside) {
   EXPECT_EQ(entry.size(), kLogEntryMax);
   EXPECT_EQ(entry.find("lost"), std::string::npos);
 }
+
+TEST(LogFormat, WholeEntriesAreNeverCut) {
+  const std::string time = "2026-01-02 03:04:05:006";
+  const size_t room = kLogEntryMax - std::string("\r\n[" + time + "] ").size();
+  struct Row { const char* name; std::string message; bool fits; };
+  const Row rows[] = {
+      {"short", "1700000000,D:\\V,vxhd://5|AB|a.avi", true},
+      {"exactly the room", std::string(room, 'm'), true},
+      {"one byte over", std::string(room + 1, 'm'), false},
+      {"empty", "", true},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    const std::string entry = LogEntryText(time, r.message);
+    if (!r.fits) {
+      EXPECT_EQ(entry, "");
+      continue;
+    }
+    EXPECT_EQ(entry, "\r\n[" + time + "] " + r.message);
+  }
+}

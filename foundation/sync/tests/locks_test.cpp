@@ -76,6 +76,44 @@ TEST(CAutoLock, HoldsForItsScope) {
   delete other;
 }
 
+TEST(CLock, HeldByThisThreadOnlyWhileEntered) {
+  CLock lock;
+  CCritSec cs;
+  auto heldElsewhere = [](const auto& l) {
+    struct Args {
+      decltype(&l) lock;
+      bool held;
+    } args{&l, true};
+    HANDLE t = ThreadStart([](void* p) -> unsigned {
+      auto* a = static_cast<Args*>(p);
+      a->held = a->lock->HeldByThisThread();
+      return 0;
+    }, &args);
+    ThreadWait(t, 10000);
+    ThreadClose(&t);
+    return args.held;
+  };
+  EXPECT_FALSE(lock.HeldByThisThread());
+  lock.Enter();
+  lock.Enter();
+  EXPECT_TRUE(lock.HeldByThisThread());
+  EXPECT_FALSE(heldElsewhere(lock));
+  lock.Leave();
+  EXPECT_TRUE(lock.HeldByThisThread()) << "entered twice, left once";
+  lock.Leave();
+  EXPECT_FALSE(lock.HeldByThisThread());
+
+  EXPECT_FALSE(cs.HeldByThisThread());
+  {
+    CAutoLock hold(cs);
+    EXPECT_TRUE(cs.HeldByThisThread());
+    EXPECT_FALSE(heldElsewhere(cs));
+  }
+  EXPECT_FALSE(cs.HeldByThisThread());
+  cs.Delete();
+  EXPECT_FALSE(cs.HeldByThisThread());
+}
+
 TEST(CCritSec, DeleteAndInitAgain) {
   CCritSec cs;
   cs.Delete();

@@ -73,6 +73,44 @@ TEST(FileRange, ReadAndWrite) {
   EXPECT_EQ(WriteFileRange((dir / L"no\\such\\dir").c_str(), 0, "x", 1, true, false), 0u);
 }
 
+TEST(FileReplace, WholeOrNotAtAll) {
+  TempDir dir(L"file_replace");
+  const std::wstring path = dir / L"LastPublish.txt";
+  const std::wstring beside = path + kReplaceNewSuffix;
+  struct Row {
+    const char* name;
+    const char* before;  // null: no file yet
+    int obstacle;        // 1 a leftover beside it, 2 a folder where it is written first
+    std::string data;
+    bool replaced;
+  } rows[] = {
+      {"new file", nullptr, 0, "links\r\n", true},
+      {"over an old one", "old", 0, "new text", true},
+      {"emptied", "old", 0, "", true},
+      {"a leftover beside it", "old", 1, "new text", true},
+      {"nowhere to write it", "old", 2, "new text", false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    DeleteFileW(path.c_str());
+    if (r.before) {
+      const uint32_t n = uint32_t(std::strlen(r.before));
+      ASSERT_EQ(WriteFileRange(path.c_str(), 0, r.before, n, true, false), n);
+    }
+    if (r.obstacle == 1) {
+      ASSERT_EQ(WriteFileRange(beside.c_str(), 0, "torn", 4, true, false), 4u);
+    }
+    if (r.obstacle == 2) {
+      ASSERT_TRUE(CreateDirectoryW(beside.c_str(), nullptr));
+    }
+    EXPECT_EQ(ReplaceFileWhole(path.c_str(), r.data.data(), r.data.size()), r.replaced);
+    EXPECT_EQ(ReadWholeFile(path.c_str()), r.replaced ? r.data : std::string(r.before));
+    if (r.obstacle == 2) RemoveDirectoryW(beside.c_str());
+    EXPECT_EQ(GetFileAttributesW(beside.c_str()), INVALID_FILE_ATTRIBUTES) << "left beside it";
+  }
+  EXPECT_FALSE(ReplaceFileWhole((dir / L"no\\such\\dir").c_str(), "x", 1));
+}
+
 TEST(FileInfo, SizesOfMissingAndEmptyFiles) {
   TempDir dir(L"file_info");
   const std::wstring empty = dir / L"empty";

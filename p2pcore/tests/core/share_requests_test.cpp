@@ -202,17 +202,40 @@ TEST_F(ShareRequests, QueryCountsOnlyFirstLookups) {
 
 namespace {
 
+TEST_F(ShareRequests, TheShareListIsLockedBeforeABucketNeverAfter) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  p2p::share_hash_manager* b = m->bucket_for(f.data());
+  // In order, and re-entered while a bucket is held: as the insert's hand-over does.
+  m->lock();
+  b->lock();
+  m->lock();
+  m->unlock();
+  b->unlock();
+  m->unlock();
+  EXPECT_DEATH(
+      {
+        b->lock();
+        m->lock();
+      },
+      "ORCHARD_ASSERT failed: held_by_this_thread\\(\\)");
+  // A bucket's table is touched only under its lock.
+  EXPECT_DEATH(b->find_share(f.data()), "ORCHARD_ASSERT failed");
+}
+
 TEST_F(ShareRequests, RecordedTimeIsKeptAndOldHandlesCloseAtTheReportPass) {
   // A share from a share-list file keeps the time its record carries.
   const std::vector<uint8_t> other = core_test::fid(40);
   p2p::share_hash_manager* b = m->bucket_for(other.data());
   const uint64_t recorded = 0x01D2000000000000ull;
+  // In the locks' order: the insert hands the item to the share list under its lock.
+  m->lock();
   b->lock();
   EXPECT_EQ(b->insert_share(&recorded, path.c_str(), content.size(), other.data(), 0, 5, 0), 0);
   p2p::share_item* item = b->find_share(other.data());
+  b->unlock();
+  m->unlock();
   ASSERT_NE(item, nullptr);
   EXPECT_EQ(uint64_t(item->head.last_write), recorded);
-  b->unlock();
 
   // A handle nobody asked for in 7200 s closes on the next report pass.
   read_result r;

@@ -4,6 +4,7 @@
 #include "server/db/published_db.h"
 
 #include <windows.h>
+#include <process.h>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/log/server_logs.h"
+#include "foundation/util/file_ops.h"
 #include "foundation/util/wide_text.h"
 #include "sqlite3.h"
 
@@ -39,6 +42,8 @@ class PublishedDbTest : public testing::Test {
   }
   void TearDown() override {
     CloseDatabase();
+    g_MainLog.Close();
+    DeleteFileW((dir_ + L"\\main.log").c_str());
     for (const auto& f : files_) DeleteFileW(f.c_str());
     DeleteFileW(dbPath_.c_str());
     RemoveDirectoryW(dir_.c_str());
@@ -285,4 +290,150 @@ TEST_F(PublishedDbTest, ExecSqlAndLoadDirsWithoutTable) {
   Loaded loaded;
   EXPECT_EQ(LoadDirs(&Loaded::Add, &loaded), 0);
   EXPECT_EQ(CreateFileTable(L"bad name"), 0);
+}
+
+namespace {
+// Another program's connection that holds the database for a while: a read
+// transaction, or the write lock.
+struct Holder {
+  std::string path;
+  bool write = false;
+  DWORD holdMs = 0;
+  HANDLE held = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE thread = nullptr;
+
+  static unsigned __stdcall Run(void* p) {
+    Holder* h = static_cast<Holder*>(p);
+    sqlite3* db = nullptr;
+    sqlite3_open(h->path.c_str(), &db);
+    sqlite3_exec(db, h->write ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT count(*) FROM tbDirV2", -1, &st, nullptr);
+    sqlite3_step(st);  // the read transaction starts here
+    SetEvent(h->held);
+    Sleep(h->holdMs);
+    sqlite3_finalize(st);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    return 0;
+  }
+  void Start() {
+    thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &Run, this, 0, nullptr));
+    WaitForSingleObject(held, 10000);
+  }
+  ~Holder() {
+    if (thread) {
+      WaitForSingleObject(thread, 30000);
+      CloseHandle(thread);
+    }
+    CloseHandle(held);
+  }
+};
+
+}  // namespace
+
+TEST_F(PublishedDbTest, ChangesWaitForOtherConnectionsAndAFailedOneIsNeverSeen) {
+  const std::wstring logPath = dir_ + L"\\main.log";
+  g_MainLog.Open(logPath.c_str(), 1, false);
+  CPublishDir d = DirRecord(dir_, 1);
+  ASSERT_EQ(SaveDir(d, dir_.c_str(), 1), 1);
+  ASSERT_EQ(SaveFile(FileRecord(d, MakeFile(L"first.avi", 10))), 1);  // the file table exists
+  struct Row {
+    const char* name;
+    const wchar_t* journal;
+    bool write;
+    DWORD holdMs;
+    bool saved;
+  } rows[] = {
+      {"write-ahead log, reader for 1.5 s", L"PRAGMA journal_mode=WAL", false, 1500, true},
+      {"write-ahead log, writer for 1 s", L"PRAGMA journal_mode=WAL", true, 1000, true},
+      {"write-ahead log, writer longer than the wait", L"PRAGMA journal_mode=WAL", true, 4000, false},
+      {"rollback journal, reader for 1.5 s", L"PRAGMA journal_mode=DELETE", false, 1500, true},
+      // The commit is refused while the reader stays: the insert must not
+      // linger in a transaction left open on the shared connection.
+      {"rollback journal, reader longer than the wait", L"PRAGMA journal_mode=DELETE", false, 4000, false},
+      {"rollback journal, writer longer than the wait", L"PRAGMA journal_mode=DELETE", true, 4000, false},
+  };
+  int n = 0;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ASSERT_EQ(ExecSql(r.journal), SQLITE_ROW);
+    CPublishItem it = FileRecord(d, MakeFile((L"f" + std::to_wstring(n++) + L".avi").c_str(), 20));
+    {
+      Holder holder;
+      holder.path = std::string(dbPath_.begin(), dbPath_.end());
+      holder.write = r.write;
+      holder.holdMs = r.holdMs;
+      holder.Start();
+      const DWORD start = GetTickCount();
+      EXPECT_EQ(SaveFile(it), r.saved ? 1 : 0);
+      CPublishItem seen = it;
+      EXPECT_EQ(QueryFile(&seen), r.saved);
+      if (!r.saved) {
+        EXPECT_GE(GetTickCount() - start, DWORD(kBusyTimeoutMs) - 100);
+        EXPECT_EQ(LastDatabaseError() & 0xFF, SQLITE_BUSY);
+      }
+    }
+    CPublishItem seen = it;
+    EXPECT_EQ(QueryFile(&seen), r.saved) << "the failed row came back";
+    if (!r.saved) {
+      ASSERT_EQ(SaveFile(it), 1);  // the next attempt stores it
+      EXPECT_TRUE(QueryFile(&seen));
+    }
+  }
+  g_MainLog.Close();
+  const std::string log = ReadWholeFile(logPath.c_str());
+  EXPECT_NE(log.find("SaveFile - SQLite error 5 (database is locked) - "), std::string::npos) << log;
+  EXPECT_EQ(Sql("PRAGMA integrity_check"), "ok");
+}
+
+TEST_F(PublishedDbTest, AFullDatabaseRefusesTheChangeAndKeepsWhatIsStored) {
+  const std::wstring logPath = dir_ + L"\\main.log";
+  g_MainLog.Open(logPath.c_str(), 1, false);
+  CPublishDir d = DirRecord(dir_, 1);
+  ASSERT_EQ(SaveDir(d, dir_.c_str(), 1), 1);
+  std::vector<CPublishItem> stored;
+  for (int i = 0; i < 3; ++i) {
+    stored.push_back(FileRecord(d, MakeFile((L"kept" + std::to_wstring(i) + L".avi").c_str(), 10 + i)));
+    ASSERT_EQ(SaveFile(stored.back()), 1);
+  }
+  // No page more: the file may not grow, as on a full disk.
+  ASSERT_EQ(ExecSql(L"PRAGMA max_page_count=1"), SQLITE_ROW);
+  CPublishDir other = DirRecord(dir_ + L"\\other", 1);
+  int inserts = 3;
+  struct Row {
+    const char* name;
+    CPublishItem item;
+  } rows[] = {
+      {"a file of a directory without its table", FileRecord(other, MakeFile(L"new-table.avi", 5))},
+      {"files of a directory whose table is full", FileRecord(d, MakeFile(L"full.avi", 5))},
+  };
+  for (Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    // The table's page takes some rows before it is full.
+    int saved = 0;
+    for (int i = 0; i < 200 && SaveFile(r.item); ++i, ++saved) {
+      const std::wstring p = dir_ + L"\\more" + std::to_wstring(i) + L"-" + std::to_wstring(saved) + L".avi";
+      SetRecordPath(r.item.fileName, U16(p), p.size());
+      MakePathRecordId(p, r.item.id);
+    }
+    ASSERT_LT(saved, 200);
+    inserts += saved;
+    EXPECT_EQ(LastDatabaseError() & 0xFF, SQLITE_FULL);
+    CPublishItem seen = r.item;
+    EXPECT_FALSE(QueryFile(&seen));
+  }
+  for (CPublishItem it : stored) EXPECT_TRUE(QueryFile(&it));
+  ASSERT_EQ(ExecSql(L"PRAGMA max_page_count=1000000"), SQLITE_ROW);
+  EXPECT_EQ(SaveFile(rows[1].item), 1);  // room again: stored
+  ++inserts;
+  g_MainLog.Close();
+  const std::string log = ReadWholeFile(logPath.c_str());
+  EXPECT_NE(log.find("SaveFile - SQLite error 13 (database or disk is full) - "), std::string::npos) << log;
+  // A row id is logged for each insert that was stored, and for nothing else.
+  size_t lastRows = 0;
+  for (size_t at = log.find("SaveFile - LastRow"); at != std::string::npos; at = log.find("SaveFile - LastRow", at + 1))
+    ++lastRows;
+  EXPECT_EQ(lastRows, size_t(inserts));
+  EXPECT_EQ(Sql("PRAGMA integrity_check"), "ok");
 }

@@ -2,29 +2,44 @@
 #include "server/hash/codec/file_ids.h"
 
 #include <cstring>
+#include <utility>
 
 #include "server/hash/codec/piece_size.h"
 
-bool ComputeFileIds(IByteSource& source, uint64_t size, FileIds* ids) {
-  if (ids == nullptr || size == 0) return false;
-  CMd5PieceHash md5;
-  CSha1PieceHash sha1;
-  if (!md5.Init(size, GetMd5PieceSize(size), 16)) return false;
-  if (!sha1.Init(size, GetSha1PieceSize(size), 20)) return false;
-  std::vector<uint8_t> block(kHashReadBlock);
-  uint64_t done = 0;
-  while (done < size) {
-    uint64_t left = size - done;
-    size_t want = left < kHashReadBlock ? static_cast<size_t>(left) : kHashReadBlock;
-    size_t got = source.ReadAt(done, block.data(), want);
-    if (got != want) return false;
-    md5.Update(block.data(), got);
-    sha1.Update(block.data(), got);
-    done += got;
+namespace {
+// Reads blocks from a byte source; any short read ends the pass.
+class SourceBlockReader : public IBlockReader {
+ public:
+  explicit SourceBlockReader(IByteSource& source) : source_(source) {}
+  bool ReadBlock(uint64_t offset, uint8_t* buffer, size_t want) override {
+    return source_.ReadAt(offset, buffer, want) == want;
   }
-  md5.Final(&ids->fid, &ids->sid, &ids->pieceDigests);
-  sha1.Final(&ids->cid, nullptr, nullptr);
+
+ private:
+  IByteSource& source_;
+};
+
+bool IdsFromPass(IByteSource& source, uint64_t size, FileIds* ids, bool pooled, const HashPassOptions& options) {
+  if (ids == nullptr || size == 0) return false;
+  SourceBlockReader reader(source);
+  HashPassResult pass;
+  const bool ok = pooled ? RunHashPass(size, true, reader, options, &pass)
+                         : RunHashPassSequential(size, true, reader, options, &pass);
+  if (!ok) return false;
+  ids->fid = pass.fid;
+  ids->sid = pass.sid;
+  ids->cid = pass.cid;
+  ids->pieceDigests = std::move(pass.pieceDigests);
   return ComputeQuickHash(source, size, &ids->qid);
+}
+}  // namespace
+
+bool ComputeFileIds(IByteSource& source, uint64_t size, FileIds* ids, const HashPassOptions& options) {
+  return IdsFromPass(source, size, ids, true, options);
+}
+
+bool ComputeFileIdsSequential(IByteSource& source, uint64_t size, FileIds* ids) {
+  return IdsFromPass(source, size, ids, false, HashPassOptions{});
 }
 
 bool ComputeQuickHash(IByteSource& source, uint64_t size, DigestHolder* qid) {

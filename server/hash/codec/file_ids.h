@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "server/hash/codec/file_hash_pass.h"
 #include "server/hash/codec/piece_hash.h"
 
 // Random-access reader over one file's bytes.
@@ -21,13 +22,14 @@ struct FileIds {
   std::vector<uint8_t> pieceDigests;  // MD5 piece digests, 16 bytes each, in piece order
 };
 
-constexpr size_t kHashReadBlock = 0x40000;  // the publish task's read size
 constexpr uint64_t kQuickHashWholeLimit = 0xEFFF;
 constexpr size_t kQuickHashSample = 20480;
 
-// Reads the file once in kHashReadBlock blocks, feeding both piece hashers,
-// then the qid. false on a short read or a size of 0.
-bool ComputeFileIds(IByteSource& source, uint64_t size, FileIds* ids);
+// Reads the file once in kHashReadBlock blocks, its pieces digested by a pool
+// of workers (RunHashPass), then the qid. false on a short read or a size of 0.
+bool ComputeFileIds(IByteSource& source, uint64_t size, FileIds* ids, const HashPassOptions& options = {});
+// The same ids from the one-thread pass (RunHashPassSequential).
+bool ComputeFileIdsSequential(IByteSource& source, uint64_t size, FileIds* ids);
 // qid: SHA-1 of the whole file up to kQuickHashWholeLimit bytes, else of the
 // samples at 0, size/3 and size - kQuickHashSample. false on any short read or size 0.
 bool ComputeQuickHash(IByteSource& source, uint64_t size, DigestHolder* qid);

@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 
+#include "foundation/util/file_ops.h"
 #include "foundation/util/path_ops.h"
 #include "server/hash/codec/file_ids.h"
 #include "server/hash/codec/piece_size.h"
@@ -187,6 +188,46 @@ TEST_F(HashSerialTest, SaveFromDigestsNeedsOneDigestPerPiece) {
   SampleIdFromDigests(digests.data(), n, sid);
   EXPECT_TRUE(RecordExists(sid));
   EXPECT_EQ(store_->Save(size, nullptr, fid, digests), 0);
+}
+
+TEST_F(HashSerialTest, ARecordIsReplacedWholeOrNotAtAll) {
+  // Two records of one SID: the same sampled pieces, another unsampled one.
+  const uint64_t size = 70ull << 20;
+  const uint64_t n = GetPieceCount(size);
+  std::vector<uint8_t> oldDigests(16 * n, 0x11), newDigests(16 * n, 0x11);
+  newDigests[16] = 0x33;
+  uint8_t sid[16], newSid[16], oldFid[16], newFid[16];
+  SampleIdFromDigests(oldDigests.data(), n, sid);
+  SampleIdFromDigests(newDigests.data(), n, newSid);
+  ASSERT_EQ(0, std::memcmp(sid, newSid, 16));
+  FileIdFromDigests(oldDigests.data(), n, oldFid);
+  FileIdFromDigests(newDigests.data(), n, newFid);
+  const std::wstring rec = store_->RecordPath(sid), beside = rec + kReplaceNewSuffix;
+
+  struct Row {
+    const char* name;
+    int obstacle;  // 0 none, 1 a torn record left beside by a kill, 2 nothing can be written beside
+    bool replaced;
+  } rows[] = {{"replaced", 0, true}, {"a torn leftover beside it", 1, true}, {"no room beside it", 2, false}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ASSERT_EQ(store_->Save(size, sid, oldFid, oldDigests), 1);
+    if (r.obstacle == 1) {
+      HANDLE h = CreateFileW(beside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+      DWORD w = 0;
+      WriteFile(h, "\1\0\0\0torn", 8, &w, nullptr);
+      CloseHandle(h);
+    }
+    if (r.obstacle == 2) {
+      ASSERT_TRUE(CreateDirectoryW(beside.c_str(), nullptr));
+    }
+    EXPECT_EQ(store_->Save(size, sid, newFid, newDigests), r.replaced ? 1 : 0);
+    std::vector<uint8_t> got;
+    EXPECT_EQ(store_->LoadDigests(sid, r.replaced ? newFid : oldFid, size, &got), 1);
+    EXPECT_EQ(got, r.replaced ? newDigests : oldDigests);
+    if (r.obstacle == 2) RemoveDirectoryW(beside.c_str());
+    EXPECT_EQ(GetFileAttributesW(beside.c_str()), INVALID_FILE_ATTRIBUTES);
+  }
 }
 
 TEST_F(HashSerialTest, QuickHashOfAFileOnDisk) {

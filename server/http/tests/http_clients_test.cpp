@@ -319,7 +319,8 @@ TEST_F(Winsock, ReportDeadlineSpansEveryTry) {
   done = true;
   EXPECT_EQ(client.Attempts(), 1);
   EXPECT_GE(took, 1100u);
-  EXPECT_LT(took, 2500u);
+  // Three tries of their own 1200 ms each would take 3600 ms; the margin is for a loaded machine.
+  EXPECT_LT(took, 3300u);
 }
 
 TEST_F(Winsock, EachClientKeepsItsOwnServer) {

@@ -1,6 +1,7 @@
 // Writing and reading the link log's entries.
 #include "server/links/codec/link_log.h"
 
+#include <optional>
 #include <set>
 #include <tuple>
 
@@ -53,6 +54,40 @@ bool ParseLinkLogLine(std::string_view line, LinkLogEntry* entry) {
   return !entry->link.empty();
 }
 
+bool ReadVxhdLinkName(std::string_view link, std::string* name) {
+  constexpr std::string_view kScheme = "vxhd://";
+  if (link.substr(0, kScheme.size()) != kScheme) return false;
+  link.remove_prefix(kScheme.size());
+  const size_t bar1 = link.find('|');
+  if (bar1 == std::string_view::npos || bar1 == 0 || bar1 > 20) return false;
+  uint64_t size = 0;
+  for (size_t i = 0; i < bar1; ++i) {
+    const char c = link[i];
+    if (c < '0' || c > '9') return false;
+    const uint64_t digit = uint64_t(c - '0');
+    if (size > (UINT64_MAX - digit) / 10) return false;
+    size = size * 10 + digit;
+  }
+  if (size == 0 || link.size() < bar1 + 34 || link[bar1 + 33] != '|') return false;
+  for (size_t i = bar1 + 1; i < bar1 + 33; ++i) {
+    const char c = link[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  const std::string_view rest = link.substr(bar1 + 34);
+  if (rest.empty()) return false;
+  name->assign(rest);
+  return true;
+}
+
+bool ReadFtpLinkName(std::string_view link, std::string* name) {
+  constexpr std::string_view kScheme = "ftp://";
+  if (link.substr(0, kScheme.size()) != kScheme) return false;
+  const size_t slash = link.rfind('/');
+  if (slash < kScheme.size() || slash + 1 == link.size()) return false;
+  name->assign(link.substr(slash + 1));
+  return true;
+}
+
 bool IsRecentLinkTime(int64_t time, int64_t now) {
   return uint32_t(time) >= uint32_t(now - kRecentSeconds);
 }
@@ -60,6 +95,11 @@ bool IsRecentLinkTime(int64_t time, int64_t now) {
 LastPublishTexts BuildLastPublishTexts(std::string_view logText, int64_t now) {
   std::set<std::tuple<std::string, std::string, std::string>> vxhd;  // directory, name, link
   std::set<std::tuple<std::string, std::string>> ftp;                // directory, link
+  struct Pending {
+    LinkLogEntry entry;
+    std::string name;
+  };
+  std::optional<Pending> vxhdLine;  // the line before, when it was a whole vxhd line
   size_t at = 0;
   while (at < logText.size()) {
     size_t end = logText.find('\n', at);
@@ -67,16 +107,23 @@ LastPublishTexts BuildLastPublishTexts(std::string_view logText, int64_t now) {
     std::string_view line = logText.substr(at, end - at);
     at = end + 1;
     LinkLogEntry entry;
-    if (!ParseLinkLogLine(line, &entry) || !IsRecentLinkTime(entry.time, now)) continue;
-    if (entry.link.find("vxhd") != std::string::npos) {
-      // "vxhd://size|FID|name": the name is everything after the second bar.
-      const size_t bar1 = entry.link.find('|');
-      const size_t bar2 = bar1 == std::string::npos ? bar1 : entry.link.find('|', bar1 + 1);
-      if (bar2 == std::string::npos) continue;
-      vxhd.emplace(entry.directory, entry.link.substr(bar2 + 1), entry.link);
-    } else {
+    std::string name;
+    if (!ParseLinkLogLine(line, &entry)) {
+      // A line break inside an entry (none of ours) or a line that is no entry.
+      if (!line.empty() && line != "\r") vxhdLine.reset();
+      continue;
+    }
+    if (ReadVxhdLinkName(entry.link, &name)) {
+      vxhdLine = Pending{std::move(entry), std::move(name)};
+      continue;
+    }
+    const bool pairs = vxhdLine && ReadFtpLinkName(entry.link, &name) && name == vxhdLine->name &&
+                       entry.time == vxhdLine->entry.time && entry.directory == vxhdLine->entry.directory;
+    if (pairs && IsRecentLinkTime(entry.time, now)) {
+      vxhd.emplace(vxhdLine->entry.directory, vxhdLine->name, vxhdLine->entry.link);
       ftp.emplace(entry.directory, entry.link);
     }
+    vxhdLine.reset();
   }
   LastPublishTexts out;
   auto add = [](std::string& text, const std::string& dir, const std::string& link, const std::string** last) {

@@ -25,6 +25,12 @@ bool ParseLinkLogLine(std::string_view line, LinkLogEntry* entry);
 // Within the last 7200 seconds of now, compared on the low 32 bits without sign.
 bool IsRecentLinkTime(int64_t time, int64_t now);
 
+// The name of a whole vxhd link "vxhd://size|id|name": a decimal size other
+// than 0, 32 hexadecimal digits and a name; false for anything less.
+bool ReadVxhdLinkName(std::string_view link, std::string* name);
+// The name of an FTP link "ftp://.../name": the text after its last "/".
+bool ReadFtpLinkName(std::string_view link, std::string* name);
+
 struct LastPublishTexts {
   std::string vxhd;  // "LastPublish.txt"
   std::string ftp;   // "LastPublishFtp.txt"
@@ -33,5 +39,8 @@ struct LastPublishTexts {
 // Every recent entry of the whole log text, once each, in directory order,
 // each directory as a heading above its links: "\r\n<dir>\r\n<link>\r\n"
 // for the first link under a directory, "<link>\r\n" for the others. vxhd
-// links go in name order within their directory.
+// links go in name order within their directory. The publish task writes a
+// file's two lines together, vxhd first; only such a pair is taken (same
+// time, directory and name, the vxhd link whole), so a line cut short by a
+// full disk or a kill never reaches the output files.
 LastPublishTexts BuildLastPublishTexts(std::string_view logText, int64_t now);

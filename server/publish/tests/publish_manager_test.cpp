@@ -382,6 +382,28 @@ TEST_F(PublishManagerTest, LoadFromDatabaseAndReshare) {
   EXPECT_TRUE(queue_.stopped);
 }
 
+TEST_F(PublishManagerTest, LoaderQueuesAgainWhatPublishAllDirectoriesHadNotStored) {
+  const std::wstring v = MakeTree();
+  const std::wstring one = Dir(L"OneByOne");
+  File(L"OneByOne\\x.avi", 100);
+  ASSERT_EQ(pm_.AddDir(v, 1), 1);
+  ASSERT_EQ(pm_.AddDir(one, 0), 1);
+  StoreAsPublished(v + L"\\a.mp4", Published(v), 0xA3);
+  StoreAsPublished(v + L"\\sub\\c.rmvb", Published(v), 0xC3);
+  File(L"Video\\sub\\c.rmvb", 300);  // stored, changed since: left to the user
+  queue_.added.clear();
+
+  CPublishManager restarted;
+  Wire(restarted);
+  ASSERT_EQ(restarted.LoadFromDatabase(), 1);
+  ASSERT_TRUE(restarted.StartLoader());
+  ASSERT_TRUE(restarted.WaitLoader(10000));
+  EXPECT_EQ(core_.shared, std::vector<std::wstring>{v + L"\\a.mp4"});
+  // Only the never-stored files of the publish-all directory.
+  EXPECT_EQ(queue_.added, std::vector<std::wstring>{v + L"\\sub\\deeper\\d.RM"});
+  restarted.UnInit();
+}
+
 TEST_F(PublishManagerTest, LoaderQueueHoldsCopies) {
   const std::wstring v = MakeTree();
   ASSERT_EQ(pm_.AddDir(v, 0), 1);

@@ -24,6 +24,7 @@
 #include "foundation/util/wide_text.h"
 #include "server/db/published_db.h"
 #include "server/hash/hash_serial.h"
+#include "sqlite3.h"
 
 namespace {
 
@@ -304,6 +305,42 @@ TEST_F(PublishTaskTest, FailingFileIsSetAsideAndOthersGoOn) {
     }
     EXPECT_FALSE(Stored(bad));
   }
+}
+
+TEST_F(PublishTaskTest, AFileIsPublishedOnlyOnceItsRowIsStored) {
+  // The database may not grow, as on a full disk: the directory's table cannot be made.
+  ASSERT_EQ(ExecSql(L"PRAGMA max_page_count=1"), SQLITE_ROW);
+  const std::vector<std::wstring> files = {File(L"s1.avi", 3000), File(L"s2.avi", 5000)};
+  for (auto& f : files) task_->AddTask(dir_, f);
+  task_->Start();
+  ASSERT_TRUE(WaitFor([&] { return core_.SharedCount(files[0]) + core_.SharedCount(files[1]) >= 4; }));
+  for (auto& f : files) {
+    SCOPED_TRACE(Narrow(f));
+    EXPECT_FALSE(Stored(f));
+    EXPECT_EQ(StateOf(f), kPublishNone) << "listed as published without its row";
+    EXPECT_EQ(CountOf(MainLog(), "PUBTASK - AddReport - " + Narrow(f)), 0u);
+  }
+  EXPECT_GE(CountOf(MainLog(), "PUBTASK - SaveFile failed, SQLite error 13, retried later - "), 2u);
+  {
+    std::lock_guard<std::mutex> g(core_.lock);
+    EXPECT_EQ(core_.deleted.size(), core_.shared.size()) << "a share outlived its failed save";
+  }
+  EXPECT_EQ(ReadAll(root_ + L"\\PublishList.Log").find("vxhd://"), std::string::npos);
+  EXPECT_EQ(report_.Attempts(), 0);
+
+  // Room again: each file is stored, linked and reported once.
+  ASSERT_EQ(ExecSql(L"PRAGMA max_page_count=1000000"), SQLITE_ROW);
+  ASSERT_TRUE(WaitFor([&] { return Stored(files[0]) && Stored(files[1]) && report_.Attempts() == 2; }, 20000));
+  task_->Stop();
+  const std::string links = ReadAll(root_ + L"\\PublishList.Log");
+  for (auto& f : files) {
+    SCOPED_TRACE(Narrow(f));
+    const std::string name = Narrow(f.substr(f.rfind(L'\\') + 1));
+    EXPECT_EQ(CountOf(links, "|" + name), 1u) << links;
+    EXPECT_EQ(CountOf(links, "/" + name), 1u) << links;
+  }
+  std::lock_guard<std::mutex> g(core_.lock);
+  EXPECT_EQ(core_.shared.size() - core_.deleted.size(), files.size());
 }
 
 TEST_F(PublishTaskTest, RequeuedChangedFileGetsItsNewSize) {
