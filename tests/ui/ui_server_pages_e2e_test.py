@@ -3,13 +3,13 @@ information, status, FTP and P2P settings) end to end, under Wine in a
 virtual desktop, driven from outside by ui_driver.
 
 Against the real OrchardSvc whose P2P core is logged in to the P2P doubles:
-a published file is downloaded by a scripted TCP peer while the P2P upload
-limit set in the page holds it back; the peer shows in the peer list and its
-file in the upload list; the information and status pages show the server's
-own figures; the limit reaches the server (command 113 reads it back) and the
-FTP address and account saved in the page reach it too (commands 65 and 67);
-after the server was stopped from the menu and started again, both are still
-there and the pages show them again.
+the upload limit typed in the P2P page reaches the server (command 113 reads
+it back); a published file is downloaded by a scripted UDP peer the super
+node introduces, held back by that limit; the peer shows in the peer list and
+its file in the upload list; the FTP address and account saved in the page
+reach the server (commands 68 and 66, read back by 67 and 65); after the
+server was stopped from the menu and started again, all of it is still there
+and the P2P page shows it again.
 
 Against the control-server double, in Chinese and in English: many peers and
 uploads with realistic names and 64-bit counters, sorting by a column, the
@@ -20,7 +20,6 @@ and of the settings container in build/win/ui-screenshots/.
 import hashlib
 import os
 import random
-import socket
 import struct
 import sys
 import tempfile
@@ -34,16 +33,16 @@ sys.path.insert(0, os.path.join(HERE, "..", "p2p"))
 sys.path.insert(0, os.path.join(HERE, "..", "lib"))
 import orchard_channel as oc  # noqa: E402
 from orchard_proc import remove_work_dir, wait_until  # noqa: E402
-from orchard_server import FILE_RECORD, parse_file, win  # noqa: E402
-from p2p_doubles import Doubles, free_port  # noqa: E402
+from orchard_server import win  # noqa: E402
 import p2p_peers as pp  # noqa: E402
-from ui_e2e_test import check, parse_args, prepare  # noqa: E402
-from ui_pages_e2e_test import PageDriver, leave, link_cjk_font, start_ui_in_desktop  # noqa: E402
-from ui_real_server_test import ServerFolder, write_ini  # noqa: E402
+import p2p_wire as w  # noqa: E402
+from ui_e2e_test import check, prepare  # noqa: E402
+from ui_pages_e2e_test import (PUBLISHED, PageDriver, leave, publishing_server, run_parts, server_listing,  # noqa: E402
+                               start_ui_in_desktop)
+from ui_real_server_test import write_ini  # noqa: E402
 from ui_server_double import UiServerDouble, default_replies, name_field, path_field  # noqa: E402
 
 DESKTOP = "orchard_server_pages"
-IDOK = 1
 VK_LEFT, VK_RIGHT = 0x25, 0x27
 CB_SETCURSEL = 0x014E
 IPM_SETADDRESS = 0x0400 + 101
@@ -383,19 +382,186 @@ def with_server_double(wine, bin_dir, shots, language):
                 ui.kill()
             remove_work_dir(folder)
 
+# ---------------------------------------------------------------- real server
+
+LIMIT_KB = 96
+SHOW = "Planet Earth II S01E01 1080p.mkv"
+
+
+def server_command(code, args=b""):
+    with oc.ChannelClient() as c:
+        return oc.split_status(c.send(oc.command(code, args)))
+
+
+def server_p2p_setting():
+    """Command 113: (maximum upload speed in KB/s, log level, port), None when refused."""
+    status, payload = server_command(113)
+    return struct.unpack_from("<IHH", payload) if status == 200 and len(payload) >= 8 else None
+
+
+def server_ftp():
+    """Commands 65 and 67: (user, password digest, host, port), None when refused."""
+    status, account = server_command(65)
+    again, address = server_command(67)
+    if status != 200 or again != 200 or len(account) < 260 or len(address) < 130:
+        return None
+    text = lambda raw: raw.decode("utf-16-le").split("\0", 1)[0]
+    return text(account[0:128]), text(account[128:256]), text(address[0:128]), struct.unpack_from("<H", address, 128)[0]
+
+
+def publish_show(doubles, media):
+    """Publishes the folder with command 2; the show's fid once the super node has it."""
+    check(server_command(2, path_field(win(media)))[0] == 200, "command 2 publishes the folder")
+    ok = wait_until(lambda: server_listing(win(media)).get(SHOW, {}).get("state") == PUBLISHED, 180)
+    fid = server_listing(win(media)).get(SHOW, {}).get("fid")
+    if not check(ok and fid, "the show is published"):
+        return None
+    shared = lambda: any(fid in e["fids"] for e in doubles.events if e["kind"] == "share_batch")
+    return bytes.fromhex(fid) if check(wait_until(shared, 60), "the super node got its fid") else None
+
+
+def against_real_server(wine, bin_dir, shots):
+    doubles, server = publishing_server(wine, bin_dir)
+    media = tempfile.mkdtemp(prefix="orchard_server_pages_media_")
+    data = pp.random_bytes(6 * 2 ** 20 + 321, 7)
+    with open(os.path.join(media, SHOW), "wb") as f:
+        f.write(data)
+    folder = prepare(bin_dir, ["OrchardUI.exe", "ui_driver.exe"], {"OrchardMon.exe": "ui_driver.exe"})
+    write_ini(folder, "od_ui_cfg.ini", "[site]\ncount=1\nlastconn=127.0.0.1\n[site_1]\naddress=127.0.0.1\nport=9090\n"
+              "auto=1\n")
+    drv = SettingsDriver(wine, folder, DESKTOP + "_real")
+    t = TEXTS["zh"]
+    tag = "[real] "
+    ui = None
+    peer = None
+    download = None
+    try:
+        if not server.start(0):
+            return
+        fid = publish_show(doubles, media)
+        if fid is None:
+            return
+        ui = start_ui_in_desktop(wine, folder, "zh_CN.UTF-8", drv.desktop)
+        main = drv.wait_window("Orchard", 60)
+        if not check(main is not None, tag + "OrchardUI logs in to OrchardSvc"):
+            return
+        drv.run("move", main, 40, 20, 1180, 820)
+
+        info = drv.page_of(main, INFO["state"])
+        check(wait_until(lambda: drv.out("text", info, INFO["files"]) == "1" and drv.out("text", info, INFO["os"])
+                         not in ("", "0"), 15), tag + "the information page shows the published file and the system")
+        check(drv.out("text", info, INFO["state"]) == t["running"], tag + "and that the server runs")
+
+        # The upload limit typed in the P2P page reaches the server.
+        drv.select_page(main, SELECT_P2P)
+        p2p = drv.page_of(main, P2P_SPEED)
+        check(drv.out("text", p2p, P2P_SPEED) == "0", tag + "the P2P page starts with no limit")
+        drv.run("set-text", p2p, P2P_SPEED, str(LIMIT_KB))
+        drv.save(main)
+        check(wait_until(lambda: (server_p2p_setting() or (0,))[0] == LIMIT_KB, 10),
+              tag + "command 113 reads back the limit saved in the page: %r" % (server_p2p_setting(),))
+
+        # A peer the super node introduces downloads the show, held back by the limit.
+        peer = pp.UdpPeer(server.p2p_port, 8001)
+        doubles.relay_call_me(8001, peer.port, fid, len(data), version=b"\x01\x00\x03\x24" + bytes(4) + b"peer-v2.exe")
+        check(peer.command({w.HANDSHAKE_ANSWER}, 10) is not None, tag + "the core answers the peer's call-me")
+        got = {}
+        download = threading.Thread(target=lambda: got.update(peer.download(fid, len(data), wrapped=False, window=8,
+                                                                            seconds=30)))
+        download.start()
+
+        check(drv.tab(main, 1), tag + "the peer tab")
+        users = drv.item(main, USER_LIST)[0]
+        ok, (_, rows) = wait_rows(drv, users, lambda rs: any(r[0].startswith("8001 : ") for r in rs), 20)
+        row = next((r for r in rows if r[0].startswith("8001 : ")), [""] * 15)
+        check(ok and row[5] == SHOW and row[4] == fid.hex().upper() and row[3].startswith("peer-v2.exe("),
+              tag + "the serving peer shows in the peer list with its file and version: %r" % row)
+        drv.run("list-select", users, rows.index(row) if row in rows else 0)
+        time.sleep(2.5)
+        drv.shot(main, shots, "peers_page_real_server")
+
+        check(drv.tab(main, 2), tag + "the upload tab")
+        files = drv.item(main, UPLOAD_LIST)[0]
+        ok, (_, rows) = wait_rows(drv, files, lambda rs: any(r[1] == SHOW for r in rs), 20)
+        row = next((r for r in rows if r[1] == SHOW), [""] * 7)
+        check(ok and row[0] == fid.hex().upper() and row[2] == "6.00 MB", tag + "its upload shows in the upload list: "
+              "%r" % row)
+        check(drv.out("text", drv.page_of(main, UPLOAD_COUNT), UPLOAD_COUNT) == t["uploading"] % 1,
+              tag + "as the one file being sent")
+        drv.shot(main, shots, "uploads_page_real_server")
+        download.join(60)
+        peak = pp.window_peak(peer.arrivals)
+        check(0 < len(got) and peak <= LIMIT_KB * 1024 * 1.25,
+              tag + "the peer got %d blocks, at most %d bytes in a second" % (len(got), peak))
+        check(all(block == data[i * 1024:(i + 1) * 1024] for i, block in got.items()), tag + "every block is the file's")
+
+        # FTP settings: an address and an account typed in the page reach the server (68 and 66, read by 67 and 65).
+        check(drv.tab(main, 3), tag + "the settings tab")
+        drv.select_page(main, SELECT_FTP)
+        ftp = drv.page_of(main, FTP_PORT)
+        before = server_ftp() or ("?", "", "", 0)
+        shown = drv.out("text", ftp, FTP_USER), drv.out("text", ftp, FTP_PORT)
+        user = "" if before[0] == "anonymous" else before[0]  # the server's stand-in for no account is not shown
+        check(shown == (user, str(before[3])), tag + "the FTP page shows the server's user and port: %r, %r"
+              % (shown, before))
+        drv.run("click", ftp, FTP_BY_IP)
+        drv.set_ip(ftp, 127, 0, 0, 1)
+        drv.run("set-text", ftp, FTP_PORT, "2122")
+        drv.run("click", ftp, FTP_CUSTOM_ACCOUNT)
+        drv.run("set-text", ftp, FTP_USER, "publisher")
+        drv.run("set-text", ftp, FTP_PASSWORD, "s3cret")
+        time.sleep(0.5)
+        drv.shot(main, shots, "settings_ftp_real_server")
+        drv.save(main)
+        check(drv.message_box_text() == t["republish"], tag + "the saved FTP change warns that links need publishing "
+              "again")
+        expected = ("publisher", hashlib.md5(b"s3cret").hexdigest().upper(), "127.0.0.1", 2122)
+        check(server_ftp() == expected, tag + "commands 65 and 67 read back the saved account and address: %r"
+              % (server_ftp(),))
+
+        # Stopped from the menu and started again (as the watchdog would): the settings are still there.
+        drv.run("command", main, STOP_ITEM)
+        check(server.proc.wait(30) == 0, tag + "the stop item ends OrchardSvc with 0")
+        drv.select_page(main, SELECT_INFO)  # hidden pages do not refresh
+        check(wait_until(lambda: drv.out("text", info, INFO["state"]) == t["stopped"], 10),
+              tag + "the information page shows the server stopped")
+        drv.run("command", main, START_ITEM)  # runs the watchdog's start (a stand-in here) and polls again
+        if not server.start(1):
+            return
+        check(server_p2p_setting() is not None and server_p2p_setting()[0] == LIMIT_KB,
+              tag + "the limit survives the restart: %r" % (server_p2p_setting(),))
+        check(server_ftp() == expected, tag + "so do the FTP account and address: %r" % (server_ftp(),))
+        check(wait_until(lambda: drv.out("text", info, INFO["state"]) == t["running"], 20),
+              tag + "the UI finds the server again")
+        drv.select_page(main, SELECT_P2P)
+        drv.run("set-text", p2p, P2P_SPEED, "5")
+        drv.undo(main)
+        check(drv.out("text", p2p, P2P_SPEED) == str(LIMIT_KB), tag + "undo on the P2P page shows the restarted "
+              "server's limit")
+        drv.shot(main, shots, "settings_p2p_real_server")
+        drv.run("command", main, STOP_ITEM)
+        check(server.proc.wait(30) == 0, tag + "the restarted server stops")
+        leave(drv, main, ui)
+    finally:
+        if download is not None:
+            download.join(60)
+        if peer is not None:
+            peer.close()
+        if ui is not None:
+            ui.kill()
+        server.kill()
+        doubles.stop()
+        if check.failures:
+            log = os.path.join(folder, "od_client.Log")
+            print("od_client.Log:\n" + (open(log, encoding="latin-1").read()[-3000:] if os.path.exists(log) else ""))
+            print("od_server.Log:\n" + server.log()[-4000:])
+        remove_work_dir(server.folder)
+        remove_work_dir(folder)
+        shutil.rmtree(media, ignore_errors=True)
+
 
 def main():
-    args = parse_args()
-    shots = os.path.abspath("ui-screenshots")
-    os.makedirs(shots, exist_ok=True)
-    parts = os.environ.get("ORCHARD_UI_SERVER_PAGES_PARTS", "zh,en,real").split(",")  # a subset while debugging
-    if "zh" in parts:
-        with_server_double(args.wine, args.bin, shots, "zh")
-    if "en" in parts:
-        link_cjk_font(args.wine)
-        with_server_double(args.wine, args.bin, shots, "en")
-    print("screenshots in", shots)
-    return check.result()
+    return run_parts("ORCHARD_UI_SERVER_PAGES_PARTS", with_server_double, against_real_server)
 
 
 if __name__ == "__main__":
