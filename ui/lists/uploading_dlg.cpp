@@ -13,7 +13,8 @@ constexpr DWORD kListStyles =
     LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_ONECLICKACTIVATE | LVS_EX_DOUBLEBUFFER;  // 0x10061
 static_assert(kListStyles == 0x10061);
 
-const ListColumn kColumns[kUploadColumns] = {{IDS_COL_FID, 80},            {IDS_COL_NAME, 180},
+// Wide enough for a whole file id and a usual file name.
+const ListColumn kColumns[kUploadColumns] = {{IDS_COL_FID, 240},           {IDS_COL_NAME, 260},
                                              {IDS_COL_SIZE, 80},           {IDS_COL_HANDSHAKES, 80},
                                              {IDS_COL_BLOCK_REQUESTS, 80}, {IDS_COL_UPLOADED, 80},
                                              {IDS_COL_UPLOAD_SPEED, 80}};

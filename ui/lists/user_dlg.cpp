@@ -11,11 +11,13 @@ namespace {
 constexpr DWORD kListStyles = LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER;  // 0x10021
 static_assert(kListStyles == 0x10021);
 
+// Wide enough for a whole address, version, file id and a usual file name;
+// the narrow columns hold figures.
 const ListColumn kColumns[kUserColumns] = {
-    {IDS_COL_PEER_ID, 180},    {IDS_COL_ADDRESS, 80},    {IDS_COL_TRANSPORT, 80},  {IDS_COL_VERSION, 80},
-    {IDS_COL_FID, 80},         {IDS_COL_FILE, 80},       {IDS_COL_SEND_SPEED, 80}, {IDS_COL_SENT, 80},
-    {IDS_COL_REQUESTS, 80},    {IDS_COL_CACHE_HITS, 80}, {IDS_COL_HIT_RATE, 80},   {IDS_COL_DISK_READS, 80},
-    {IDS_COL_CACHE_READS, 80}, {IDS_COL_CACHE_USE, 80},  {IDS_COL_NAT, 80}};
+    {IDS_COL_PEER_ID, 180},    {IDS_COL_ADDRESS, 150},    {IDS_COL_TRANSPORT, 80},  {IDS_COL_VERSION, 200},
+    {IDS_COL_FID, 240},        {IDS_COL_FILE, 240},       {IDS_COL_SEND_SPEED, 80}, {IDS_COL_SENT, 80},
+    {IDS_COL_REQUESTS, 80},    {IDS_COL_CACHE_HITS, 100}, {IDS_COL_HIT_RATE, 100},  {IDS_COL_DISK_READS, 80},
+    {IDS_COL_CACHE_READS, 90}, {IDS_COL_CACHE_USE, 90},   {IDS_COL_NAT, 80}};
 
 }  // namespace
 

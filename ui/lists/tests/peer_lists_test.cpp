@@ -70,10 +70,10 @@ class UserListTest : public TabPageTest {
 
 TEST_F(UserListTest, ColumnsAndCellsOfTheFirstLoad) {
   Open(ThreePeers());
-  EXPECT_EQ(Headers(List()), (std::vector<std::wstring>{L"PeerID/180", L"IP地址/80", L"传输类型/80", L"版本/80",
-                                                        L"文件标识/80", L"文件/80", L"发送速度/80", L"发送量/80",
-                                                        L"请求数/80", L"缓存命中次数/80", L"缓存命中率/80",
-                                                        L"磁盘读取/80", L"缓存读取/80", L"缓存利用率/80", L"NAT类型/80"}));
+  EXPECT_EQ(Headers(List()), (std::vector<std::wstring>{L"PeerID/180", L"IP地址/150", L"传输类型/80", L"版本/200",
+                                                        L"文件标识/240", L"文件/240", L"发送速度/80", L"发送量/80",
+                                                        L"请求数/80", L"缓存命中次数/100", L"缓存命中率/100",
+                                                        L"磁盘读取/80", L"缓存读取/90", L"缓存利用率/90", L"NAT类型/80"}));
   EXPECT_EQ(SendMessageW(List(), LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0), 0x10021);
   // Loaded at init and shown at once, by column 0 descending.
   EXPECT_EQ(Column(List(), 0), (std::vector<std::wstring>{L"7003 : 0", L"7002 : 0", L"7001 : 0"}));
@@ -224,7 +224,7 @@ std::vector<UploadRecord> FourUploads() {
 TEST_F(UploadListTest, OnlyFilesBeingSentAndTheirCount) {
   Open({0, UploadListReply(FourUploads())});
   EXPECT_EQ(SentCodes(), std::vector<int>{98});
-  EXPECT_EQ(Headers(List()), (std::vector<std::wstring>{L"文件标识/80", L"文件名称/180", L"文件大小/80", L"握手次数/80",
+  EXPECT_EQ(Headers(List()), (std::vector<std::wstring>{L"文件标识/240", L"文件名称/260", L"文件大小/80", L"握手次数/80",
                                                         L"请求次数/80", L"发送量/80", L"发送速度/80"}));
   EXPECT_EQ(SendMessageW(List(), LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0), 0x10061);
   EXPECT_EQ(GetWindowLongW(List(), GWL_STYLE) & LVS_SINGLESEL, 0);
