@@ -235,6 +235,12 @@ def double_replies(language):
     return replies
 
 
+def size_of(text):
+    """The bytes a size text of the lists stands for ("%d B", "%3.2f KB", "%3.2f MB", "%.2f GB")."""
+    number, unit = text.split()
+    return float(number) * {"B": 1, "KB": 1024, "MB": 1024 ** 2, "GB": 1024 ** 3}[unit]
+
+
 def fields_68(body):
     host_type, = struct.unpack_from("<I", body, 2)
     host = body[6:134].decode("utf-16-le").split("\0", 1)[0]
@@ -356,9 +362,14 @@ def with_server_double(wine, bin_dir, shots, language):
             check(header[:1] == ["PeerID/180"] and len(header) == 15, tag + "15 columns: %r" % header)
             ids = [int(r[0].split(" : ")[0]) for r in rows]
             check(ids == sorted(ids, reverse=True), tag + "sorted by peer id, largest first")
-            drv.run("column-click", users, 7)
-            _, rows = drv.rows(users)
-            check(rows[0][7].endswith("GB"), tag + "sorted by bytes sent, the largest first: %r" % rows[0][7])
+            # Clicks on a column the window shows: another column sorts largest first, the same one flips.
+            drv.run("column-click", users, 2)
+            transports = [int(r[2]) for r in drv.rows(users)[1]]
+            check(transports == sorted(transports, reverse=True) and len(set(transports)) == 2,
+                  tag + "sorted by transport, the largest first: %s" % "".join(map(str, transports)))
+            drv.run("column-click", users, 2)
+            transports = [int(r[2]) for r in drv.rows(users)[1]]
+            check(transports == sorted(transports) and len(transports) == 60, tag + "a second click flips the order")
             drv.run("list-select", users, 1, 3)
             time.sleep(0.6)
             drv.shot(main, shots, "peers_page" + suffix)
@@ -372,6 +383,9 @@ def with_server_double(wine, bin_dir, shots, language):
             count_page = drv.page_of(main, UPLOAD_COUNT)
             check(drv.out("text", count_page, UPLOAD_COUNT) == t["uploading"] % sending, tag + "with their count")
             drv.run("column-click", files, 6)
+            speeds = [size_of(r[6]) for r in drv.rows(files)[1]]
+            check(speeds == sorted(speeds, reverse=True) and len(set(speeds)) > 1,
+                  tag + "sorted by speed, the fastest first: %r" % [r[6] for r in drv.rows(files)[1]][:8])
             drv.run("list-select", files, 0)
             time.sleep(0.6)
             drv.shot(main, shots, "uploads_page" + suffix)
@@ -490,9 +504,12 @@ def against_real_server(wine, bin_dir, shots):
               tag + "as the one file being sent")
         drv.shot(main, shots, "uploads_page_real_server")
         download.join(60)
-        peak = pp.window_peak(peer.arrivals)
-        check(0 < len(got) and peak <= LIMIT_KB * 1024 * 1.25,
-              tag + "the peer got %d blocks, at most %d bytes in a second" % (len(got), peak))
+        # Over the whole download, as a loaded machine may bunch the packets of one second with the next
+        # (the limiter's own seconds are the serving test's business).
+        received = sum(n for _, n in peer.arrivals)
+        span = peer.arrivals[-1][0] - peer.arrivals[0][0] if peer.arrivals else 0
+        check(0 < len(got) and received <= LIMIT_KB * 1024 * (span + 2),
+              tag + "the peer got %d blocks, %d bytes in %.1f s" % (len(got), received, span))
         check(all(block == data[i * 1024:(i + 1) * 1024] for i, block in got.items()), tag + "every block is the file's")
 
         # FTP settings: an address and an account typed in the page reach the server (68 and 66, read by 67 and 65).
