@@ -202,13 +202,19 @@ def server_export(path, kind, naming, sort=0):
     return payload[4:4 + 2 * n].decode("utf-16-le")
 
 
-def against_real_server(wine, bin_dir, shots):
+def publishing_server(wine, bin_dir):
+    """The P2P doubles, started, and a server folder pointed at them."""
     doubles = Doubles(cp_port=free_port(socket.SOCK_DGRAM), cp_tcp_port=0, sp_port=free_port(socket.SOCK_DGRAM),
                       up_port=free_port(socket.SOCK_STREAM), nat_port=free_port(socket.SOCK_DGRAM), echo=False)
     doubles.start()
     server = ServerFolder(wine, bin_dir, doubles)
     # The lookup and report server: a port nobody listens on, so every file is hashed at once.
     write_ini(server.folder, "P2SCfg.ini", "[Serv]\nHost=127.0.0.1\nPort=%d\n" % free_port(socket.SOCK_STREAM))
+    return doubles, server
+
+
+def against_real_server(wine, bin_dir, shots):
+    doubles, server = publishing_server(wine, bin_dir)
     media_root = tempfile.mkdtemp(prefix="orchard_pages_media_")
     media, names = make_media(media_root)
     folder = prepare(bin_dir, ["OrchardUI.exe", "ui_driver.exe"])
@@ -493,20 +499,26 @@ def with_server_double(wine, bin_dir, shots, language):
             remove_work_dir(folder)
 
 
-def main():
+def run_parts(variable, with_double, with_real):
+    """The parts of a pages test: against the double in Chinese and in English,
+    then against the real server; `variable` names a subset while debugging."""
     args = parse_args()
     shots = os.path.abspath("ui-screenshots")
     os.makedirs(shots, exist_ok=True)
-    parts = os.environ.get("ORCHARD_UI_PAGES_PARTS", "zh,en,real").split(",")  # a subset while debugging
+    parts = os.environ.get(variable, "zh,en,real").split(",")
     if "zh" in parts:
-        with_server_double(args.wine, args.bin, shots, "zh")
+        with_double(args.wine, args.bin, shots, "zh")
     if "en" in parts:
         link_cjk_font(args.wine)
-        with_server_double(args.wine, args.bin, shots, "en")
+        with_double(args.wine, args.bin, shots, "en")
     if "real" in parts:
-        against_real_server(args.wine, args.bin, shots)
+        with_real(args.wine, args.bin, shots)
     print("screenshots in", shots)
     return check.result()
+
+
+def main():
+    return run_parts("ORCHARD_UI_PAGES_PARTS", with_server_double, against_real_server)
 
 
 if __name__ == "__main__":

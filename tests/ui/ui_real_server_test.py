@@ -88,8 +88,9 @@ class ServerFolder:
         self.wine = wine
         libraries = [n for n in os.listdir(bin_dir) if n.lower().endswith(".dll")]
         self.folder = make_work_dir(bin_dir, ["OrchardSvc.exe"] + libraries, prefix="orchard_svc_ui_p2p_")
+        self.p2p_port = free_port(socket.SOCK_DGRAM)  # where UDP peers reach the core
         write_ini(self.folder, "od_svr_cfg.ini", "[service]\nservicetype=3\n[p2p]\nport=%d\nloglevel=9\n"
-                  "[ftp]\nuser=carol\npswd=pw\n" % free_port(socket.SOCK_DGRAM))
+                  "[ftp]\nuser=carol\npswd=pw\n" % self.p2p_port)
         # The FTP side on the Ferryline stand-in, so the FTP account and share list are real.
         write_ini(self.folder, "od_svr_ftp.exe", "")
         write_ini(self.folder, "Ferryline.ini", "[ftp]\nhost=ftp.test\nport=2121\n")

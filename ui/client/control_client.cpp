@@ -13,6 +13,7 @@ namespace {
 
 std::wstring g_portError;
 ServerInfoBlock g_serverInfo{};
+bool g_connected = false;
 
 std::u16string_view View(const std::wstring& s) {
   return {reinterpret_cast<const char16_t*>(s.data()), s.size()};
@@ -88,6 +89,8 @@ void NoCopy(const ReplyReader&) {}
 
 const std::wstring& P2pPortErrorText() { return g_portError; }
 ServerInfoBlock& ServerInfo() { return g_serverInfo; }
+bool IsConnected() { return g_connected; }
+void SetConnected(bool connected) { g_connected = connected; }
 
 int GetServerDirectorys(std::vector<CPublishDir>& list) {
   WriteUiLog(1, "Send CMD - Get directorys of server");

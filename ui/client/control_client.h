@@ -65,3 +65,7 @@ int ControlServer(int on);
 const std::wstring& P2pPortErrorText();
 // The block that command 81 fills; read by the pages.
 ServerInfoBlock& ServerInfo();
+// The connected flag: set by the main dialog's first successful poll, cleared
+// by the stop-service command and by a switch of site; read by the pages.
+bool IsConnected();
+void SetConnected(bool connected);

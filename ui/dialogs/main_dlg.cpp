@@ -18,7 +18,6 @@
 #include "ui/settings/ui_log.h"
 
 namespace {
-bool g_connected = false;
 CMainDlg* g_mainDialog = nullptr;
 
 const wchar_t kFeedbackPage[] = L"http://127.0.0.1/orchard/feedback.html";
@@ -46,7 +45,6 @@ NOTIFYICONDATAW TrayRecord(HWND owner) {
 }
 }  // namespace
 
-bool IsConnected() { return g_connected; }
 CMainDlg* MainDialog() { return g_mainDialog; }
 
 BOOL CMainDlg::OnInitDialog() {
@@ -166,20 +164,20 @@ bool CMainDlg::OnTimer(UINT_PTR /*id*/) {
 void CMainDlg::ConnectService() {
   if (!IsVisible() || IsIconic()) return;
   std::memset(&ServerInfo(), 0, sizeof(ServerInfoBlock));
-  if (GetServerInfo() == kResultOk && !g_connected) {
+  if (GetServerInfo() == kResultOk && !IsConnected()) {
     LoadFtpAccount();
     LoadFtpSetting();
     LoadP2pSetting();
-    g_connected = true;
+    SetConnected(true);
     SetServiceMenu(true);
   }
 }
 
 void CMainDlg::OnServiceControl() {
-  if (g_connected) {
+  if (IsConnected()) {
     KillTimer(hwnd_, kPollTimer);
     CloseServer();
-    g_connected = false;
+    SetConnected(false);
     SetServiceMenu(false);
   } else {
     RunMonitorStart();
@@ -233,7 +231,7 @@ void CMainDlg::OnSwitchSite() {
     // The channel now talks to another server: forget what the last one said
     // so that the next successful poll reads this one's settings.
     ResetSettingsCache();
-    g_connected = false;
+    SetConnected(false);
     SetServiceMenu(false);
     EnableMenuItem(menu_, ID_SERVICE_START, MF_BYCOMMAND | MF_GRAYED);
   }

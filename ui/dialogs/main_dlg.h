@@ -57,7 +57,5 @@ class CMainDlg : public wtl::CModelessDialog, public wtl::CMessageFilter {
   std::unique_ptr<wtl::CModelessDialog> pages_[kMainPageCount];
 };
 
-// Set by the first successful poll, cleared by the stop-service command and by a switch of site.
-bool IsConnected();
 // The main dialog while it exists, else null.
 CMainDlg* MainDialog();

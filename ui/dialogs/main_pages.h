@@ -6,5 +6,5 @@
 
 constexpr int kMainPageCount = 4;
 
-// A new, not yet created page for tab `index`; null while that page has no dialog.
+// A new, not yet created page for tab `index`; null for an index without a tab.
 std::unique_ptr<wtl::CModelessDialog> MakeMainPage(int index);

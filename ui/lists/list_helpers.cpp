@@ -6,6 +6,7 @@
 
 #include <cwchar>
 
+#include "platform/wtl/menu.h"
 #include "platform/wtl/module.h"
 #include "ui/app/res_string.h"
 #include "ui/res/resource.h"
@@ -40,6 +41,16 @@ std::wstring SelectedRowsText(const wtl::CListView& list, int columns) {
 HIMAGELIST LoadListImages() {
   return ImageList_LoadImageW(wtl::ModuleInstance(), MAKEINTRESOURCEW(IDB_LIST_IMAGES), 16, 0, RGB(255, 255, 255),
                               IMAGE_BITMAP, LR_CREATEDIBSECTION);
+}
+
+UINT TrackCopyOpenMenu(HWND owner, const wtl::CListView& list, POINT screen) {
+  RECT listRect{};
+  ::GetWindowRect(list.Handle(), &listRect);
+  if (!list.IsVisible() || !::PtInRect(&listRect, screen) || list.SelectedCount() < 1) return 0;
+  wtl::CPopupMenu menu;
+  menu.Append(ID_LIST_COPY, LoadResString(IDS_COPY_SELECTED));
+  menu.Append(ID_LIST_OPEN_FOLDER, LoadResString(IDS_OPEN_FOLDER));
+  return menu.Track(owner, screen);
 }
 
 bool OpenFolder(HWND owner, const std::wstring& folder) {

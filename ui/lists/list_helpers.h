@@ -24,6 +24,10 @@ void FillDispInfo(NMLVDISPINFOW* info, const std::wstring& text, int image = -1)
 std::wstring SelectedRowsText(const wtl::CListView& list, int columns);
 // The 16-pixel images of bitmap 226, white as mask colour; the caller owns it.
 HIMAGELIST LoadListImages();
+// The menu of the peer and upload lists, "copy selected" and "open the
+// folder", tracked only while the list is visible, the point lies on it and a
+// row is selected; the chosen entry, 0 when none.
+UINT TrackCopyOpenMenu(HWND owner, const wtl::CListView& list, POINT screen);
 // Opens a folder in the shell when it is an existing directory; anything
 // else gets a message naming it. True when the folder was opened.
 bool OpenFolder(HWND owner, const std::wstring& folder);

@@ -5,13 +5,20 @@
 #define IDD_MAINDLG 129
 #define IDD_INDEXDLG 202
 #define IDD_FILESTATUSDLG 203
+#define IDD_SVRSTATUSDLG 206
 #define IDD_FILEPUBDLG 209
 #define IDD_ADDPUBDIRDLG 210
 // The settings container of the fourth tab takes 212, so that it and the
 // publishing page (209) each have an id of their own.
+#define IDD_CONFIGINDEXDLG 211
 #define IDD_CONFIGDLG 212
 #define IDD_OUTPUTSETTINGDLG 214
+#define IDD_SVRFTPSETDLG 234
 #define IDD_CONNDLG 237
+#define IDD_SVRP2PSETDLG 238
+#define IDD_SVRINFODLG 239
+#define IDD_USERDLG 240
+#define IDD_UPLOADINGDLG 241
 
 // The 16-pixel images of the tree and the lists, white as mask colour:
 // 0 directory, 3 file, 4 published file, 5 changed file, 6 unpublished root, 7 directory root.
@@ -103,6 +110,68 @@
 #define IDC_EXPORT_NAMING_GROUP 1160
 #define IDC_EXPORT_CONDITION_GROUP 1161
 
+// Peer and upload lists and their context menu
+#define IDC_USER_LIST 1171
+#define IDC_UPLOAD_LIST 1176
+#define IDC_UPLOAD_COUNT 1177
+#define ID_LIST_COPY 3023
+#define ID_LIST_OPEN_FOLDER 3025
+
+// Settings container and its selector pane
+#define IDC_CONFIG_SAVE 1042
+#define IDC_CONFIG_UNDO 1043
+#define IDC_SELECT_INFO 1093
+#define IDC_SELECT_STATUS 1094
+#define IDC_SELECT_FTP 1116
+#define IDC_SELECT_P2P 1117
+
+// FTP settings page
+#define IDC_FTP_BY_IP 1031
+#define IDC_FTP_BY_DOMAIN 1032
+#define IDC_FTP_IP 1140
+#define IDC_FTP_PORT 1141
+#define IDC_FTP_DEFAULT_PORT 1143
+#define IDC_FTP_CUSTOM_ACCOUNT 1144
+#define IDC_FTP_USER 1146
+#define IDC_FTP_PASSWORD 1148
+#define IDC_FTP_DOMAIN 1151
+
+// P2P settings page
+#define IDC_P2P_MAX_SPEED 1039
+#define IDC_P2P_LOG_LEVEL 1149
+#define IDC_P2P_PORT 1150
+
+// Server information page
+#define IDC_INFO_STATE 1072
+#define IDC_INFO_NODE 1073
+#define IDC_INFO_OS 1074
+#define IDC_INFO_CPU 1075
+#define IDC_INFO_TOTAL_MEMORY 1076
+#define IDC_INFO_FREE_VIRTUAL 1077
+#define IDC_INFO_DISK_TOTAL 1078
+#define IDC_INFO_DISK_FREE 1079
+#define IDC_INFO_DIRS 1080
+#define IDC_INFO_FILES 1081
+#define IDC_INFO_FREE_MEMORY 1082
+#define IDC_INFO_ADDRESS 1084
+
+// Server status page
+#define IDC_STATUS_P2P_SENT 1074
+#define IDC_STATUS_P2P_SPEED 1075
+#define IDC_STATUS_P2P_REQUESTS 1120
+#define IDC_STATUS_DISK_SPEED 1121
+#define IDC_STATUS_DISK_REQUESTS 1123
+#define IDC_STATUS_DISK_DELAY 1124
+#define IDC_STATUS_HIT_RATE 1126
+#define IDC_STATUS_CACHE_HITS 1128
+#define IDC_STATUS_CACHE_MISSES 1129
+#define IDC_STATUS_FTP_SENT 1130
+#define IDC_STATUS_CACHE_READ 1131
+#define IDC_STATUS_DISK_READ 1132
+#define IDC_STATUS_FTP_RECEIVED 1134
+#define IDC_STATUS_CACHE_USE 1135
+#define IDC_STATUS_FTP_CONNECTIONS 1140
+
 // String table
 #define IDS_APP_NAME 128
 #define IDS_CONN_READY 129
@@ -140,13 +209,49 @@
 #define IDS_TAB_USERS 161
 #define IDS_TAB_UPLOADS 162
 #define IDS_TAB_SETTINGS 163
+#define IDS_SERVICE_STOPPED 164
+#define IDS_SERVICE_STARTED 165
+#define IDS_LOG_SIMPLE 166
+#define IDS_LOG_DETAILED 167
+#define IDS_LOG_NONE 168
+#define IDS_COPY_SELECTED 169
 #define IDS_OPEN_FOLDER 170
+#define IDS_COL_PEER_ID 171
+#define IDS_COL_VERSION 172
+#define IDS_COL_ADDRESS 173
+#define IDS_COL_TRANSPORT 174
+#define IDS_COL_SEND_SPEED 175
+#define IDS_COL_SENT 176
+#define IDS_COL_CACHE_HITS 177
+#define IDS_COL_DISK_READS 178
+#define IDS_COL_CACHE_READS 179
+#define IDS_COL_CACHE_USE 180
+#define IDS_COL_FID 181
+#define IDS_COL_FILE 182
+#define IDS_COL_REQUESTS 183
+#define IDS_COL_HIT_RATE 184
+#define IDS_COL_NAT 185
+#define IDS_COL_UPLOADED 186
+#define IDS_COL_HANDSHAKES 187
+#define IDS_COL_BLOCK_REQUESTS 188
+#define IDS_COL_UPLOAD_SPEED 189
+#define IDS_UPLOADING_FILES 190
 #define IDS_ROOT_DIRECTORIES 191
 #define IDS_ROOT_UNPUBLISHED 192
 #define IDS_RANGE_REVERSED 193
+#define IDS_DOMAIN_EMPTY 194
+#define IDS_ADDRESS_EMPTY 195
+#define IDS_FTP_REPUBLISH 196
 // Texts of the publishing pages that the table from 128 to 196 lacks.
 #define IDS_UNPUBLISHED_COUNT 197
 #define IDS_EXPORT_LINK_ADDRESSES 198
 #define IDS_BROWSE_TITLE 199
 #define IDS_FOLDER_MISSING 200
-#define IDS_LAST 200
+// Texts of the settings pages' checks and refusals.
+#define IDS_PORT_RANGE 201
+#define IDS_SPEED_RANGE 202
+#define IDS_P2P_NOT_LOGGED_IN 203
+#define IDS_SETTING_UNREACHABLE 204
+#define IDS_SETTING_REFUSED 205
+#define IDS_FTP_PASSWORD_NEEDED 206
+#define IDS_LAST 206

@@ -35,6 +35,7 @@ void LoadFtpAccount() {
   } else if (!(reply.user == L"anonymous" && cache.ftpUser.empty())) {
     cache.ftpUser = reply.user;
   }
+  cache.ftpServerHasPassword = !reply.password.empty();
   if (!cache.ftpPassword.empty()) {
     std::wstring expected = Md5Hex(WideToNarrow(cache.ftpPassword, CP_ACP));
     if (lstrcmpiW(expected.c_str(), reply.password.c_str()) != 0) {

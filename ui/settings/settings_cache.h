@@ -13,6 +13,7 @@ struct SettingsCache {
   uint16_t ftpPort = 21;
   std::wstring ftpUser;
   std::wstring ftpPassword;  // plain text as last entered
+  bool ftpServerHasPassword = false;  // command 65 gave a password digest
   std::vector<FtpShareDirEntry> ftpDirs;
   uint32_t p2pMaxUpSpeed = 0;
   uint16_t p2pLogLevel = 9;

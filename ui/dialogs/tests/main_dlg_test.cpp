@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "ui/client/tests/client_fixture.h"
+#include "ui/client/control_client.h"
 #include "ui/settings/settings_cache.h"
 
 namespace {

@@ -50,19 +50,6 @@ BOOL CALLBACK MatchCaption(HWND window, LPARAM param) {
   return TRUE;
 }
 
-UINT RecordMenu(HMENU menu, POINT, HWND) {
-  MenuRecord& record = Menus();
-  ++record.shown;
-  record.items.clear();
-  for (int i = 0; i < GetMenuItemCount(menu); ++i) {
-    UINT id = GetMenuItemID(menu, i);
-    wchar_t text[128] = {};
-    GetMenuStringW(menu, static_cast<UINT>(i), text, 128, MF_BYPOSITION);
-    record.items.push_back(id == 0 ? std::wstring(L"-") : std::to_wstring(id) + L" " + text);
-  }
-  return record.choose;
-}
-
 BOOL CALLBACK CancelDialog(HWND window, LPARAM) {
   wchar_t cls[16] = {};
   GetClassNameW(window, cls, 16);
@@ -77,6 +64,19 @@ BOOL CALLBACK CancelDialog(HWND window, LPARAM) {
 MenuRecord& Menus() {
   static MenuRecord record;
   return record;
+}
+
+UINT RecordMenu(HMENU menu, POINT, HWND) {
+  MenuRecord& record = Menus();
+  ++record.shown;
+  record.items.clear();
+  for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+    UINT id = GetMenuItemID(menu, i);
+    wchar_t text[128] = {};
+    GetMenuStringW(menu, static_cast<UINT>(i), text, 128, MF_BYPOSITION);
+    record.items.push_back(id == 0 ? std::wstring(L"-") : std::to_wstring(id) + L" " + text);
+  }
+  return record.choose;
 }
 
 int CodeOf(const std::vector<uint8_t>& request) { return request.size() >= 2 ? request[0] | (request[1] << 8) : -1; }

@@ -71,6 +71,9 @@ struct MenuRecord {
   UINT choose = 0;
 };
 MenuRecord& Menus();
+// The tracker the tests put in place of the modal one: it records the menu in
+// Menus() and returns the entry chosen there.
+UINT RecordMenu(HMENU menu, POINT screen, HWND owner);
 
 class PageTest : public ClientTest {
  protected:
