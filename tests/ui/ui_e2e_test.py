@@ -60,9 +60,20 @@ class Driver:
         self.wine, self.folder = wine, folder
 
     def run(self, *args):
-        r = subprocess.run([self.wine, os.path.join(self.folder, "ui_driver.exe")] + [str(a) for a in args],
-                           capture_output=True, text=True, encoding="utf-8", errors="replace", timeout=60)
-        return r.returncode, r.stdout
+        command = [self.wine, os.path.join(self.folder, "ui_driver.exe")] + [str(a) for a in args]
+        # Under Wine a listing of the windows now and then does not finish
+        # within a minute while other GUI programs start in the prefix (it
+        # sends no message to any window, so nothing of ours holds it up): a
+        # second try tells such a stall from a real one.
+        for attempt in (1, 2):
+            try:
+                r = subprocess.run(command, capture_output=True, text=True, encoding="utf-8", errors="replace",
+                                   timeout=60)
+                return r.returncode, r.stdout
+            except subprocess.TimeoutExpired:
+                if attempt == 2:
+                    raise
+                print("note: ui_driver.exe %s stalled for 60 s under Wine; trying once more" % args[0], flush=True)
 
     def out(self, *args):
         return self.run(*args)[1].strip()
