@@ -1,7 +1,7 @@
 // Test aid: prints the four content ids of a file, so that they can be checked
 // against an independent implementation.
 // Usage: orchard_file_ids [--workers N | --sequential] FILE
-//   --workers N    digest the pieces on N workers (default: one per core)
+//   --workers N    digest the pieces on N workers (default: one per core but the reader's)
 //   --sequential   the one-thread pass instead of the pool
 #include <cstdio>
 #include <cstdlib>
