@@ -73,8 +73,13 @@ seed("channel_frame", "bad_checksum", ch.encode_frame(ch.command(3), checksum=1)
 seed("channel_frame", "total_too_large", ch.encode_frame(b"", total=ch.MAX_TOTAL + 1))
 seed("channel_frame", "empty_body", ch.encode_frame(b""))
 seed("channel_frame", "body_across_mask", ch.encode_frame(bytes(range(256)) * 5))
+# Bodies that the receiver unscrambles and checks in more than one 4 KiB piece.
+seed("channel_frame", "body_two_pieces", ch.encode_frame(ch.command(33) + bytes(range(256)) * 16))
+seed("channel_frame", "body_three_pieces_then_request", ch.encode_frame(bytes(range(251)) * 40) + ask_state)
+seed("channel_frame", "body_two_pieces_bad_checksum", ch.encode_frame(bytes(range(256)) * 20, checksum=7))
 # Round trip: a u32 and a byte pick the damaged byte, the rest is the body.
-for name, body in (("empty", b""), ("command", ch.command(7, b"\x01\x00\x00\x00")), ("long", bytes(range(256)) * 5)):
+for name, body in (("empty", b""), ("command", ch.command(7, b"\x01\x00\x00\x00")), ("long", bytes(range(256)) * 5),
+                   ("two_pieces", bytes(range(256)) * 16 + b"\x01"), ("three_pieces", bytes(range(253)) * 50)):
     seed("channel_frame_roundtrip", name, Provider().u(5, 32).u(0x10, 8).data(body).bytes())
 
 # UDP datagrams: command packets bare and in the outer layer, data packets.
@@ -179,8 +184,14 @@ seed("tcp_stream", "plain_frames", Provider().flag(True).u(0x1234, 16).num(2, 0,
      .data(pw.frame(2, bytes(40), b"\xAA" * 3) + pw.frame(11, b"\x01\x00\x00\x00", b"")).bytes())
 seed("tcp_stream", "plain_header_too_long", Provider().flag(True).u(7, 16).num(0, 0, 32)
      .data(struct.pack("<IHI", 30, 1, 17) + bytes(26)).bytes())
+# At the body limit: 0x20000 bytes with the largest header pass, one byte more
+# fails; a stream cut into receives holds the largest frame across them.
 seed("tcp_stream", "plain_largest_body", Provider().flag(True).u(7, 16).num(0, 0, 32)
-     .data(struct.pack("<IHI", 4 + 0x20000, 1, 0)).bytes())
+     .data(pw.frame(1, bytes(range(256)) * 512, bytes(16)) + pw.frame(5, bytes(6))).bytes())
+seed("tcp_stream", "plain_body_one_too_many", Provider().flag(True).u(7, 16).num(0, 0, 32)
+     .data(pw.frame(1, bytes(0x20001))).bytes())
+seed("tcp_stream", "largest_body_in_pieces", Provider().flag(False).u(0, 16).num(8, 0, 32).data(bytes([255] * 8))
+     .data(tcp_stream_bytes([(3, bytes(range(256)) * 512, b"\x01" * 16), (5, bytes(6), b"")])).bytes())
 seed("tcp_stream", "bad_check", Provider().flag(False).u(0, 16).num(0, 0, 32).data(bytes(range(32))).bytes())
 # Round trip: seed, then frames of command, header length and body, then receive sizes.
 def frames_input(frames, cuts):
