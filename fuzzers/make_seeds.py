@@ -153,17 +153,68 @@ seed("peer_tcp_body", "req_data", pw.req_data(9, [(1, 600), (700, 700)]) + choic
 seed("peer_tcp_body", "req_data_64", pw.req_data(1, [(i * 3, i * 3 + 1) for i in range(64)]) + choice)
 seed("peer_tcp_body", "req_data_short", pw.req_data(1, [(0, 1)], count=3) + choice)
 
-# A TCP peer's stream into one connection; the last 4 bytes choose how it is cut.
+# A TCP peer's stream into one connection, and what the upload side does
+# between the receives: four bytes a step (kind, a, b, c): 0 answers the
+# oldest owed answer (c 1 to 3 makes it stale), 2 a block answer of (a, b) x 8
+# bytes, 3 sets the socket (a: 0 takes all, 1 a budget of (b, c) x 64 bytes, 2
+# nothing, 3 fails), 4 flushes, 5 asks the time-out, 6 moves the clock.
+def session_input(stream, steps, plain=False, piece_blocks=256, cuts=(64, 64, 64, 64), seed_value=77):
+    p = Provider().flag(plain).u(seed_value, 16).num(piece_blocks, 1, 512)
+    for c in cuts:
+        p.num(c, 1, 64)
+    p.num(len(steps), 0, 48)
+    return p.data(b"".join(bytes(op) for op in steps)).data(stream).bytes()
+
+
+ANSWER, BLOCK_ANSWER, SOCKET, FLUSH, TIMEOUT, CLOCK = 0, 2, 3, 4, 5, 6
+WAIT_STEP = (CLOCK, 0, 0, 0)
+requests = [(pw.P_CHECK_HAVE, pw.check_have(42, FID), b""), (pw.P_REQ_DATA, pw.req_data(1, [(1, 600)]), b"abc"),
+            (pw.P_FINISH_RANGE, pw.have_map(0, FID, [(0, 4)]), b""),
+            (pw.P_REQ_VERIFY, pw.verify_request(FID, 0, 4096), b"")]
 writer = pw.StreamWriter(seed=77)
-stream = (writer.pack(pw.P_CHECK_HAVE, pw.check_have(42, FID), b"") +
-          writer.pack(pw.P_REQ_DATA, pw.req_data(1, [(1, 600)]), b"abc") +
-          writer.pack(pw.P_FINISH_RANGE, pw.have_map(0, FID, [(0, 4)]), b"") +
-          writer.pack(pw.P_REQ_VERIFY, pw.verify_request(FID, 0, 4096), b""))
-seed("online_session", "requests", stream + b"\x10\x01\x3f\x07")
+stream = b"".join(writer.pack(c, b, h) for c, b, h in requests)
+answer_all = [WAIT_STEP] * 14 + [(ANSWER, 0, 0, 4)] * 6 + [(FLUSH, 0, 0, 0)]
+seed("online_session", "requests", session_input(stream, answer_all))
+plain_requests = b"".join(pw.frame(c, b, h) for c, b, h in requests)
+seed("online_session", "plain_requests", session_input(plain_requests, answer_all, plain=True))
+# 64 ranges are accepted, 65 refused with the connection kept.
+ranges64 = [(i * 3, i * 3 + 1) for i in range(64)]
+seed("online_session", "plain_req_data_64_ranges",
+     session_input(pw.frame(pw.P_CHECK_HAVE, pw.check_have(7, FID)) + pw.frame(pw.P_REQ_DATA, pw.req_data(5, ranges64)),
+                   [WAIT_STEP] * 14 + [(ANSWER, 0, 0, 4)] * 30 + [(SOCKET, 1, 0, 9), (ANSWER, 0, 0, 4), (FLUSH, 0, 0, 0)],
+                   plain=True))
+seed("online_session", "plain_req_data_65_ranges",
+     session_input(pw.frame(pw.P_CHECK_HAVE, pw.check_have(7, FID))
+                   + pw.frame(pw.P_REQ_DATA, pw.req_data(5, [(i, i) for i in range(65)]))
+                   + pw.frame(pw.P_REQ_DATA, pw.req_data(6, [(0, 700)])),
+                   [WAIT_STEP] * 20 + [(ANSWER, 0, 0, 4)] * 4, plain=True, piece_blocks=256))
 early = pw.StreamWriter(seed=5)
-seed("online_session", "req_data_first", early.pack(pw.P_REQ_DATA, pw.req_data(1, [(0, 0)]), b"") + b"\x01\x01\x01\x01")
+seed("online_session", "req_data_first", session_input(early.pack(pw.P_REQ_DATA, pw.req_data(1, [(0, 0)]), b""), [],
+                                                       cuts=(1, 1, 1, 1)))
 active = pw.StreamWriter(seed=6)
-seed("online_session", "req_active", active.pack(pw.P_REQ_ACTIVE, b"", b"") + b"\x40\x40\x40\x40")
+seed("online_session", "req_active", session_input(active.pack(pw.P_REQ_ACTIVE, b"", b""), []))
+seed("online_session", "plain_timeouts", session_input(pw.frame(pw.P_REQ_ACTIVE, b"x"),
+                                                        [(TIMEOUT, 0, 9, 0), (CLOCK, 9, 0, 0), (TIMEOUT, 1, 2, 0),
+                                                         (TIMEOUT, 0, 1, 0)], plain=True))
+# Answers to the buffer's limit: a socket that takes nothing, then block answers of 512 KiB.
+check_only = pw.frame(pw.P_CHECK_HAVE, pw.check_have(9, FID))
+seed("online_session", "plain_send_limit",
+     session_input(check_only, [(SOCKET, 2, 0, 0)] + [WAIT_STEP] * 5 + [(ANSWER, 0, 0, 4), (BLOCK_ANSWER, 0xFF, 0xFF, 0),
+                                                                        (BLOCK_ANSWER, 0x32, 0x00, 1),
+                                                                        (BLOCK_ANSWER, 0xFF, 0xFF, 2)], plain=True))
+# A socket that takes 500,000 bytes and then nothing: what waits moves to the
+# front of the buffer when the next answers reach its end.
+seed("online_session", "plain_send_compaction",
+     session_input(check_only, [(SOCKET, 1, 0x1E, 0x84)] + [WAIT_STEP] * 5
+                   + [(ANSWER, 0, 0, 4), (BLOCK_ANSWER, 0xFF, 0xFF, 0), (BLOCK_ANSWER, 0xFF, 0xFF, 1),
+                      (SOCKET, 1, 0x10, 0), (FLUSH, 0, 0, 0), (BLOCK_ANSWER, 0x80, 0, 2), (SOCKET, 0, 0, 0),
+                      (FLUSH, 0, 0, 0)], plain=True))
+# Stale answers (another login time, user id or flag), a failing socket, time-outs.
+seed("online_session", "plain_stale_and_failing",
+     session_input(check_only + pw.frame(pw.P_REQ_DATA, pw.req_data(2, [(10, 20)])),
+                   [WAIT_STEP] * 6 + [(ANSWER, 0, 0, 1), (ANSWER, 0, 0, 2), (ANSWER, 0, 0, 3), (TIMEOUT, 0, 5, 0),
+                                      (SOCKET, 3, 0, 0), (BLOCK_ANSWER, 0, 9, 0), (ANSWER, 0, 0, 4)],
+                   plain=True))
 
 # Base64: the texts of links and wrappers, decoded into a capacity of 64.
 for name, text in (("link", "cWVweHA6Ly92eGhkOi8vMTIzfEFCQ0R8bmFtZQ=="), ("padded", "QQ=="),
