@@ -274,6 +274,83 @@ for name, body in (("register", pw.register_reply(0x1122334455667788, 3)),
     seed("server_reply", name, body)
 
 
+# Runs of the session machine: the numbers in the order the target takes
+# them (its steps, clock steps, and how each lookup and connect ends), the
+# reply bodies in the order they are read.
+class SessionRun:
+    PASS, REPLY, BREAK, RESTART, SHARE_ACK = 0, 4, 7, 8, 9
+    REGISTER, SP_LIST, SP_REPLY, SP_SERVERS, LOGIN, KEEPALIVE, NAT_CHECK, NAT_RESULT = range(8)
+    TCP_REGISTER, TCP_LOGIN, TCP_RESULT = 8, 9, 10
+
+    def __init__(self, force_tcp=True, node_type=5, stored_id=False, now=1000000):
+        self.p = Provider().num(1 if force_tcp else 0, 0, 3).num(node_type, 0, 8).flag(stored_id).u(now, 32)
+
+    def step(self, ms, lookup=None, connect=None):
+        """A pass `ms` after the last one (3000 ms or less, or at least 1000);
+        lookup (ok, passes until it ends) or connect (ok) when it starts one."""
+        self.p.num(self.PASS, 0, 9)
+        if ms <= 40:
+            self.p.num(0, 0, 7).num(ms, 0, 40)
+        elif ms < 1000:
+            self.p.num(1, 0, 7).num(ms, 0, 1500)
+        elif ms <= 6000:
+            self.p.num(3, 0, 7).num(ms, 1000, 6000)
+        else:
+            self.p.num(5, 0, 7).num(ms, 1000, 200000)
+        if lookup is not None:
+            self.p.num(1 if lookup[0] else 0, 0, 3).num(lookup[1], 0, 3)
+        if connect is not None:
+            self.p.num(1 if connect else 0, 0, 3)
+        return self
+
+    def reply(self, which, body, connect=None):
+        self.p.num(self.REPLY, 0, 9).num(which, 0, 10).num(len(body), 0, 48).data(body)
+        if connect is not None:
+            self.p.num(1 if connect else 0, 0, 3)
+        return self
+
+    def event(self, kind):
+        self.p.num(kind, 0, 9)
+        return self
+
+    def bytes(self):
+        return self.p.bytes()
+
+
+r = SessionRun
+udp_login = (SessionRun().step(2000, lookup=(True, 0)).step(2000).step(2000)
+             .reply(r.REGISTER, pw.register_reply(0x1122334455667788, 3)).step(100)
+             .reply(r.SP_SERVERS, pw.sp_servers("10.0.0.3", 18002, "10.0.0.4", 18004)).step(100)
+             .reply(r.LOGIN, pw.login_reply("1.2.3.4", 5000, 2)).step(100).step(6000)
+             .reply(r.KEEPALIVE, pw.keepalive_reply("1.2.3.4", 5000, 0, 1)).step(200000)
+             .reply(r.NAT_CHECK, pw.nat_port_check(4321)).reply(r.NAT_RESULT, pw.nat_result(0x13)).step(200000)
+             .reply(r.KEEPALIVE, pw.keepalive_reply("1.2.3.4", 4321, 2, 0)).step(2000))
+seed("session_machine", "udp_login", udp_login.bytes())
+stored = (SessionRun(stored_id=True, node_type=3).step(2000, lookup=(False, 1)).step(40).step(6000).step(200000)
+          .step(200000, lookup=(True, 0)).step(2000).step(2000)
+          .reply(r.SP_LIST, pw.sp_list([(1, 7, "10.0.0.1", 18002, 1)])).step(100)
+          .reply(r.LOGIN, pw.login_reply("1.2.3.4", 5000)).step(200000).step(200000).step(200000).step(200000)
+          .step(200000).event(r.RESTART).step(100))
+seed("session_machine", "stored_id_dns_fails", stored.bytes())
+# Five resends, then the TCP path to the registration server and back to UDP.
+to_tcp = SessionRun().step(2000, lookup=(True, 0)).step(2000).step(2000)
+for _ in range(6):
+    to_tcp.step(3500)
+to_tcp.step(100, connect=True).step(100).reply(r.TCP_REGISTER, pw.tcp_register_reply(77, "10.0.0.3", 18002, "10.0.0.4", 18004))
+to_tcp.step(100).reply(r.SP_REPLY, pw.sp_reply("10.0.0.2", 18002)).step(100)
+for _ in range(6):
+    to_tcp.step(3500)
+to_tcp.step(100, connect=True).step(100).reply(r.TCP_LOGIN, pw.tcp_login_reply("1.2.3.4", 5000)).step(70000)
+to_tcp.reply(r.TCP_RESULT, pw.tcp_result(0)).event(r.SHARE_ACK).step(70000).event(r.BREAK).step(100)
+seed("session_machine", "udp_timeouts_to_tcp", to_tcp.bytes())
+# ForceTcp 0: the TCP path only, through the upload server.
+tcp_only = (SessionRun(force_tcp=False).step(2000, lookup=(True, 0)).step(2000, connect=True).step(100)
+            .reply(r.TCP_REGISTER, pw.tcp_register_reply(77, "10.0.0.3", 18002, "10.0.0.4", 18004), connect=True)
+            .step(100).reply(r.TCP_LOGIN, pw.tcp_login_reply("1.2.3.4", 5000)).step(11000).step(70000)
+            .reply(r.TCP_RESULT, pw.tcp_result(0)).step(70000).step(70000).step(70000).step(70000).step(70000)
+            .step(100).step(2000, connect=False).step(500).step(2000, connect=True))
+seed("session_machine", "tcp_only", tcp_only.bytes())
+
 # Share-list files: records scrambled as the library's writer does it.
 def crc_table_byte(index):
     index %= 1024
