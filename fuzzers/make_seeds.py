@@ -612,11 +612,20 @@ def change(next_offset, action, name, pad=0):
     return struct.pack("<III", next_offset, action, len(raw)) + raw + bytes(pad)
 
 
-seed("dir_changes", "added_and_modified", change(24, 1, "a.avi", 2) + change(0, 3, "a.avi"))
-seed("dir_changes", "rename", change(24, 4, "a.avi", 2) + change(0, 5, "b.avi"))
-seed("dir_changes", "sub_directory", change(0, 1, "sub\\c.mkv"))
-seed("dir_changes", "offset_past_end", change(64, 2, "a.avi"))
-seed("dir_changes", "length_past_end", struct.pack("<III", 0, 1, 200) + b"a\0")
+# The last 9 bytes say what the file system answers for each change (2 bits
+# a change: 0 gone, 1 a file, 2 an empty file, 3 a directory) and whether the
+# watched directory ends in a backslash.
+def changes_input(records, looks=0x5555555555555555, slash=False):
+    return Provider().u(looks, 64).flag(slash).data(records).bytes()
+
+
+seed("dir_changes", "added_and_modified", changes_input(change(24, 1, "a.avi", 2) + change(0, 3, "a.avi")))
+seed("dir_changes", "rename", changes_input(change(24, 4, "a.avi", 2) + change(0, 5, "b.avi"), slash=True))
+seed("dir_changes", "sub_directory", changes_input(change(0, 1, "sub\\c.mkv"), looks=3))
+seed("dir_changes", "added_empty_then_removed", changes_input(change(24, 1, "a.avi", 2) + change(0, 2, "a.avi"), looks=2))
+seed("dir_changes", "offset_past_end", changes_input(change(64, 2, "a.avi")))
+seed("dir_changes", "length_past_end", changes_input(struct.pack("<III", 0, 1, 200) + b"a\0"))
+seed("dir_changes", "long_name", changes_input(change(0, 1, "x" * 250 + ".avi")))
 
 
 # The publishing page: list replies of commands 34 and 33.
