@@ -51,17 +51,18 @@ function(orchard_add_py_test name script)
                        ENVIRONMENT "PYTHONPATH=${ORCHARD_ROOT}/tests/lib;PYTHONDONTWRITEBYTECODE=1")
 endfunction()
 
-# orchard_add_fuzzer(name SOURCES a.cpp ... [LIBS x y] [DICT file.dict])
+# orchard_add_fuzzer(name SOURCES a.cpp ... [LIBS x y] [DICT file.dict] [MAX_LEN bytes])
 # A libFuzzer target fuzz_<name>, built in the fuzz build only (clang, with
 # AddressSanitizer and UBSan). CTest runs it for ORCHARD_FUZZ_SECONDS over its
 # seeds in fuzzers/corpus/<name>/, with the dictionary fuzzers/dict/<DICT>
-# (default <name>.dict) if there is one.
+# (default <name>.dict) if there is one. MAX_LEN raises libFuzzer's input
+# limit (4096 bytes, or the largest seed) for a parser whose limits lie beyond it.
 set(ORCHARD_FUZZ_SECONDS 20 CACHE STRING "Seconds CTest runs each fuzz target")
 function(orchard_add_fuzzer name)
   if(NOT ORCHARD_FUZZ)
     return()
   endif()
-  cmake_parse_arguments(F "" "DICT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(F "" "DICT;MAX_LEN" "SOURCES;LIBS" ${ARGN})
   set(target fuzz_${name})
   add_executable(${target} ${F_SOURCES})
   orchard_target_defaults(${target})
@@ -79,9 +80,13 @@ function(orchard_add_fuzzer name)
   if(NOT EXISTS ${dict})
     set(dict "")
   endif()
+  set(options "")
+  if(F_MAX_LEN)
+    set(options -- -max_len=${F_MAX_LEN})
+  endif()
   add_test(NAME ${target}
            COMMAND bash ${ORCHARD_ROOT}/fuzzers/run_fuzzer.sh $<TARGET_FILE:${target}> ${ORCHARD_FUZZ_SECONDS}
-                   ${seeds} ${CMAKE_BINARY_DIR}/fuzz-work/${name} ${dict})
+                   ${seeds} ${CMAKE_BINARY_DIR}/fuzz-work/${name} ${dict} ${options})
   math(EXPR limit "${ORCHARD_FUZZ_SECONDS} * 3 + 60")
   set_tests_properties(${target} PROPERTIES TIMEOUT ${limit} LABELS "fuzz;host")
 endfunction()

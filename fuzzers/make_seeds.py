@@ -73,8 +73,13 @@ seed("channel_frame", "bad_checksum", ch.encode_frame(ch.command(3), checksum=1)
 seed("channel_frame", "total_too_large", ch.encode_frame(b"", total=ch.MAX_TOTAL + 1))
 seed("channel_frame", "empty_body", ch.encode_frame(b""))
 seed("channel_frame", "body_across_mask", ch.encode_frame(bytes(range(256)) * 5))
+# Bodies that the receiver unscrambles and checks in more than one 4 KiB piece.
+seed("channel_frame", "body_two_pieces", ch.encode_frame(ch.command(33) + bytes(range(256)) * 16))
+seed("channel_frame", "body_three_pieces_then_request", ch.encode_frame(bytes(range(251)) * 40) + ask_state)
+seed("channel_frame", "body_two_pieces_bad_checksum", ch.encode_frame(bytes(range(256)) * 20, checksum=7))
 # Round trip: a u32 and a byte pick the damaged byte, the rest is the body.
-for name, body in (("empty", b""), ("command", ch.command(7, b"\x01\x00\x00\x00")), ("long", bytes(range(256)) * 5)):
+for name, body in (("empty", b""), ("command", ch.command(7, b"\x01\x00\x00\x00")), ("long", bytes(range(256)) * 5),
+                   ("two_pieces", bytes(range(256)) * 16 + b"\x01"), ("three_pieces", bytes(range(253)) * 50)):
     seed("channel_frame_roundtrip", name, Provider().u(5, 32).u(0x10, 8).data(body).bytes())
 
 # UDP datagrams: command packets bare and in the outer layer, data packets.
@@ -148,17 +153,68 @@ seed("peer_tcp_body", "req_data", pw.req_data(9, [(1, 600), (700, 700)]) + choic
 seed("peer_tcp_body", "req_data_64", pw.req_data(1, [(i * 3, i * 3 + 1) for i in range(64)]) + choice)
 seed("peer_tcp_body", "req_data_short", pw.req_data(1, [(0, 1)], count=3) + choice)
 
-# A TCP peer's stream into one connection; the last 4 bytes choose how it is cut.
+# A TCP peer's stream into one connection, and what the upload side does
+# between the receives: four bytes a step (kind, a, b, c): 0 answers the
+# oldest owed answer (c 1 to 3 makes it stale), 2 a block answer of (a, b) x 8
+# bytes, 3 sets the socket (a: 0 takes all, 1 a budget of (b, c) x 64 bytes, 2
+# nothing, 3 fails), 4 flushes, 5 asks the time-out, 6 moves the clock.
+def session_input(stream, steps, plain=False, piece_blocks=256, cuts=(64, 64, 64, 64), seed_value=77):
+    p = Provider().flag(plain).u(seed_value, 16).num(piece_blocks, 1, 512)
+    for c in cuts:
+        p.num(c, 1, 64)
+    p.num(len(steps), 0, 48)
+    return p.data(b"".join(bytes(op) for op in steps)).data(stream).bytes()
+
+
+ANSWER, BLOCK_ANSWER, SOCKET, FLUSH, TIMEOUT, CLOCK = 0, 2, 3, 4, 5, 6
+WAIT_STEP = (CLOCK, 0, 0, 0)
+requests = [(pw.P_CHECK_HAVE, pw.check_have(42, FID), b""), (pw.P_REQ_DATA, pw.req_data(1, [(1, 600)]), b"abc"),
+            (pw.P_FINISH_RANGE, pw.have_map(0, FID, [(0, 4)]), b""),
+            (pw.P_REQ_VERIFY, pw.verify_request(FID, 0, 4096), b"")]
 writer = pw.StreamWriter(seed=77)
-stream = (writer.pack(pw.P_CHECK_HAVE, pw.check_have(42, FID), b"") +
-          writer.pack(pw.P_REQ_DATA, pw.req_data(1, [(1, 600)]), b"abc") +
-          writer.pack(pw.P_FINISH_RANGE, pw.have_map(0, FID, [(0, 4)]), b"") +
-          writer.pack(pw.P_REQ_VERIFY, pw.verify_request(FID, 0, 4096), b""))
-seed("online_session", "requests", stream + b"\x10\x01\x3f\x07")
+stream = b"".join(writer.pack(c, b, h) for c, b, h in requests)
+answer_all = [WAIT_STEP] * 14 + [(ANSWER, 0, 0, 4)] * 6 + [(FLUSH, 0, 0, 0)]
+seed("online_session", "requests", session_input(stream, answer_all))
+plain_requests = b"".join(pw.frame(c, b, h) for c, b, h in requests)
+seed("online_session", "plain_requests", session_input(plain_requests, answer_all, plain=True))
+# 64 ranges are accepted, 65 refused with the connection kept.
+ranges64 = [(i * 3, i * 3 + 1) for i in range(64)]
+seed("online_session", "plain_req_data_64_ranges",
+     session_input(pw.frame(pw.P_CHECK_HAVE, pw.check_have(7, FID)) + pw.frame(pw.P_REQ_DATA, pw.req_data(5, ranges64)),
+                   [WAIT_STEP] * 14 + [(ANSWER, 0, 0, 4)] * 30 + [(SOCKET, 1, 0, 9), (ANSWER, 0, 0, 4), (FLUSH, 0, 0, 0)],
+                   plain=True))
+seed("online_session", "plain_req_data_65_ranges",
+     session_input(pw.frame(pw.P_CHECK_HAVE, pw.check_have(7, FID))
+                   + pw.frame(pw.P_REQ_DATA, pw.req_data(5, [(i, i) for i in range(65)]))
+                   + pw.frame(pw.P_REQ_DATA, pw.req_data(6, [(0, 700)])),
+                   [WAIT_STEP] * 20 + [(ANSWER, 0, 0, 4)] * 4, plain=True, piece_blocks=256))
 early = pw.StreamWriter(seed=5)
-seed("online_session", "req_data_first", early.pack(pw.P_REQ_DATA, pw.req_data(1, [(0, 0)]), b"") + b"\x01\x01\x01\x01")
+seed("online_session", "req_data_first", session_input(early.pack(pw.P_REQ_DATA, pw.req_data(1, [(0, 0)]), b""), [],
+                                                       cuts=(1, 1, 1, 1)))
 active = pw.StreamWriter(seed=6)
-seed("online_session", "req_active", active.pack(pw.P_REQ_ACTIVE, b"", b"") + b"\x40\x40\x40\x40")
+seed("online_session", "req_active", session_input(active.pack(pw.P_REQ_ACTIVE, b"", b""), []))
+seed("online_session", "plain_timeouts", session_input(pw.frame(pw.P_REQ_ACTIVE, b"x"),
+                                                        [(TIMEOUT, 0, 9, 0), (CLOCK, 9, 0, 0), (TIMEOUT, 1, 2, 0),
+                                                         (TIMEOUT, 0, 1, 0)], plain=True))
+# Answers to the buffer's limit: a socket that takes nothing, then block answers of 512 KiB.
+check_only = pw.frame(pw.P_CHECK_HAVE, pw.check_have(9, FID))
+seed("online_session", "plain_send_limit",
+     session_input(check_only, [(SOCKET, 2, 0, 0)] + [WAIT_STEP] * 5 + [(ANSWER, 0, 0, 4), (BLOCK_ANSWER, 0xFF, 0xFF, 0),
+                                                                        (BLOCK_ANSWER, 0x32, 0x00, 1),
+                                                                        (BLOCK_ANSWER, 0xFF, 0xFF, 2)], plain=True))
+# A socket that takes 500,000 bytes and then nothing: what waits moves to the
+# front of the buffer when the next answers reach its end.
+seed("online_session", "plain_send_compaction",
+     session_input(check_only, [(SOCKET, 1, 0x1E, 0x84)] + [WAIT_STEP] * 5
+                   + [(ANSWER, 0, 0, 4), (BLOCK_ANSWER, 0xFF, 0xFF, 0), (BLOCK_ANSWER, 0xFF, 0xFF, 1),
+                      (SOCKET, 1, 0x10, 0), (FLUSH, 0, 0, 0), (BLOCK_ANSWER, 0x80, 0, 2), (SOCKET, 0, 0, 0),
+                      (FLUSH, 0, 0, 0)], plain=True))
+# Stale answers (another login time, user id or flag), a failing socket, time-outs.
+seed("online_session", "plain_stale_and_failing",
+     session_input(check_only + pw.frame(pw.P_REQ_DATA, pw.req_data(2, [(10, 20)])),
+                   [WAIT_STEP] * 6 + [(ANSWER, 0, 0, 1), (ANSWER, 0, 0, 2), (ANSWER, 0, 0, 3), (TIMEOUT, 0, 5, 0),
+                                      (SOCKET, 3, 0, 0), (BLOCK_ANSWER, 0, 9, 0), (ANSWER, 0, 0, 4)],
+                   plain=True))
 
 # Base64: the texts of links and wrappers, decoded into a capacity of 64.
 for name, text in (("link", "cWVweHA6Ly92eGhkOi8vMTIzfEFCQ0R8bmFtZQ=="), ("padded", "QQ=="),
@@ -179,8 +235,14 @@ seed("tcp_stream", "plain_frames", Provider().flag(True).u(0x1234, 16).num(2, 0,
      .data(pw.frame(2, bytes(40), b"\xAA" * 3) + pw.frame(11, b"\x01\x00\x00\x00", b"")).bytes())
 seed("tcp_stream", "plain_header_too_long", Provider().flag(True).u(7, 16).num(0, 0, 32)
      .data(struct.pack("<IHI", 30, 1, 17) + bytes(26)).bytes())
+# At the body limit: 0x20000 bytes with the largest header pass, one byte more
+# fails; a stream cut into receives holds the largest frame across them.
 seed("tcp_stream", "plain_largest_body", Provider().flag(True).u(7, 16).num(0, 0, 32)
-     .data(struct.pack("<IHI", 4 + 0x20000, 1, 0)).bytes())
+     .data(pw.frame(1, bytes(range(256)) * 512, bytes(16)) + pw.frame(5, bytes(6))).bytes())
+seed("tcp_stream", "plain_body_one_too_many", Provider().flag(True).u(7, 16).num(0, 0, 32)
+     .data(pw.frame(1, bytes(0x20001))).bytes())
+seed("tcp_stream", "largest_body_in_pieces", Provider().flag(False).u(0, 16).num(8, 0, 32).data(bytes([255] * 8))
+     .data(tcp_stream_bytes([(3, bytes(range(256)) * 512, b"\x01" * 16), (5, bytes(6), b"")])).bytes())
 seed("tcp_stream", "bad_check", Provider().flag(False).u(0, 16).num(0, 0, 32).data(bytes(range(32))).bytes())
 # Round trip: seed, then frames of command, header length and body, then receive sizes.
 def frames_input(frames, cuts):
@@ -211,6 +273,83 @@ for name, body in (("register", pw.register_reply(0x1122334455667788, 3)),
                    ("share_accepted", pw.share_accepted(0x01020304))):
     seed("server_reply", name, body)
 
+
+# Runs of the session machine: the numbers in the order the target takes
+# them (its steps, clock steps, and how each lookup and connect ends), the
+# reply bodies in the order they are read.
+class SessionRun:
+    PASS, REPLY, BREAK, RESTART, SHARE_ACK = 0, 4, 7, 8, 9
+    REGISTER, SP_LIST, SP_REPLY, SP_SERVERS, LOGIN, KEEPALIVE, NAT_CHECK, NAT_RESULT = range(8)
+    TCP_REGISTER, TCP_LOGIN, TCP_RESULT = 8, 9, 10
+
+    def __init__(self, force_tcp=True, node_type=5, stored_id=False, now=1000000):
+        self.p = Provider().num(1 if force_tcp else 0, 0, 3).num(node_type, 0, 8).flag(stored_id).u(now, 32)
+
+    def step(self, ms, lookup=None, connect=None):
+        """A pass `ms` after the last one (3000 ms or less, or at least 1000);
+        lookup (ok, passes until it ends) or connect (ok) when it starts one."""
+        self.p.num(self.PASS, 0, 9)
+        if ms <= 40:
+            self.p.num(0, 0, 7).num(ms, 0, 40)
+        elif ms < 1000:
+            self.p.num(1, 0, 7).num(ms, 0, 1500)
+        elif ms <= 6000:
+            self.p.num(3, 0, 7).num(ms, 1000, 6000)
+        else:
+            self.p.num(5, 0, 7).num(ms, 1000, 200000)
+        if lookup is not None:
+            self.p.num(1 if lookup[0] else 0, 0, 3).num(lookup[1], 0, 3)
+        if connect is not None:
+            self.p.num(1 if connect else 0, 0, 3)
+        return self
+
+    def reply(self, which, body, connect=None):
+        self.p.num(self.REPLY, 0, 9).num(which, 0, 10).num(len(body), 0, 48).data(body)
+        if connect is not None:
+            self.p.num(1 if connect else 0, 0, 3)
+        return self
+
+    def event(self, kind):
+        self.p.num(kind, 0, 9)
+        return self
+
+    def bytes(self):
+        return self.p.bytes()
+
+
+r = SessionRun
+udp_login = (SessionRun().step(2000, lookup=(True, 0)).step(2000).step(2000)
+             .reply(r.REGISTER, pw.register_reply(0x1122334455667788, 3)).step(100)
+             .reply(r.SP_SERVERS, pw.sp_servers("10.0.0.3", 18002, "10.0.0.4", 18004)).step(100)
+             .reply(r.LOGIN, pw.login_reply("1.2.3.4", 5000, 2)).step(100).step(6000)
+             .reply(r.KEEPALIVE, pw.keepalive_reply("1.2.3.4", 5000, 0, 1)).step(200000)
+             .reply(r.NAT_CHECK, pw.nat_port_check(4321)).reply(r.NAT_RESULT, pw.nat_result(0x13)).step(200000)
+             .reply(r.KEEPALIVE, pw.keepalive_reply("1.2.3.4", 4321, 2, 0)).step(2000))
+seed("session_machine", "udp_login", udp_login.bytes())
+stored = (SessionRun(stored_id=True, node_type=3).step(2000, lookup=(False, 1)).step(40).step(6000).step(200000)
+          .step(200000, lookup=(True, 0)).step(2000).step(2000)
+          .reply(r.SP_LIST, pw.sp_list([(1, 7, "10.0.0.1", 18002, 1)])).step(100)
+          .reply(r.LOGIN, pw.login_reply("1.2.3.4", 5000)).step(200000).step(200000).step(200000).step(200000)
+          .step(200000).event(r.RESTART).step(100))
+seed("session_machine", "stored_id_dns_fails", stored.bytes())
+# Five resends, then the TCP path to the registration server and back to UDP.
+to_tcp = SessionRun().step(2000, lookup=(True, 0)).step(2000).step(2000)
+for _ in range(6):
+    to_tcp.step(3500)
+to_tcp.step(100, connect=True).step(100).reply(r.TCP_REGISTER, pw.tcp_register_reply(77, "10.0.0.3", 18002, "10.0.0.4", 18004))
+to_tcp.step(100).reply(r.SP_REPLY, pw.sp_reply("10.0.0.2", 18002)).step(100)
+for _ in range(6):
+    to_tcp.step(3500)
+to_tcp.step(100, connect=True).step(100).reply(r.TCP_LOGIN, pw.tcp_login_reply("1.2.3.4", 5000)).step(70000)
+to_tcp.reply(r.TCP_RESULT, pw.tcp_result(0)).event(r.SHARE_ACK).step(70000).event(r.BREAK).step(100)
+seed("session_machine", "udp_timeouts_to_tcp", to_tcp.bytes())
+# ForceTcp 0: the TCP path only, through the upload server.
+tcp_only = (SessionRun(force_tcp=False).step(2000, lookup=(True, 0)).step(2000, connect=True).step(100)
+            .reply(r.TCP_REGISTER, pw.tcp_register_reply(77, "10.0.0.3", 18002, "10.0.0.4", 18004), connect=True)
+            .step(100).reply(r.TCP_LOGIN, pw.tcp_login_reply("1.2.3.4", 5000)).step(11000).step(70000)
+            .reply(r.TCP_RESULT, pw.tcp_result(0)).step(70000).step(70000).step(70000).step(70000).step(70000)
+            .step(100).step(2000, connect=False).step(500).step(2000, connect=True))
+seed("session_machine", "tcp_only", tcp_only.bytes())
 
 # Share-list files: records scrambled as the library's writer does it.
 def crc_table_byte(index):
@@ -473,11 +612,20 @@ def change(next_offset, action, name, pad=0):
     return struct.pack("<III", next_offset, action, len(raw)) + raw + bytes(pad)
 
 
-seed("dir_changes", "added_and_modified", change(24, 1, "a.avi", 2) + change(0, 3, "a.avi"))
-seed("dir_changes", "rename", change(24, 4, "a.avi", 2) + change(0, 5, "b.avi"))
-seed("dir_changes", "sub_directory", change(0, 1, "sub\\c.mkv"))
-seed("dir_changes", "offset_past_end", change(64, 2, "a.avi"))
-seed("dir_changes", "length_past_end", struct.pack("<III", 0, 1, 200) + b"a\0")
+# The last 9 bytes say what the file system answers for each change (2 bits
+# a change: 0 gone, 1 a file, 2 an empty file, 3 a directory) and whether the
+# watched directory ends in a backslash.
+def changes_input(records, looks=0x5555555555555555, slash=False):
+    return Provider().u(looks, 64).flag(slash).data(records).bytes()
+
+
+seed("dir_changes", "added_and_modified", changes_input(change(24, 1, "a.avi", 2) + change(0, 3, "a.avi")))
+seed("dir_changes", "rename", changes_input(change(24, 4, "a.avi", 2) + change(0, 5, "b.avi"), slash=True))
+seed("dir_changes", "sub_directory", changes_input(change(0, 1, "sub\\c.mkv"), looks=3))
+seed("dir_changes", "added_empty_then_removed", changes_input(change(24, 1, "a.avi", 2) + change(0, 2, "a.avi"), looks=2))
+seed("dir_changes", "offset_past_end", changes_input(change(64, 2, "a.avi")))
+seed("dir_changes", "length_past_end", changes_input(struct.pack("<III", 0, 1, 200) + b"a\0"))
+seed("dir_changes", "long_name", changes_input(change(0, 1, "x" * 250 + ".avi")))
 
 
 # The publishing page: list replies of commands 34 and 33.

@@ -1,17 +1,20 @@
 // Fuzz target: the bytes of a P2P TCP connection into the reassembling
 // receiver. The input is either taken as the enciphered stream itself or as
 // the plain text after the opening, enciphered here so that the frame
-// parser sees any frame layout. However the stream is cut into receives,
-// the same frames come out and the receiver ends in the same state.
+// parser sees any frame layout, up to and past the body limit. However the
+// stream is cut into receives, the same frames come out and the receiver
+// ends in the same state; from plain frames, exactly the frames their layout
+// holds come out, and a frame that breaks it fails with its code.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "fuzzers/fuzz_check.h"
+#include "fuzzers/plain_stream.h"
 #include "p2pcore/wire/tcp_stream.h"
 #include "p2pcore/wire/tests/frame_collector.h"
-#include "p2pcore/wire/wire_bytes.h"
 
 using namespace p2p;
 
@@ -40,6 +43,36 @@ void Feed(Receiver& rx, const std::vector<uint8_t>& stream, const std::vector<ui
   }
 }
 
+// The frames a plain stream holds by the frame layout (u32 length L = 4 + H
+// + B, u16 command, u32 header length H, the header, the body), and how it
+// fails: the codes a failing frame may give, none while it is well formed.
+struct Layout {
+  std::vector<p2p_test::Frame> frames;
+  std::vector<int16_t> failures;
+};
+
+Layout FramesOf(const std::vector<uint8_t>& plain) {
+  Layout out;
+  size_t at = 0;
+  while (plain.size() - at >= 6) {
+    const uint64_t length = load_u32le(plain.data() + at);
+    // No frame has a length below 4 or above 4 + 16 + 0x20000: that is known
+    // from the length field alone, before the frame is whole.
+    if (length < 4) out.failures = {kStreamBadHeader, kStreamBadLength};
+    if (length > kFrameMaxLength) out.failures = {kStreamBodyTooLarge};
+    if (!out.failures.empty() || length + 6 > plain.size() - at) break;
+    const uint64_t header = load_u32le(plain.data() + at + 6);
+    if (header > kFrameMaxHeader) out.failures = {kStreamBadHeader};
+    else if (length < header + 4) out.failures = {kStreamBadHeader, kStreamBadLength};
+    else if (length - header - 4 > kFrameMaxBody) out.failures = {kStreamBodyTooLarge};
+    if (!out.failures.empty()) break;
+    const uint8_t* body = plain.data() + at + 10 + header;
+    out.frames.push_back({uint16_t(plain[at + 4] | plain[at + 5] << 8), std::vector<uint8_t>(body, body + (length - header - 4))});
+    at += size_t(length) + 6;
+  }
+  return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -48,17 +81,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint16_t seed = in.ConsumeIntegral<uint16_t>();
   const std::vector<uint8_t> cuts = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 32));
   std::vector<uint8_t> stream = in.ConsumeRemainingBytes<uint8_t>();
+  Layout layout;
   if (plain) {
-    // The opening a sender writes, then the input as the plain frames.
-    std::vector<uint8_t> opening(kStreamOpeningSize);
-    store_u32le(opening.data(), seed);
-    store_u32le(opening.data() + 4, kStreamCheckValue);
-    store_u32le(opening.data() + 8, 1);
-    store_u32le(opening.data() + 12, 3);
-    stream.insert(stream.begin(), opening.begin(), opening.end());
-    Rc4State cipher;
-    stream_cipher_init(cipher, seed);
-    rc4_apply(cipher, stream.data() + 4, stream.size() - 4);
+    layout = FramesOf(stream);
+    stream = EncipheredStream(seed, stream);
   }
 
   Receiver whole;
@@ -69,5 +95,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const p2p_test::Frame& f : whole.frames) FUZZ_CHECK(f.body.size() <= kFrameMaxBody);
   FUZZ_CHECK(whole.state() == pieces.state());
   if (whole.state() >= 0) FUZZ_CHECK(whole.needed() == pieces.needed());
+  if (plain) {
+    // Exactly the frames the layout holds, up to the first that breaks it.
+    FUZZ_CHECK(whole.frames == layout.frames);
+    if (layout.failures.empty()) {
+      FUZZ_CHECK(whole.state() >= 0);
+    } else {
+      FUZZ_CHECK(std::find(layout.failures.begin(), layout.failures.end(), whole.state()) != layout.failures.end());
+    }
+  }
   return 0;
 }

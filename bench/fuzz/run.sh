@@ -14,13 +14,16 @@ jobs=${JOBS:-$(nproc 2>/dev/null || echo 4)}
 bash "$top/tools/build.sh" fuzz >/dev/null
 work="$top/build/fuzz/bench-work"
 mkdir -p "$work"
-# Each target's program, seeds and dictionary, as CTest runs it.
+# Each target's program, seeds, dictionary and own libFuzzer options, as CTest runs it.
 (cd "$top/build/fuzz" && ctest --show-only=json-v1) | python3 -c '
 import json, sys
 for t in json.load(sys.stdin)["tests"]:
     c = t["command"]
     if t["name"].startswith("fuzz_") and len(c) >= 6:
-        print(t["name"][5:], c[2], c[4], c[6] if len(c) > 6 else "-")
+        rest = c[6:]
+        options = rest[rest.index("--") + 1:] if "--" in rest else []
+        dictionary = rest[0] if rest and rest[0] != "--" else "-"
+        print(t["name"][5:], c[2], c[4], dictionary, ",".join(options) or "-")
 ' >"$work/targets.txt"
 if [ $# -gt 0 ]; then
   wanted=" $* "
@@ -29,10 +32,11 @@ else
   cp "$work/targets.txt" "$work/run.txt"
 fi
 
-run_one() { # name program seeds dictionary-or-"-" -> log in $work/<name>.log
-  local dict=$4
+run_one() { # name program seeds dictionary-or-"-" options-or-"-" -> log in $work/<name>.log
+  local dict=$4 options=${5//,/ }
   [ "$dict" = - ] && dict=
-  bash "$top/fuzzers/run_fuzzer.sh" "$2" "$seconds" "$3" "$work/$1" $dict -- ${FUZZ_OPTIONS:-} \
+  [ "$options" = - ] && options=
+  bash "$top/fuzzers/run_fuzzer.sh" "$2" "$seconds" "$3" "$work/$1" $dict -- $options ${FUZZ_OPTIONS:-} \
     >"$work/$1.log" 2>&1 || true
 }
 export -f run_one

@@ -367,7 +367,9 @@ class stepper {
   }
 
   void register_reply() {
-    if (!in(Session_State_WAIT, Session_State_REGISTER)) return;
+    // The UDP reply belongs to the UDP path; on the TCP link the register is
+    // answered by the link's reply, and no row leads on from REGISTER there.
+    if (!m_.udp_mode || !in(Session_State_WAIT, Session_State_REGISTER)) return;
     set_state(Session_State_REGISTER, Session_State_QUERYSP);
     m_.resend_count = 0;
   }

@@ -318,6 +318,9 @@ TEST(SessionMachine, Replies) {
        0},
       {"register reply outside WAIT,REGISTER changes nothing", at(SCHED, FINISH), ev(E::kRegisterReply), PASS, SCHED,
        FINISH, {}},
+      // The TCP path has no REGISTER,QUERYSP row: taken there, a late UDP reply would leave the session in it for good.
+      {"register reply (2) while the TCP register reply is awaited changes nothing", at(WAIT, REG, false),
+       ev(E::kRegisterReply), PASS, WAIT, REG, {}},
       {"super node reply (11, 27, 73): QUERYSP,LOGIN with the periods",
        with(at(WAIT, QSP), [](session_machine& m) { m.resend_count = 2; }),
        [] {
