@@ -35,9 +35,8 @@ inline uint32_t Early(uint32_t v) {
 // d and the message word were ready a step or more earlier. So a + x + t is
 // summed first, and each round function takes as few operations after b as
 // its truth table allows: F and I two, H one (c ^ d first), G one, since
-// (b & d) and (c & ~d) share no bit and the second joins the early sum. Four
-// or five operations a step on the chain, where the textbook forms take up
-// to six.
+// (b & d) and (c & ~d) share no bit and the second joins the early sum: four
+// or five operations a step on the chain, rotation and the add of b included.
 #define MD5_F(a, b, c, d, k, t, s)       \
   a = Early(a + Word(block, k) + (t));   \
   a += d ^ (b & (c ^ d));                \

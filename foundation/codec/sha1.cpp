@@ -84,7 +84,7 @@ void BlocksPortable(uint32_t state[5], const uint8_t* block, size_t count) {
 
 // Four rounds per sha1rnds4, and its chain from one group of four to the next
 // is all that bounds a block; everything else has to stay off it, and not
-// take its execution port at the moment it is ready. The processor runs the
+// take its execution port at the moment it is ready. Processors run the
 // oldest ready instruction first, so each group begins with its sha1rnds4,
 // followed by the work for later groups: the message schedule
 // W[k+1] = msg2(msg1(W[k-3], W[k-2]) ^ W[k-1], W[k]) (W[k]: rounds 4k..4k+3)
