@@ -179,7 +179,12 @@ uint32_t Crc32Continue(uint32_t reg, const void* data, size_t length) {
   static const bool clmul = HasClmul();
   static const bool wide = CpuHasAvx512Clmul();
   // Below a few chunks the tables are as fast.
-  if (wide && length >= 1024) return WideFoldedContinue(reg, p, length);
+  if (wide && length >= 1024) {
+    // GCC ends the 512-bit code without a vzeroupper of its own.
+    reg = WideFoldedContinue(reg, p, length);
+    CpuClearUpperHalves();
+    return reg;
+  }
   if (clmul && length >= 256) return FoldedContinue(reg, p, length);
 #endif
   return SlicedContinue(reg, p, length);

@@ -3,10 +3,13 @@
 // and an unrolled portable one. Platform-free.
 #include "foundation/codec/sha1.h"
 
+#include <atomic>
 #include <cstring>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <cpuid.h>
+#include "foundation/codec/cpu_features.h"
+
+// The SHA form needs ten vector registers: x86-64 only.
+#if defined(__x86_64__)
 #include <immintrin.h>
 #define ORCHARD_SHA1_X86 1
 #endif
@@ -79,63 +82,102 @@ void BlocksPortable(uint32_t state[5], const uint8_t* block, size_t count) {
 
 #ifdef ORCHARD_SHA1_X86
 
-// Four rounds per instruction. Message group k is
-// msg2(msg1(M[k-4], M[k-3]) ^ M[k-2], M[k-1]); the E input of group k is the
-// A of group k-1's input, rotated, plus M[k] (sha1nexte). A sits in the top lane.
-#define SHA1_NI_GROUP(k, fn)                                                                 \
-  {                                                                                          \
-    __m128i msg;                                                                             \
-    if ((k) < 4)                                                                             \
-      msg = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * (k))), \
-                             kByteSwap);                                                     \
-    else                                                                                     \
-      msg = _mm_sha1msg2_epu32(                                                              \
-          _mm_xor_si128(_mm_sha1msg1_epu32(m[(k) & 3], m[((k) + 1) & 3]), m[((k) + 2) & 3]), \
-          m[((k) + 3) & 3]);                                                                 \
-    m[(k) & 3] = msg;                                                                        \
-    __m128i ek = (k) == 0 ? _mm_add_epi32(e0, msg) : _mm_sha1nexte_epu32(prev, msg);         \
-    prev = abcd;                                                                             \
-    abcd = _mm_sha1rnds4_epu32(abcd, ek, fn);                                                \
-  }
+// Four rounds per sha1rnds4, and its chain from one group of four to the next
+// is all that bounds a block; everything else has to stay off it, and not
+// take its execution port at the moment it is ready. Processors run the
+// oldest ready instruction first, so each group begins with its sha1rnds4,
+// followed by the work for later groups: the message schedule
+// W[k+1] = msg2(msg1(W[k-3], W[k-2]) ^ W[k-1], W[k]) (W[k]: rounds 4k..4k+3)
+// and the next group's E, which is A of this group's input rotated
+// (sha1nexte) and is taken from a copy made before sha1rnds4 overwrites it.
+// Written out in assembly because GCC does neither from intrinsics: it puts
+// the copy on the chain and hoists the next sha1nexte above the sha1rnds4 it
+// competes with. A sits in the top lane; E in the top lane of its own register.
+#define SHA1_LOAD(offset, w) "movdqu " #offset "(%[p]), %[" w "]\n\tpshufb %[swap], %[" w "]\n\t"
+#define SHA1_ROUNDS(fn, e, eNext) "movdqa %[s], %[" eNext "]\n\tsha1rnds4 $" #fn ", %[" e "], %[s]\n\t"
+#define SHA1_MSG1(w, into) "sha1msg1 %[" w "], %[" into "]\n\t"
+#define SHA1_MSG2(w, into) "sha1msg2 %[" w "], %[" into "]\n\t"
+#define SHA1_XOR(w, into) "pxor %[" w "], %[" into "]\n\t"
+#define SHA1_NEXTE(w, e) "sha1nexte %[" w "], %[" e "]\n\t"
+// Group k of 3..16: w, w1, w2, w3 hold W[k], msg1(W[k-3], W[k-2]) ^ W[k-1],
+// msg1(W[k-2], W[k-1]) and W[k-1].
+#define SHA1_GROUP(fn, e, eNext, w, w1, w2, w3) \
+  SHA1_ROUNDS(fn, e, eNext) SHA1_MSG2(w, w1) SHA1_NEXTE(w1, eNext) SHA1_MSG1(w, w3) SHA1_XOR(w, w2)
 
 __attribute__((target("sha,ssse3,sse4.1"))) void BlocksShaExt(uint32_t state[5], const uint8_t* block,
                                                               size_t count) {
-  const __m128i kByteSwap = _mm_set_epi64x(0x0001020304050607LL, 0x08090a0b0c0d0e0fLL);
-  __m128i abcd = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0x1B);
+  struct Block {
+    uint8_t bytes[64];
+  };
+  const __m128i swap = _mm_set_epi64x(0x0001020304050607LL, 0x08090a0b0c0d0e0fLL);
+  __m128i s = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0x1B);
   __m128i e0 = _mm_set_epi32(int(state[4]), 0, 0, 0);
   for (; count != 0; --count, block += 64) {
-    const __m128i abcdSaved = abcd;
-    const __m128i eSaved = e0;
-    __m128i m[4];
-    __m128i prev = abcd;
-    SHA1_NI_GROUP(0, 0) SHA1_NI_GROUP(1, 0) SHA1_NI_GROUP(2, 0) SHA1_NI_GROUP(3, 0) SHA1_NI_GROUP(4, 0)
-    SHA1_NI_GROUP(5, 1) SHA1_NI_GROUP(6, 1) SHA1_NI_GROUP(7, 1) SHA1_NI_GROUP(8, 1) SHA1_NI_GROUP(9, 1)
-    SHA1_NI_GROUP(10, 2) SHA1_NI_GROUP(11, 2) SHA1_NI_GROUP(12, 2) SHA1_NI_GROUP(13, 2) SHA1_NI_GROUP(14, 2)
-    SHA1_NI_GROUP(15, 3) SHA1_NI_GROUP(16, 3) SHA1_NI_GROUP(17, 3) SHA1_NI_GROUP(18, 3) SHA1_NI_GROUP(19, 3)
-    e0 = _mm_sha1nexte_epu32(prev, eSaved);
-    abcd = _mm_add_epi32(abcd, abcdSaved);
+    __m128i e1, w0, w1, w2, w3, sSaved, eSaved;
+    __asm__(
+        "movdqa %[s], %[sSaved]\n\t"
+        "movdqa %[e0], %[eSaved]\n\t"
+        SHA1_LOAD(0, "w0")
+        "paddd %[w0], %[e0]\n\t"
+        SHA1_ROUNDS(0, "e0", "e1") SHA1_LOAD(16, "w1") SHA1_NEXTE("w1", "e1")
+        SHA1_ROUNDS(0, "e1", "e0") SHA1_LOAD(32, "w2") SHA1_NEXTE("w2", "e0") SHA1_MSG1("w1", "w0")
+        SHA1_ROUNDS(0, "e0", "e1") SHA1_LOAD(48, "w3") SHA1_NEXTE("w3", "e1") SHA1_MSG1("w2", "w1")
+        SHA1_XOR("w2", "w0")
+        SHA1_GROUP(0, "e1", "e0", "w3", "w0", "w1", "w2")
+        SHA1_GROUP(0, "e0", "e1", "w0", "w1", "w2", "w3")
+        SHA1_GROUP(1, "e1", "e0", "w1", "w2", "w3", "w0")
+        SHA1_GROUP(1, "e0", "e1", "w2", "w3", "w0", "w1")
+        SHA1_GROUP(1, "e1", "e0", "w3", "w0", "w1", "w2")
+        SHA1_GROUP(1, "e0", "e1", "w0", "w1", "w2", "w3")
+        SHA1_GROUP(1, "e1", "e0", "w1", "w2", "w3", "w0")
+        SHA1_GROUP(2, "e0", "e1", "w2", "w3", "w0", "w1")
+        SHA1_GROUP(2, "e1", "e0", "w3", "w0", "w1", "w2")
+        SHA1_GROUP(2, "e0", "e1", "w0", "w1", "w2", "w3")
+        SHA1_GROUP(2, "e1", "e0", "w1", "w2", "w3", "w0")
+        SHA1_GROUP(2, "e0", "e1", "w2", "w3", "w0", "w1")
+        SHA1_GROUP(3, "e1", "e0", "w3", "w0", "w1", "w2")
+        SHA1_GROUP(3, "e0", "e1", "w0", "w1", "w2", "w3")
+        SHA1_ROUNDS(3, "e1", "e0") SHA1_MSG2("w1", "w2") SHA1_NEXTE("w2", "e0") SHA1_XOR("w1", "w3")
+        SHA1_ROUNDS(3, "e0", "e1") SHA1_MSG2("w2", "w3") SHA1_NEXTE("w3", "e1")
+        SHA1_ROUNDS(3, "e1", "e0") SHA1_NEXTE("eSaved", "e0")
+        "paddd %[sSaved], %[s]"
+        : [s] "+x"(s), [e0] "+x"(e0), [e1] "=&x"(e1), [w0] "=&x"(w0), [w1] "=&x"(w1), [w2] "=&x"(w2),
+          [w3] "=&x"(w3), [sSaved] "=&x"(sSaved), [eSaved] "=&x"(eSaved)
+        : [p] "r"(block), [swap] "x"(swap), "m"(*reinterpret_cast<const Block*>(block)));
   }
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_shuffle_epi32(abcd, 0x1B));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_shuffle_epi32(s, 0x1B));
   state[4] = uint32_t(_mm_extract_epi32(e0, 3));
 }
 
-#undef SHA1_NI_GROUP
+#undef SHA1_GROUP
+#undef SHA1_NEXTE
+#undef SHA1_XOR
+#undef SHA1_MSG2
+#undef SHA1_MSG1
+#undef SHA1_ROUNDS
+#undef SHA1_LOAD
 
-bool HasShaExtensions() {
-  unsigned a, b, c, d;
-  if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
-  const bool ssse3 = c & (1u << 9), sse41 = c & (1u << 19);
-  if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
-  return ssse3 && sse41 && (b & (1u << 29));
+// Whatever ran before on this thread may have left the upper halves dirty.
+void BlocksShaExtAfterAvx(uint32_t state[5], const uint8_t* block, size_t count) {
+  CpuClearUpperHalves();
+  BlocksShaExt(state, block, count);
 }
 
-BlockFn ChooseBlocks() { return HasShaExtensions() ? BlocksShaExt : BlocksPortable; }
+BlockFn ShaExtForm() {
+  if (!CpuHasSha()) return nullptr;
+  return CpuHasAvx() ? BlocksShaExtAfterAvx : BlocksShaExt;
+}
 #else
-BlockFn ChooseBlocks() { return BlocksPortable; }
+BlockFn ShaExtForm() { return nullptr; }
 #endif
 
-BlockFn Blocks() {
-  static const BlockFn fn = ChooseBlocks();
+BlockFn Chosen() {
+  const BlockFn fn = ShaExtForm();
+  return fn ? fn : BlocksPortable;
+}
+
+std::atomic<BlockFn>& Blocks() {
+  static std::atomic<BlockFn> fn{Chosen()};
   return fn;
 }
 
@@ -144,6 +186,13 @@ BlockFn Blocks() {
 // The portable form, reachable by tests that compare both forms.
 void Sha1BlocksPortable(uint32_t state[5], const uint8_t* blocks, size_t count) {
   BlocksPortable(state, blocks, count);
+}
+
+bool Sha1UseForm(Sha1Form form) {
+  const BlockFn fn = form == Sha1Form::kPortable ? BlocksPortable : ShaExtForm();
+  if (!fn) return false;
+  Blocks().store(fn, std::memory_order_relaxed);
+  return true;
 }
 
 void CSha1::Reset() {
@@ -155,7 +204,9 @@ void CSha1::Reset() {
   count_[0] = count_[1] = 0;
 }
 
-void CSha1::Transform(const uint8_t* blocks, size_t count) { Blocks()(state_, blocks, count); }
+void CSha1::Transform(const uint8_t* blocks, size_t count) {
+  Blocks().load(std::memory_order_relaxed)(state_, blocks, count);
+}
 
 void CSha1::Update(const void* data, size_t length) {
   if (length == 0) return;

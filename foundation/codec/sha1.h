@@ -24,3 +24,10 @@ void Sha1Digest(uint8_t digest[20], const void* data, size_t length);
 // The portable compression function, whichever form CSha1 chose for this
 // processor; tests compare the two.
 void Sha1BlocksPortable(uint32_t state[5], const uint8_t* blocks, size_t count);
+
+// The compression function every CSha1 uses from now on: the processor's SHA
+// instructions, chosen at start where it has them, or the portable form.
+// Tests switch forms to run each as its processors would; false (and no
+// change) where the processor lacks the form asked for.
+enum class Sha1Form { kPortable, kShaExtensions };
+bool Sha1UseForm(Sha1Form form);
