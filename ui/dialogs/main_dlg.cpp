@@ -226,15 +226,11 @@ void CMainDlg::OnOpen() {
 }
 
 void CMainDlg::OnSwitchSite() {
+  // Whatever the dialog ends with, the poll and the service menu go on as they
+  // were: a connect it made has moved the channel to the new server, which
+  // the next poll and the pages' ticks then ask.
   CConnDlg dialog;
-  if (dialog.DoModal(GetActiveWindow()) == IDOK) {
-    // The channel now talks to another server: forget what the last one said
-    // so that the next successful poll reads this one's settings.
-    ResetSettingsCache();
-    SetConnected(false);
-    SetServiceMenu(false);
-    EnableMenuItem(menu_, ID_SERVICE_START, MF_BYCOMMAND | MF_GRAYED);
-  }
+  dialog.DoModal(GetActiveWindow());
 }
 
 void CMainDlg::OnAbout() {
