@@ -29,7 +29,7 @@ WM_LBUTTONDBLCLK = 0x0203
 TRAY_CALLBACK = 2023
 VK_LEFT, VK_RIGHT = 0x25, 0x27
 SW_MINIMIZE, SW_RESTORE = 6, 9
-IDOK = 1
+IDOK, IDCANCEL = 1, 2
 
 
 class Check:
@@ -343,6 +343,28 @@ def second_run(wine, bin_dir, shots):
     remove_work_dir(folder)
 
 
+def monitor_start_inherits_handles(wine, bin_dir):
+    """OrchardUI hands its inheritable handles down to the watchdog it starts:
+    started by a launcher that gives it a marked one, the stand-in of
+    OrchardMon finds that handle when the connect dialog starts it."""
+    folder = prepare(bin_dir, ["OrchardUI.exe", "ui_driver.exe"], {"OrchardMon.exe": "ui_driver.exe"})
+    drv = Driver(wine, folder)
+    launcher = WineProcess(wine, folder, "ui_driver.exe", ("inherit-launch", "OrchardUI.exe"),
+                           env=dict(os.environ, LC_ALL="zh_CN.UTF-8", LANG="zh_CN.UTF-8"))
+    try:
+        login = drv.wait_window("Orchard - Login")
+        if not check(login is not None, "the connect dialog opens under the launcher"):
+            return
+        started = read_when(os.path.join(folder, "monitor_started.txt"), lambda text: "inherited=" in text)
+        check("cmdline= -start\n" in started and "inherited=1\n" in started,
+              "OrchardMon is started with \" -start\" and inherits OrchardUI's handles: %r" % started)
+        drv.run("command", login, IDCANCEL)
+        check(launcher.wait(30) == 0, "cancelling the connect dialog ends OrchardUI")
+    finally:
+        launcher.kill()
+    remove_work_dir(folder)
+
+
 def close_without_server(wine, bin_dir):
     folder = prepare(bin_dir, ["OrchardUI.exe", "ui_driver.exe"])
     started = time.monotonic()
@@ -407,6 +429,7 @@ def main():
     shots = os.path.abspath("ui-screenshots")
     os.makedirs(shots, exist_ok=True)
     close_without_server(args.wine, args.bin)
+    monitor_start_inherits_handles(args.wine, args.bin)
     first_run(args.wine, args.bin, shots)
     second_run(args.wine, args.bin, shots)
     with_real_server(args.wine, args.bin)

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "platform/wtl/module.h"
-#include "ui/app/monitor_start.h"
+#include "ui/app/run_ui.h"
 #include "ui/app/res_string.h"
 #include "ui/client/control_client.h"
 #include "ui/dialogs/about_dlg.h"
