@@ -231,11 +231,12 @@ int TreeLabel(HWND tree, HTREEITEM item) {
 struct ItemSearch {
   int id;
   HWND found;
+  bool shownOnly;  // only a control the user can see (it and its parents visible)
 };
 
 BOOL CALLBACK FindItem(HWND window, LPARAM param) {
   auto* search = reinterpret_cast<ItemSearch*>(param);
-  if (GetDlgCtrlID(window) != search->id) return TRUE;
+  if (GetDlgCtrlID(window) != search->id || (search->shownOnly && !IsWindowVisible(window))) return TRUE;
   search->found = window;
   return FALSE;
 }
@@ -395,7 +396,7 @@ int Usage() {
                "ui_driver windows | children HWND | find TITLE [CLASS] | text HWND [ID] | set-text HWND ID TEXT |\n"
                "  command HWND ID [CODE] | post HWND MSG [W] [L] | show HWND CMD | state HWND | key HWND ID VK |\n"
                "  tab HWND ID | move HWND X Y W H | rects HWND ID | window-rect HWND | screenshot FILE |\n"
-               "  find-item HWND ID | click HWND ID | send-command HWND ID | list-rows HWND | list-select HWND [ROW...] |\n"
+               "  find-item HWND ID | find-shown HWND ID | click HWND ID | send-command HWND ID | list-rows HWND | list-select HWND [ROW...] |\n"
                "  column-click HWND COLUMN | row-click HWND ROW [double] | tree-items HWND | tree-select HWND ITEM | tree-label HWND ITEM |\n"
                "  date HWND ID Y M D | drag HWND X Y X2 Y2 | clipboard | inherit-launch PROGRAM [ARG...]\n"
                "  (each may follow --desktop NAME)\n");
@@ -497,9 +498,10 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (action == L"screenshot" && argc >= 3) return Screenshot(argv[2]) ? 0 : 1;
-  if (action == L"find-item" && argc >= 4) {
-    // The first descendant with the control id, and its parent (the dialog it belongs to).
-    ItemSearch search{_wtoi(argv[3]), nullptr};
+  if ((action == L"find-item" || action == L"find-shown") && argc >= 4) {
+    // The first descendant with the control id (that the user can see, for
+    // "find-shown"), and its parent (the dialog it belongs to).
+    ItemSearch search{_wtoi(argv[3]), nullptr, action == L"find-shown"};
     EnumChildWindows(ParseHwnd(argv[2]), FindItem, reinterpret_cast<LPARAM>(&search));
     if (search.found == nullptr) return 1;
     std::printf("0x%llx 0x%llx\n", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(search.found)),

@@ -132,6 +132,9 @@ void CMainDlg::LayoutControls() {
       page->Move(tabRect.left, tabRect.top, tabRect.right - tabRect.left, tabRect.bottom - tabRect.top);
     }
   }
+  // A move keeps the pixels of the bar that still fit and draws only what is
+  // new, but the bar's last part and its grip follow the width: drawn whole.
+  if (status_ != nullptr) InvalidateRect(status_, nullptr, TRUE);
 }
 
 void CMainDlg::ShowPage(int index) {
