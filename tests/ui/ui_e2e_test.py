@@ -301,7 +301,7 @@ def first_run(wine, bin_dir, shots):
 
             drv.run("set-text", login, 1173, "127.0.0.1")
             shot = os.path.join(shots, "connect_dialog.png")
-            status_bar = next((c["hwnd"] for c in drv.children(login) if c["cls"] == "msctls_statusbar32"), "0")
+            status_bar = next((c["hwnd"] for c in drv.children(login) if c["cls"] == "msctls_statusbar32"), "0x0")
             check(drv.screenshot(login, shot, [1173, 1172, IDOK, status_bar]), "screenshot " + shot)
             connect_at = time.monotonic()
             drv.run("command", login, IDOK)

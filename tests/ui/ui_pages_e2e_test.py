@@ -299,7 +299,7 @@ def against_real_server(wine, bin_dir, shots):
         shown = drv.out("text", edit) if edit else ""
         check(len(export_lines(expected)) == 2, "command 49 gives the two published files: %r" % expected)
         check(export_lines(shown) == export_lines(expected), "Notepad shows command 49's answer: %r" % shown)
-        drv.shot(notepad, shots, "export_notepad_real_server", [edit] if edit else [0])
+        drv.shot(notepad, shots, "export_notepad_real_server", [edit] if edit else ["0x0"])
 
         # Again with "export and copy" and the parent naming: the same window, new text, the clipboard.
         drv.run("command", files_pane, 1015)
