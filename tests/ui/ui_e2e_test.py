@@ -175,9 +175,14 @@ class Driver:
     def status_bar_whole(self, hwnd, shot, name):
         """The window's status bar drawn alike from its left part to its right
         end, where the size grip is."""
-        bar = next((c["hwnd"] for c in self.children(hwnd) if c["cls"] == "msctls_statusbar32"), None)
-        where = self.window_rect(bar) if bar else None
-        if not check(where is not None and shot.holds(where), "%s: the status bar is in the picture" % name):
+        for attempt in (1, 2):  # a listing that came back short under load is taken again
+            bar = next((c["hwnd"] for c in self.children(hwnd) if c["cls"] == "msctls_statusbar32"), None)
+            where = self.window_rect(bar) if bar else None
+            if where is not None and shot.holds(where):
+                break
+            time.sleep(0.5)
+        if not check(where is not None and shot.holds(where), "%s: the status bar is in the picture (%s at %r, the "
+                     "picture at %r)" % (name, bar, where, (shot.left, shot.top, shot.width, shot.height))):
             return False
         left, top, right, bottom = where
         near_left, near_end = shot.column(left + 100, top, bottom), shot.column(right - 30, top, bottom)
