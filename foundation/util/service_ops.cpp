@@ -37,18 +37,27 @@ std::wstring QueryServiceInfo() {
   return path;
 }
 
-bool RunMonitor(const wchar_t* switchText, const std::function<void(const std::string&)>& log, HANDLE* process) {
+bool RunMonitor(const wchar_t* switchText, const std::function<void(const std::string&)>& log, HANDLE* process,
+                MonitorCommandLine form) {
   if (process != nullptr) *process = nullptr;
-  // Quoted, so that a program directory with blanks cannot name another program.
   const std::wstring program = ModulePathOf(L"OrchardMon.exe");
-  std::wstring commandLine = L"\"" + program + L"\"" + (switchText != nullptr ? switchText : L"");
+  const std::wstring switchPart = switchText != nullptr ? switchText : L"";
+  std::wstring commandLine;
+  if (form == MonitorCommandLine::kSwitchOnly) {
+    if (!PathExists(program.c_str())) return false;
+    commandLine = switchPart;
+  } else {
+    // Quoted, so that a program directory with blanks cannot name another program.
+    commandLine = L"\"" + program + L"\"" + switchPart;
+  }
   if (log) log("Monitor " + WideToNarrow(commandLine, CP_ACP));
   STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESHOWWINDOW;
   si.wShowWindow = SW_HIDE;
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
+                      nullptr, &si, &pi)) {
     return false;
   }
   CloseHandle(pi.hThread);

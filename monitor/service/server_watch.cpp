@@ -35,6 +35,12 @@ HANDLE StartServer(WatchRecord* record, bool* stopped) {
   // The path is quoted and also given as the program, so that a directory
   // with blanks cannot name another program.
   std::wstring commandLine = std::wstring(L"\"") + record->targetPath + L"\" /start";
+  // The server's own folder is its current one: a service's is the system's,
+  // where the server's relative files ("tcpserver.log", the P2P core's
+  // "./ipdata/iplist.dat") would be written, or not found.
+  const std::wstring target = record->targetPath;
+  const size_t slash = target.find_last_of(L'\\');
+  const std::wstring folder = slash != std::wstring::npos ? target.substr(0, slash) : std::wstring();
   WriteMonitorLog(1, "Create process %s", WideToNarrow(commandLine, CP_ACP).c_str());
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -42,7 +48,7 @@ HANDLE StartServer(WatchRecord* record, bool* stopped) {
   startup.wShowWindow = SW_SHOW;
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(record->targetPath, commandLine.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
-                      nullptr, &startup, &process)) {
+                      folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
     WriteMonitorLog(3, "Create process error %ld", static_cast<long>(GetLastError()));
     return nullptr;
   }

@@ -3,9 +3,10 @@
 start the service "orchard_server_monitor", see it start the real
 OrchardSvc.exe with " /start", kill the server and time how soon it runs
 again, stop it all through command 129, and remove the service. Also the
-switch table's edge cases, a server already running, a missing server
-program, a server that ends at once, and OrchardUI's start entry running
-the real OrchardMon.
+server run in its own folder (its relative files are its own), the switch
+table's edge cases, a server already running, a missing server program, a
+server that ends at once, and OrchardUI's start entry running the real
+OrchardMon.
 
 monitor_probe.exe (beside the programs) reads service states and process
 lists of the prefix and kills by Windows pid; ui_driver.exe answers the
@@ -14,6 +15,7 @@ message boxes."""
 import os
 import re
 import shutil
+import socket
 import struct
 import subprocess
 import time
@@ -21,7 +23,7 @@ import unittest
 
 import orchard_channel as oc
 import orchard_proc as op
-from orchard_server import win as windows_path
+from orchard_server import free_port, win as windows_path
 
 ARGS = None
 PORT = 9090
@@ -203,6 +205,38 @@ class KeepsTheServerRunning(WatchdogTestCase):
         with self.subTest("remove"):
             self.assertEqual(folder.monitor("-uninstall"), 0)
             self.assertTrue(folder.wait_state("MISSING", 15))
+
+
+class RunsTheServerInItsFolder(WatchdogTestCase):
+    def test_relative_files_are_the_servers_own(self):
+        folder = self.folder()
+        # An IP list where the P2P core reads it ("./ipdata/iplist.dat"), and the core's log on
+        # (Debug 8) with its servers on this machine, where nobody answers.
+        os.makedirs(folder.file("ipdata"))
+        with open(folder.file(os.path.join("ipdata", "iplist.dat")), "w", newline="\n") as f:
+            f.write("127.0.0.0/8\n10.0.0.0/8\n")
+        with open(folder.file("P2PCfg.ini"), "w", newline="\r\n") as f:
+            f.write("[OthersSet]\nServHost=127.0.0.1\nServPort=%d\nDebug=8\n" % free_port(socket.SOCK_DGRAM))
+        with open(folder.file("od_svr_cfg.ini"), "w", newline="\r\n") as f:
+            f.write("[p2p]\nport=%d\n" % free_port(socket.SOCK_DGRAM))
+        self.install(folder)
+        folder.start_service(self)
+        self.wait_serving(folder)
+        core_log = folder.file(os.path.join("log", "p2pbase.log"))
+
+        def core_says():
+            if not os.path.exists(core_log):
+                return ""
+            with open(core_log, "rb") as f:
+                return f.read().decode("latin-1")
+        self.assertTrue(op.wait_until(lambda: "load limit ip list" in core_says(), 30),
+                        "the P2P core's log: %r" % core_says()[-2000:])
+        self.assertIn("CP2pSession::load_ip_list load limit ip list success", core_says(),
+                      "the IP list beside OrchardSvc.exe was loaded")
+        self.assertTrue(op.wait_until(lambda: os.path.exists(folder.file("tcpserver.log")), 15),
+                        "tcpserver.log is beside OrchardSvc.exe: %r" % sorted(os.listdir(folder.path)))
+        stop_server_over_channel(self)
+        self.assertTrue(folder.wait_state("STOPPED", 30))
 
 
 class SwitchTable(WatchdogTestCase):

@@ -3,7 +3,8 @@
 // List and tree items live in OrchardUI's memory: their records are placed
 // there with VirtualAllocEx and read back with ReadProcessMemory. With
 // "--desktop NAME" first, the driver works in that (virtual) desktop.
-// Started as "OrchardMon.exe -start" it records how it was started instead.
+// Started as "OrchardMon.exe -start" it records how it was started instead,
+// and "inherit-launch" runs a program that should hand a handle down to it.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -230,11 +231,12 @@ int TreeLabel(HWND tree, HTREEITEM item) {
 struct ItemSearch {
   int id;
   HWND found;
+  bool shownOnly;  // only a control the user can see (it and its parents visible)
 };
 
 BOOL CALLBACK FindItem(HWND window, LPARAM param) {
   auto* search = reinterpret_cast<ItemSearch*>(param);
-  if (GetDlgCtrlID(window) != search->id) return TRUE;
+  if (GetDlgCtrlID(window) != search->id || (search->shownOnly && !IsWindowVisible(window))) return TRUE;
   search->found = window;
   return FALSE;
 }
@@ -320,7 +322,59 @@ bool Screenshot(const wchar_t* path) {
   return ok;
 }
 
-// Started in place of the watchdog: note the command line and the show state.
+// The mark of the handle that "inherit-launch" hands down, and the variable that names it.
+const char kInheritMark[] = "orchard inherited handle";
+const wchar_t kInheritVariable[] = L"ORCHARD_INHERIT_PROBE";
+
+// 1 when the variable names a file mapping that holds the mark: the handle
+// came down through every program in between; 0 when it did not; -1 when
+// nobody handed one down.
+int InheritedMark() {
+  wchar_t value[32] = {};
+  if (GetEnvironmentVariableW(kInheritVariable, value, 32) == 0) return -1;
+  auto mapping = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(wcstoull(value, nullptr, 0)));
+  void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, sizeof kInheritMark);
+  if (view == nullptr) return 0;
+  const bool same = std::memcmp(view, kInheritMark, sizeof kInheritMark) == 0;
+  UnmapViewOfFile(view);
+  return same ? 1 : 0;
+}
+
+// Runs a program of the driver's folder so that it inherits a marked handle
+// (a file mapping) named by a variable; the program's exit code.
+int InheritLaunch(int argc, wchar_t** argv) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, &inherit, PAGE_READWRITE, 0, 4096, nullptr);
+  void* view = mapping != nullptr ? MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof kInheritMark) : nullptr;
+  if (view == nullptr) return 1;
+  std::memcpy(view, kInheritMark, sizeof kInheritMark);
+  UnmapViewOfFile(view);
+  wchar_t value[32] = {};
+  swprintf(value, 32, L"0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(mapping)));
+  SetEnvironmentVariableW(kInheritVariable, value);
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring program = path;
+  program = program.substr(0, program.find_last_of(L'\\') + 1) + argv[2];
+  std::wstring commandLine = L"\"" + program + L"\"";
+  for (int i = 3; i < argc; ++i) commandLine += std::wstring(L" ") + argv[i];
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return 1;
+  }
+  std::printf("pid=%lu\n", process.dwProcessId);
+  std::fflush(stdout);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 1;
+  GetExitCodeProcess(process.hProcess, &code);
+  return static_cast<int>(code);
+}
+
+// Started in place of the watchdog: note the command line, the show state
+// and whether a marked handle came down to it.
 int RecordMonitorStart() {
   STARTUPINFOW startup{};
   GetStartupInfoW(&startup);
@@ -330,8 +384,8 @@ int RecordMonitorStart() {
   marker = marker.substr(0, marker.find_last_of(L'\\') + 1) + L"monitor_started.txt";
   FILE* f = _wfopen(marker.c_str(), L"ab");
   if (f != nullptr) {
-    std::fprintf(f, "cmdline=%s\nflags=%lu\nshow=%u\n", Utf8(GetCommandLineW()).c_str(), startup.dwFlags,
-                 startup.wShowWindow);
+    std::fprintf(f, "cmdline=%s\nflags=%lu\nshow=%u\ninherited=%d\n", Utf8(GetCommandLineW()).c_str(),
+                 startup.dwFlags, startup.wShowWindow, InheritedMark());
     std::fclose(f);
   }
   return 0;
@@ -342,9 +396,9 @@ int Usage() {
                "ui_driver windows | children HWND | find TITLE [CLASS] | text HWND [ID] | set-text HWND ID TEXT |\n"
                "  command HWND ID [CODE] | post HWND MSG [W] [L] | show HWND CMD | state HWND | key HWND ID VK |\n"
                "  tab HWND ID | move HWND X Y W H | rects HWND ID | window-rect HWND | screenshot FILE |\n"
-               "  find-item HWND ID | click HWND ID | send-command HWND ID | list-rows HWND | list-select HWND [ROW...] |\n"
+               "  find-item HWND ID | find-shown HWND ID | click HWND ID | send-command HWND ID | list-rows HWND | list-select HWND [ROW...] |\n"
                "  column-click HWND COLUMN | row-click HWND ROW [double] | tree-items HWND | tree-select HWND ITEM | tree-label HWND ITEM |\n"
-               "  date HWND ID Y M D | drag HWND X Y X2 Y2 | clipboard\n"
+               "  date HWND ID Y M D | drag HWND X Y X2 Y2 | clipboard | inherit-launch PROGRAM [ARG...]\n"
                "  (each may follow --desktop NAME)\n");
   return 2;
 }
@@ -444,9 +498,10 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (action == L"screenshot" && argc >= 3) return Screenshot(argv[2]) ? 0 : 1;
-  if (action == L"find-item" && argc >= 4) {
-    // The first descendant with the control id, and its parent (the dialog it belongs to).
-    ItemSearch search{_wtoi(argv[3]), nullptr};
+  if ((action == L"find-item" || action == L"find-shown") && argc >= 4) {
+    // The first descendant with the control id (that the user can see, for
+    // "find-shown"), and its parent (the dialog it belongs to).
+    ItemSearch search{_wtoi(argv[3]), nullptr, action == L"find-shown"};
     EnumChildWindows(ParseHwnd(argv[2]), FindItem, reinterpret_cast<LPARAM>(&search));
     if (search.found == nullptr) return 1;
     std::printf("0x%llx 0x%llx\n", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(search.found)),
@@ -506,6 +561,7 @@ int wmain(int argc, wchar_t** argv) {
     SendMessageW(w, WM_LBUTTONUP, 0, MAKELPARAM(x2, y2));
     return 0;
   }
+  if (action == L"inherit-launch" && argc >= 3) return InheritLaunch(argc, argv);
   if (action == L"clipboard") {
     PrintText(ClipboardText());
     return 0;

@@ -6,12 +6,16 @@ and default port, the connect, the first poll's commands, tabs, tray, the
 poll period and the windows that must not poll, the layout after a resize,
 stop and start from the menu, the "/close" switch and the settings written at
 exit. Second run (English language library): automatic login from the site
-list, the about box from the library, switching site re-reading the settings,
-exit from the tray menu. Last, against the real OrchardSvc: log in, poll,
-and stop it with "/close". Screenshots of both dialogs go to ui-screenshots/.
+list, the about box from the library, switching site (the poll goes on; after
+a stop, start polls again), exit from the tray menu, and no watchdog started
+when there is none. Also: the watchdog inherits OrchardUI's handles. Last,
+against the real OrchardSvc: log in, poll, and stop it with "/close".
+Screenshots of both dialogs go to ui-screenshots/, each looked at for the
+texts it must show and for the main window's status bar drawn whole.
 """
 
 import argparse
+import collections
 import os
 import shutil
 import statistics
@@ -29,7 +33,9 @@ WM_LBUTTONDBLCLK = 0x0203
 TRAY_CALLBACK = 2023
 VK_LEFT, VK_RIGHT = 0x25, 0x27
 SW_MINIMIZE, SW_RESTORE = 6, 9
-IDOK = 1
+IDOK, IDCANCEL = 1, 2
+# The main window's first page: the settings selector's buttons and the server information's labels and values.
+MAIN_TEXTS = [1093, 1094, 1116, 1117, 1072, 1073, 1084]
 
 
 class Check:
@@ -117,9 +123,9 @@ class Driver:
         text = self.out("state", hwnd)
         return {k: v == "1" for k, v in (p.split("=") for p in text.split())}
 
-    def message_box_text(self, timeout=10):
-        """The text of the message box titled "OrchardUI", which is then closed."""
-        box = self.wait_window("OrchardUI", timeout)
+    def message_box_text(self, timeout=10, title="OrchardUI"):
+        """The text of the message box with the title, which is then closed."""
+        box = self.wait_window(title, timeout)
         if box is None:
             return None
         texts = [c["text"] for c in self.children(box) if c["cls"] == "Static" and c["text"]]
@@ -127,13 +133,115 @@ class Driver:
         self.wait_gone(box, 10)
         return texts[-1] if texts else ""
 
-    def screenshot(self, hwnd, png):
-        """The screen cut to the window's rectangle, as PNG."""
+    def item(self, top, control_id):
+        """(control, its dialog) of the first descendant of top with the id."""
+        out = self.out("find-item", top, control_id).split()
+        return (out[0], out[1]) if len(out) == 2 else (None, None)
+
+    def window_rect(self, hwnd):
+        """(left, top, right, bottom) on the screen, None when there is no such window."""
+        rect = self.out("window-rect", hwnd)
+        return tuple(int(v) for v in rect.split(",")) if rect else None
+
+    def screenshot(self, hwnd, png, inked=(), bar=False):
+        """The screen cut to the window's rectangle, as PNG, and a look at it as
+        a user's: the window lies whole on the screen, each control of `inked`
+        (a control id of a shown descendant of the window, or a window handle)
+        is in the picture and shows text there, and with `bar` the window's
+        status bar is drawn to its right end. A control wider than its page
+        counts by the part of it that the picture shows. True when all of that
+        holds."""
         bmp = os.path.join(self.folder, "screen.bmp")
         self.run("screenshot", bmp)
-        rect = self.out("window-rect", hwnd)
-        convert(bmp, png, tuple(int(v) for v in rect.split(",")) if rect else None)
-        return os.path.exists(png)
+        rect = self.window_rect(hwnd)
+        rows = convert(bmp, png, rect)
+        name = os.path.basename(png)
+        if not check(os.path.exists(png) and rect is not None, "%s: written" % name):
+            return False
+        shot = Shot(rows, rect)
+        ok = check(shot.width == rect[2] - rect[0] and shot.height == rect[3] - rect[1],
+                   "%s: the window lies whole on the screen (%dx%d of %r)" % (name, shot.width, shot.height, rect))
+        for control in inked:
+            shown = self.out("find-shown", hwnd, control).split() if isinstance(control, int) else [control]
+            handle = shown[0] if shown else None
+            where = self.window_rect(handle) if handle else None
+            ink = shot.ink(where) if where else 0
+            ok &= check(where is not None and ink >= MIN_INK,
+                        "%s: control %s shows its text (%d pixels of ink in %r)" % (name, control, ink, where))
+        if bar:
+            ok &= self.status_bar_whole(hwnd, shot, name)
+        return ok
+
+    def status_bar_whole(self, hwnd, shot, name):
+        """The window's status bar drawn alike from its left part to its right
+        end, where the size grip is."""
+        for attempt in (1, 2):  # a listing that came back short under load is taken again
+            bar = next((c["hwnd"] for c in self.children(hwnd) if c["cls"] == "msctls_statusbar32"), None)
+            where = self.window_rect(bar) if bar else None
+            if where is not None and shot.holds(where):
+                break
+            time.sleep(0.5)
+        if not check(where is not None and shot.holds(where), "%s: the status bar is in the picture (%s at %r, the "
+                     "picture at %r)" % (name, bar, where, (shot.left, shot.top, shot.width, shot.height))):
+            return False
+        left, top, right, bottom = where
+        near_left, near_end = shot.column(left + 100, top, bottom), shot.column(right - 30, top, bottom)
+        grip = shot.differing(shot.pixel(right - 30, bottom - 8), (right - 14, bottom - 14, right, bottom))
+        return check(near_left == near_end and grip > 0, "%s: the status bar is drawn to its right end (at x %d: "
+                     "%s; at x %d: %s; %d grip pixels)" % (name, left + 100 - shot.left, shot.describe(near_left),
+                                                          right - 30 - shot.left, shot.describe(near_end), grip))
+
+
+# Ink: pixels of a control whose brightness stands this far from the control's
+# own background (its most common colour), inside an edge of INSET pixels that
+# holds its frame. Grey text of a disabled control counts; an empty one has none.
+INK_CONTRAST = 40
+INSET = 3
+MIN_INK = 6
+
+
+class Shot:
+    """A screenshot cut to a window: rows of RGB bytes, and where on the screen it begins."""
+
+    def __init__(self, rows, rect):
+        self.rows = rows
+        self.left, self.top = max(0, rect[0]), max(0, rect[1])
+        self.height = len(rows)
+        self.width = len(rows[0]) // 3 if rows else 0
+
+    def holds(self, rect):
+        """The screen rectangle lies whole in the picture."""
+        return (rect[0] >= self.left and rect[1] >= self.top and rect[2] <= self.left + self.width
+                and rect[3] <= self.top + self.height and rect[2] > rect[0] and rect[3] > rect[1])
+
+    def pixel(self, x, y):
+        x, y = x - self.left, y - self.top
+        if not (0 <= x < self.width and 0 <= y < self.height):
+            return None
+        return tuple(self.rows[y][3 * x:3 * x + 3])
+
+    def column(self, x, top, bottom):
+        return [self.pixel(x, y) for y in range(top, bottom)]
+
+    def ink(self, rect, inset=INSET):
+        """The pixels of ink inside the screen rectangle, its edge of `inset`
+        pixels left out; only what the picture shows of it counts."""
+        pixels = [self.pixel(x, y) for y in range(rect[1] + inset, rect[3] - inset)
+                  for x in range(rect[0] + inset, rect[2] - inset)]
+        shown = [(p[0] * 299 + p[1] * 587 + p[2] * 114) // 1000 for p in pixels if p is not None]
+        if not shown:
+            return 0
+        background = collections.Counter(shown).most_common(1)[0][0]
+        return sum(1 for v in shown if abs(v - background) >= INK_CONTRAST)
+
+    def differing(self, colour, rect):
+        """The pixels of the screen rectangle that are not `colour`."""
+        return sum(1 for y in range(rect[1], rect[3]) for x in range(rect[0], rect[2])
+                   if self.pixel(x, y) not in (None, colour))
+
+    @staticmethod
+    def describe(column):
+        return " ".join("%02x%02x%02x" % p if p else "-" for p in column)
 
 
 def prepare(bin_dir, files, extra=None):
@@ -198,7 +306,8 @@ def first_run(wine, bin_dir, shots):
 
             drv.run("set-text", login, 1173, "127.0.0.1")
             shot = os.path.join(shots, "connect_dialog.png")
-            check(drv.screenshot(login, shot), "screenshot " + shot)
+            status_bar = next((c["hwnd"] for c in drv.children(login) if c["cls"] == "msctls_statusbar32"), "0x0")
+            check(drv.screenshot(login, shot, [1173, 1172, IDOK, status_bar]), "screenshot " + shot)
             connect_at = time.monotonic()
             drv.run("command", login, IDOK)
             main = drv.wait_window("Orchard")
@@ -252,6 +361,8 @@ def first_run(wine, bin_dir, shots):
             w, h = int(client[0]), int(client[1])
             check(rect == "client=%d,%d control=0,0,%d,%d" % (w, h, w, h - 16), "the tab control follows a resize: "
                   + rect)
+            shot = os.path.join(shots, "main_dialog_grown.png")
+            check(drv.screenshot(main, shot, MAIN_TEXTS, bar=True), "screenshot " + shot)
             drv.run("move", main, 0, 0, 600, 400)
             time.sleep(0.5)
             state = drv.out("rects", main, 1095)
@@ -260,7 +371,7 @@ def first_run(wine, bin_dir, shots):
             drv.run("move", main, 140, 100, 800, 600)
             time.sleep(1.0)
             shot = os.path.join(shots, "main_dialog.png")
-            check(drv.screenshot(main, shot), "screenshot " + shot)
+            check(drv.screenshot(main, shot, MAIN_TEXTS, bar=True), "screenshot " + shot)
 
             stop_at = time.monotonic()
             drv.run("command", main, 32778)
@@ -323,14 +434,27 @@ def second_run(wine, bin_dir, shots):
                 drv.run("command", about, IDOK)
                 drv.wait_gone(about)
 
+            # Switching site changes the server the channel talks to, not the poll: the settings read at the
+            # first successful poll stay until the server is stopped and started again.
             switch_at = time.monotonic()
             drv.run("command", main, 2001)
-            again = double.wait_for(113, 10, switch_at)
-            check(again is not None and [r.code for r in double.requests if r.when >= switch_at][:4] ==
-                  [81, 65, 67, 113], "after switching site the next poll reads that server's settings")
-            check(len(double.of(65)) == 2, "the settings were read once per site")
+            check(double.wait_for(81, 6, switch_at) is not None, "after switching site the window goes on polling")
+            time.sleep(1.0)
+            check(65 not in double.codes(switch_at) and len(double.of(65)) == 1,
+                  "and the settings are not read again: %r" % double.codes(switch_at))
             shot = os.path.join(shots, "main_dialog_english.png")
-            check(drv.screenshot(main, shot), "screenshot " + shot)
+            check(drv.screenshot(main, shot, MAIN_TEXTS, bar=True), "screenshot " + shot)
+            stop_at = time.monotonic()
+            drv.run("command", main, 32778)
+            check(double.wait_for(129, 5, stop_at) is not None, "stop-service sends command 129")
+            drv.run("command", main, 2001)
+            time.sleep(3.0)
+            check(81 not in double.codes(stop_at), "stopped, then switched: no poll until the server is started")
+            start_at = time.monotonic()
+            drv.run("command", main, 32777)
+            check(double.wait_for(81, 3, start_at) is not None, "start-service then polls at once")
+            check(double.wait_for(113, 5, start_at) is not None and double.codes(start_at)[:4] == [81, 65, 67, 113],
+                  "and reads the settings again: %r" % double.codes(start_at)[:6])
 
             drv.run("command", main, 2003)
             check(ui.wait(20) is not None, "exit from the tray menu ends the program")
@@ -340,6 +464,30 @@ def second_run(wine, bin_dir, shots):
     for line in ("UrlFmt=0", "NameFmt=1", "Sort=1", "count=2", "address=127.0.0.10", "port=9191"):
         check(line in ini, "settings written back: " + line)
     check(ini.count("[site_3]") == 0, "no site was added for a known address")
+    log = open(os.path.join(folder, "od_client.Log"), encoding="latin-1").read()
+    check("Monitor" not in log, "without OrchardMon.exe beside it nothing is started or logged")
+    remove_work_dir(folder)
+
+
+def monitor_start_inherits_handles(wine, bin_dir):
+    """OrchardUI hands its inheritable handles down to the watchdog it starts:
+    started by a launcher that gives it a marked one, the stand-in of
+    OrchardMon finds that handle when the connect dialog starts it."""
+    folder = prepare(bin_dir, ["OrchardUI.exe", "ui_driver.exe"], {"OrchardMon.exe": "ui_driver.exe"})
+    drv = Driver(wine, folder)
+    launcher = WineProcess(wine, folder, "ui_driver.exe", ("inherit-launch", "OrchardUI.exe"),
+                           env=dict(os.environ, LC_ALL="zh_CN.UTF-8", LANG="zh_CN.UTF-8"))
+    try:
+        login = drv.wait_window("Orchard - Login")
+        if not check(login is not None, "the connect dialog opens under the launcher"):
+            return
+        started = read_when(os.path.join(folder, "monitor_started.txt"), lambda text: "inherited=" in text)
+        check("cmdline= -start\n" in started and "inherited=1\n" in started,
+              "OrchardMon is started with \" -start\" and inherits OrchardUI's handles: %r" % started)
+        drv.run("command", login, IDCANCEL)
+        check(launcher.wait(30) == 0, "cancelling the connect dialog ends OrchardUI")
+    finally:
+        launcher.kill()
     remove_work_dir(folder)
 
 
@@ -407,6 +555,7 @@ def main():
     shots = os.path.abspath("ui-screenshots")
     os.makedirs(shots, exist_ok=True)
     close_without_server(args.wine, args.bin)
+    monitor_start_inherits_handles(args.wine, args.bin)
     first_run(args.wine, args.bin, shots)
     second_run(args.wine, args.bin, shots)
     with_real_server(args.wine, args.bin)

@@ -11,7 +11,8 @@ Against the control-server double, in Chinese and in English: a directory
 of a few thousand files and the unpublished view with realistic names (the
 time of a refresh is printed, not asserted), sorting by a column, "publish
 all files" sending each file once, and screenshots of the page and of the
-add-directory and export dialogs in build/win/ui-screenshots/.
+add-directory and export dialogs in build/win/ui-screenshots/, each looked at
+for the texts it must show (and the page for its status bar drawn whole).
 """
 
 import hashlib
@@ -42,6 +43,8 @@ IDOK, IDCANCEL = 1, 2
 VK_LEFT = 0x25
 EXIT_COMMAND = 2003
 PUBLISHED = 8
+# The export dialog's choices and buttons, each of which shows its text.
+EXPORT_TEXTS = [1152, 1153, 1154, 1155, 1157, 1156, 1105, 1100, 1099]
 
 TEXTS = {
     "zh": {"add": "发布新文件夹", "export": "导出设置", "published": "已经发布", "not published": "未发布",
@@ -67,11 +70,6 @@ class PageDriver(Driver):
                            + [str(a) for a in args], capture_output=True, text=True, encoding="utf-8", errors="replace",
                            timeout=120, env=dict(os.environ, LC_ALL="C.UTF-8", LANG="C.UTF-8"))
         return r.returncode, r.stdout
-
-    def item(self, top, control_id):
-        """(control, its dialog) of the first descendant of top with the id."""
-        out = self.out("find-item", top, control_id).split()
-        return (out[0], out[1]) if len(out) == 2 else (None, None)
 
     def rows(self, list_hwnd):
         """The list's header and rows: lists of cells; a selected row ends with "*"."""
@@ -102,9 +100,10 @@ class PageDriver(Driver):
                 return c["hwnd"]
         return None
 
-    def shot(self, hwnd, shots, name):
+    def shot(self, hwnd, shots, name, inked=(), bar=False):
+        """A screenshot and its look (see Driver.screenshot)."""
         png = os.path.join(shots, name + ".png")
-        check(self.screenshot(hwnd, png), "screenshot " + png)
+        check(self.screenshot(hwnd, png, inked, bar), "screenshot " + png)
 
 
 def start_ui_in_desktop(wine, folder, locale, desktop):
@@ -244,7 +243,7 @@ def against_real_server(wine, bin_dir, shots):
             return
         drv.run("set-text", add, 1054, win(media))
         time.sleep(0.5)
-        drv.shot(add, shots, "add_directory_dialog_real_server")
+        drv.shot(add, shots, "add_directory_dialog_real_server", [1055, 1054, 1057, IDOK])
         drv.run("command", add, IDOK)
         check(drv.wait_gone(add), "the dialog closes on OK")
         item_text = "[Z]" + os.path.basename(media)
@@ -269,7 +268,7 @@ def against_real_server(wine, bin_dir, shots):
         check(drv.out("text", files_pane, 1033) == fid, "the file id shown is the server's: " + fid)
         check(p2p == "vxhd://%d|%s|%s" % (listing.get(names[0], {}).get("size", 0), fid, names[0]),
               "the P2P link is vxhd://size|fid|name: " + p2p)
-        drv.shot(main, shots, "publishing_page_real_server")
+        drv.shot(main, shots, "publishing_page_real_server", [1089, 1018, 1031, 1033], bar=True)
 
         # Cancel one file: it leaves "published", the others stay.
         cancel = next((i for i, r in enumerate(rows) if r[0] == "c.mp4"), 0)
@@ -289,7 +288,7 @@ def against_real_server(wine, bin_dir, shots):
         drv.run("click", dialog, 1153)
         drv.run("click", dialog, 1154)
         time.sleep(0.5)
-        drv.shot(dialog, shots, "export_dialog_real_server")
+        drv.shot(dialog, shots, "export_dialog_real_server", EXPORT_TEXTS)
         drv.run("click", dialog, 1099)
         check(drv.wait_gone(dialog), "export closes the dialog")
         notepad = drv.wait_class("Notepad", "Orchard-Export URL", 40)
@@ -300,7 +299,7 @@ def against_real_server(wine, bin_dir, shots):
         shown = drv.out("text", edit) if edit else ""
         check(len(export_lines(expected)) == 2, "command 49 gives the two published files: %r" % expected)
         check(export_lines(shown) == export_lines(expected), "Notepad shows command 49's answer: %r" % shown)
-        drv.shot(notepad, shots, "export_notepad_real_server")
+        drv.shot(notepad, shots, "export_notepad_real_server", [edit] if edit else ["0x0"])
 
         # Again with "export and copy" and the parent naming: the same window, new text, the clipboard.
         drv.run("command", files_pane, 1015)
@@ -450,14 +449,14 @@ def with_server_double(wine, bin_dir, shots, language):
             time.sleep(1.0)
             check(drv.out("text", files_pane, 1031).startswith("vxhd://"), "[%s] a published row shows its P2P link"
                   % language)
-            drv.shot(main, shots, "publishing_page" + suffix)
+            drv.shot(main, shots, "publishing_page" + suffix, [1089, 1018, 1031, 1033], bar=True)
 
             drv.run("command", tree_pane, 1004)
             add = drv.wait_window(t["add"], 20)
             if check(add is not None, "[%s] the add-directory dialog opens" % language):
                 drv.run("set-text", add, 1054, "C:\\windows")
                 time.sleep(0.5)
-                drv.shot(add, shots, "add_directory_dialog" + suffix)
+                drv.shot(add, shots, "add_directory_dialog" + suffix, [1055, 1054, 1057, IDOK])
                 drv.run("command", add, IDCANCEL)
                 drv.wait_gone(add)
 
@@ -468,7 +467,7 @@ def with_server_double(wine, bin_dir, shots, language):
                 drv.run("date", dialog, 1136, 2024, 3, 1)
                 drv.run("date", dialog, 1137, 2024, 3, 31)
                 time.sleep(0.5)
-                drv.shot(dialog, shots, "export_dialog" + suffix)
+                drv.shot(dialog, shots, "export_dialog" + suffix, EXPORT_TEXTS + [1136, 1137])
                 drv.run("command", dialog, IDCANCEL)
                 drv.wait_gone(dialog)
 
@@ -481,7 +480,7 @@ def with_server_double(wine, bin_dir, shots, language):
             check(drv.out("text", files_pane, 1022) == t["publish all"], "[%s] and its publish-all button" % language)
             drv.run("list-select", list_hwnd, 0, 1, 2)
             time.sleep(0.5)
-            drv.shot(main, shots, "publishing_page_unpublished" + suffix)
+            drv.shot(main, shots, "publishing_page_unpublished" + suffix, [1089, 1018, 1106, 1022], bar=True)
             before = len(double.of(17))
             started = time.monotonic()
             drv.out("send-command", files_pane, 1022)

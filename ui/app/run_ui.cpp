@@ -3,12 +3,16 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "foundation/channel/tcp_channel.h"
+#include "foundation/util/service_ops.h"
 #include "platform/wtl/message_loop.h"
 #include "ui/app/codec/command_line.h"
 #include "ui/client/control_client.h"
 #include "ui/dialogs/conn_dlg.h"
 #include "ui/dialogs/main_dlg.h"
+#include "ui/settings/ui_log.h"
 
 namespace {
 
@@ -21,6 +25,11 @@ BOOL CALLBACK CloseEnumWindowsProc(HWND window, LPARAM /*parameter*/) {
 }
 
 }  // namespace
+
+int RunMonitorStart() {
+  const auto log = [](const std::string& line) { WriteUiLog(1, "%s", line.c_str()); };
+  return RunMonitor(L" -start", log, nullptr, MonitorCommandLine::kSwitchOnly) ? 1 : 0;
+}
 
 int RunUi(const std::wstring& commandLine, int showCommand) {
   if (IsCloseSwitch(std::u16string_view(reinterpret_cast<const char16_t*>(commandLine.c_str()), commandLine.size()))) {

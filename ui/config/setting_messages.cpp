@@ -27,3 +27,5 @@ void ShowRefusals(HWND owner, const std::vector<std::wstring>& refusals) {
   for (const std::wstring& line : refusals) text += (text.empty() ? L"" : L"\r\n") + line;
   ShowSettingMessage(owner, text);
 }
+
+void ShowPortRefusal(HWND owner, const std::wstring& text) { MessageBoxW(owner, text.c_str(), L"", MB_OK); }

@@ -15,3 +15,5 @@ std::wstring RefusalText(int result, const std::wstring& serverText = std::wstri
 void ShowSettingMessage(HWND owner, const std::wstring& text);
 // One box listing every refusal of a save; nothing when there is none.
 void ShowRefusals(HWND owner, const std::vector<std::wstring>& refusals);
+// The box of a P2P port the server did not take: the reason alone, without a caption.
+void ShowPortRefusal(HWND owner, const std::wstring& text);

@@ -159,6 +159,10 @@ void CSvrFTPSetDlg::Save() {
 }
 
 void CSvrFTPSetDlg::Undo() {
-  ShowCached();
+  // The address, the port and the choice between IP and domain stay as typed.
+  const SettingsCache& cache = Cache();
+  SetItemText(IDC_FTP_USER, cache.ftpUser);
+  SetItemText(IDC_FTP_PASSWORD, cache.ftpPassword);
   SendItem(IDC_FTP_PASSWORD, EM_SETMODIFY, FALSE);
+  EnableAccount(false);
 }

@@ -14,7 +14,7 @@ class CSvrFTPSetDlg : public wtl::CModelessDialog {
   CSvrFTPSetDlg() : CModelessDialog(IDD_SVRFTPSETDLG) {}
 
   void Save();
-  // Back to the cached values.
+  // The account back to the cached one, closed; the other fields stay.
   void Undo();
 
  protected:

@@ -65,16 +65,20 @@ void CSvrP2PSetDlg::Save() {
       refusals.push_back(RefusalText(result));
     }
   }
+  std::wstring portRefusal;
   if (plan.sendPort) {
     const int result = SetP2pPort(plan.port);
     if (result == kResultOk) {
       cache.p2pPort = plan.port;
     } else {
-      // The server's explanation of a port it could not open, else ours.
-      refusals.push_back(RefusalText(result, result == static_cast<int>(ControlStatus::PortInitFailed)
-                                                 ? P2pPortErrorText()
-                                                 : std::wstring()));
+      // The server's explanation of a port it could not open, else ours; the
+      // edit goes back to the port the core keeps.
+      portRefusal = RefusalText(result, result == static_cast<int>(ControlStatus::PortInitFailed)
+                                            ? P2pPortErrorText()
+                                            : std::wstring());
+      SetItemText(IDC_P2P_PORT, std::to_wstring(cache.p2pPort));
     }
   }
   ShowRefusals(hwnd_, refusals);
+  if (!portRefusal.empty()) ShowPortRefusal(hwnd_, portRefusal);
 }

@@ -2,7 +2,8 @@
 // core's UDP port, log level and maximum upload speed, shown from the
 // settings cache; a save checks what was typed, sends only what changed
 // (commands 114, 115, 116), caches what the server took and says what it did
-// not, keeping what the user typed.
+// not: a refused speed or level stays as typed, a refused port goes back to
+// the cached one.
 #pragma once
 #include <windows.h>
 

@@ -6,7 +6,7 @@
 
 #include "foundation/channel/tcp_channel.h"
 #include "platform/wtl/module.h"
-#include "ui/app/monitor_start.h"
+#include "ui/app/run_ui.h"
 #include "ui/app/res_string.h"
 #include "ui/settings/ui_config.h"
 #include "foundation/util/code_pages.h"

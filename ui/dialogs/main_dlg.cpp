@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "platform/wtl/module.h"
-#include "ui/app/monitor_start.h"
+#include "ui/app/run_ui.h"
 #include "ui/app/res_string.h"
 #include "ui/client/control_client.h"
 #include "ui/dialogs/about_dlg.h"
@@ -132,6 +132,9 @@ void CMainDlg::LayoutControls() {
       page->Move(tabRect.left, tabRect.top, tabRect.right - tabRect.left, tabRect.bottom - tabRect.top);
     }
   }
+  // A move keeps the pixels of the bar that still fit and draws only what is
+  // new, but the bar's last part and its grip follow the width: drawn whole.
+  if (status_ != nullptr) InvalidateRect(status_, nullptr, TRUE);
 }
 
 void CMainDlg::ShowPage(int index) {
@@ -226,15 +229,11 @@ void CMainDlg::OnOpen() {
 }
 
 void CMainDlg::OnSwitchSite() {
+  // Whatever the dialog ends with, the poll and the service menu go on as they
+  // were: a connect it made has moved the channel to the new server, which
+  // the next poll and the pages' ticks then ask.
   CConnDlg dialog;
-  if (dialog.DoModal(GetActiveWindow()) == IDOK) {
-    // The channel now talks to another server: forget what the last one said
-    // so that the next successful poll reads this one's settings.
-    ResetSettingsCache();
-    SetConnected(false);
-    SetServiceMenu(false);
-    EnableMenuItem(menu_, ID_SERVICE_START, MF_BYCOMMAND | MF_GRAYED);
-  }
+  dialog.DoModal(GetActiveWindow());
 }
 
 void CMainDlg::OnAbout() {

@@ -54,6 +54,34 @@ bool WriteExportFile(const std::wstring& path, const std::wstring& text) {
   return ok;
 }
 
+void SayCopied(HWND owner) {
+  MessageBoxW(owner, LoadResString(IDS_LINKS_COPIED).c_str(), LoadResString(IDS_APP_NAME).c_str(), MB_OK);
+}
+
+// The look for the window of a Notepad just started runs on a timer of this
+// thread, so that the user interface goes on meanwhile; one at a time.
+UINT_PTR g_notepadTimer = 0;
+DWORD g_notepadSince = 0;
+
+void StopNotepadWait() {
+  if (g_notepadTimer != 0) KillTimer(nullptr, g_notepadTimer);
+  g_notepadTimer = 0;
+}
+
+void CALLBACK NotepadWaitTick(HWND, UINT, UINT_PTR, DWORD) {
+  HWND window = FindExportWindow();
+  if (window == nullptr && GetTickCount() - g_notepadSince < kNotepadWaitMs) return;
+  StopNotepadWait();  // before the box, whose loop would tick again
+  SayCopied(window);
+}
+
+void WaitForNotepadThenSayCopied() {
+  StopNotepadWait();
+  g_notepadSince = GetTickCount();
+  g_notepadTimer = SetTimer(nullptr, 0, kNotepadPollMs, NotepadWaitTick);
+  if (g_notepadTimer == 0) SayCopied(nullptr);
+}
+
 }  // namespace
 
 HWND FindExportWindow() { return FindNotepadWindow(ExportTitle); }
@@ -97,10 +125,12 @@ void ShowLinksInNotepad(const std::wstring& text, bool copy) {
   }
   if (!copy) return;
   CopyTextToClipboard(nullptr, text);
-  // Notepad may take a while to show its window, or may never: the wait is bounded.
-  for (DWORD waited = 0; window == nullptr && waited < kNotepadWaitMs; waited += 100) {
-    Sleep(100);
-    window = FindExportWindow();
+  if (window != nullptr) {
+    StopNotepadWait();  // an earlier copy's message is this one's
+    SayCopied(window);
+    return;
   }
-  MessageBoxW(window, LoadResString(IDS_LINKS_COPIED).c_str(), LoadResString(IDS_APP_NAME).c_str(), MB_OK);
+  // Notepad may take a while to show its window, or may never: the message
+  // waits for it, for a bounded time, without holding the user interface.
+  WaitForNotepadThenSayCopied();
 }

@@ -8,8 +8,9 @@
 
 #include "ui/pages/output_setting_dlg.h"
 
-// How long to look for Notepad's window after starting it.
+// How long to look for Notepad's window after starting it, and how often.
 constexpr DWORD kNotepadWaitMs = 10000;
+constexpr UINT kNotepadPollMs = 100;
 
 // Runs the export dialog; false when it was cancelled.
 bool RunExportDialog(HWND parent, ExportChoice& choice);
@@ -18,7 +19,9 @@ bool RunExportDialog(HWND parent, ExportChoice& choice);
 std::wstring RequestExportLinks(const std::wstring& path, const ExportChoice& choice);
 // Shows the text in the export window (a second export replaces its text),
 // or writes it to the file "Orchard-Export URL" and opens that in Notepad;
-// with `copy` the text also goes to the clipboard and a message says so.
+// with `copy` the text also goes to the clipboard and a message says so, over
+// the export window: at once when it is there, else once the Notepad just
+// started shows it (or gives up), from this thread's message loop.
 void ShowLinksInNotepad(const std::wstring& text, bool copy);
 // The Notepad window whose title holds "Orchard-Export URL", or null.
 HWND FindExportWindow();

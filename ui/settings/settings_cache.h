@@ -21,7 +21,7 @@ struct SettingsCache {
 };
 
 SettingsCache& Cache();
-// Back to the start values: another server's settings are not this one's.
+// Back to the values at start, as before the first successful poll.
 void ResetSettingsCache();
 
 // Each refreshes its part of the cache from the server; nothing changes unless the command succeeds.

@@ -37,9 +37,15 @@ int TcpClientSendCmd(CByteBuffer* request, CByteBuffer* reply, uint32_t /*timeou
 int TcpClientSendCmd(CByteBuffer* request, CByteBuffer* reply) {
   FakeChannel& fake = Fake();
   fake.requests.emplace_back(request->Data(), request->Data() + request->Length());
-  if (fake.script.empty()) return kChannelNotConnected;
-  FakeExchange next = fake.script.front();
-  fake.script.pop_front();
+  FakeExchange next;
+  if (!fake.script.empty()) {
+    next = fake.script.front();
+    fake.script.pop_front();
+  } else if (fake.answer) {
+    next = fake.answer(fake.requests.back());
+  } else {
+    return kChannelNotConnected;
+  }
   if (next.transport != 0) return next.transport;
   if (!next.reply.empty()) reply->Append(next.reply.data(), static_cast<uint32_t>(next.reply.size()));
   return 0;

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,9 @@ struct FakeExchange {
 
 struct FakeChannel {
   std::deque<FakeExchange> script;
+  // Answers a request once the script is used up, as a server that is always
+  // there would; without it such a request finds no connection.
+  std::function<FakeExchange(const std::vector<uint8_t>& request)> answer;
   std::vector<std::vector<uint8_t>> requests;
   int connectResult = 0;
   std::string connectedAddress;

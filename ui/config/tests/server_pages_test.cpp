@@ -275,6 +275,9 @@ TEST_F(ConfigContainerTest, SaveAndUndoActOnTheEditingPageShown) {
   Click(page_->Handle(), IDC_CONFIG_UNDO);
   EXPECT_EQ(SentCodes(), std::vector<int>{});
   EXPECT_EQ(page_->P2pPage()->ItemText(IDC_P2P_MAX_SPEED), L"100");
+  page_->SelectPage(kPageFtp);
+  Click(page_->Handle(), IDC_CONFIG_UNDO);  // the FTP page's undo leaves the P2P page alone
+  EXPECT_EQ(page_->P2pPage()->ItemText(IDC_P2P_MAX_SPEED), L"100");
   page_->SelectPage(kPageP2p);
   Click(page_->Handle(), IDC_CONFIG_UNDO);
   EXPECT_EQ(page_->P2pPage()->ItemText(IDC_P2P_MAX_SPEED), L"512");

@@ -1,8 +1,9 @@
 // The FTP and P2P settings pages in process against the scripted channel:
 // what they show from the settings cache, how their controls follow the
 // user's choices, every check message, the bytes a save sends (only what
-// changed), refusals 501 and 502 and channel failures shown with the typed
-// values kept, and a failed command leaving the others saved.
+// changed), refusals 501 and 502 and channel failures (a refused port shown
+// without a caption and put back, other values kept as typed), a failed
+// command leaving the others saved, and what undo puts back.
 #include <functional>
 #include <memory>
 
@@ -336,19 +337,32 @@ TEST_F(FtpSettingsTest, SavingByAddressTwiceSendsTheAddressTypeBothTimes) {
   EXPECT_EQ(TakeMessages(), (std::vector<std::wstring>{kWarning, kWarning}));
 }
 
-TEST_F(FtpSettingsTest, UndoShowsTheCacheAgain) {
+TEST_F(FtpSettingsTest, UndoPutsBackOnlyTheAccount) {
   Open();
   Click(Page(), IDC_FTP_BY_DOMAIN);
   SetDlgItemTextW(Page(), IDC_FTP_DOMAIN, L"typed.example.com");
+  SetDlgItemTextW(Page(), IDC_FTP_PORT, L"2200");
   Toggle(Page(), IDC_FTP_CUSTOM_ACCOUNT);
   SetDlgItemTextW(Page(), IDC_FTP_USER, L"typed");
+  SetDlgItemTextW(Page(), IDC_FTP_PASSWORD, L"typed-pw");
   page_->Undo();
-  EXPECT_TRUE(Checked(Page(), IDC_FTP_BY_IP));
-  EXPECT_EQ(IpText(Page()), L"10.0.0.7");
-  EXPECT_EQ(page_->ItemText(IDC_FTP_USER), L"carol");
+  // The account is the cached one again, and closed.
   EXPECT_FALSE(Checked(Page(), IDC_FTP_CUSTOM_ACCOUNT));
   EXPECT_FALSE(Enabled(Page(), IDC_FTP_USER));
+  EXPECT_FALSE(Enabled(Page(), IDC_FTP_PASSWORD));
+  EXPECT_EQ(page_->ItemText(IDC_FTP_USER), L"carol");
+  EXPECT_EQ(page_->ItemText(IDC_FTP_PASSWORD), L"pw");
+  // The address stays as typed.
+  EXPECT_TRUE(Checked(Page(), IDC_FTP_BY_DOMAIN));
+  EXPECT_TRUE(Enabled(Page(), IDC_FTP_DOMAIN));
+  EXPECT_EQ(page_->ItemText(IDC_FTP_DOMAIN), L"typed.example.com");
+  EXPECT_EQ(page_->ItemText(IDC_FTP_PORT), L"2200");
   EXPECT_EQ(SentCodes(), std::vector<int>{});
+  // A save then sends the address typed, not the account undone.
+  Fake().script = {{0, StatusReply(200)}};
+  page_->Save();
+  EXPECT_EQ(Sent(), std::vector<std::wstring>{L"68 type=2 host=typed.example.com port=0 bytes=136"});
+  EXPECT_EQ(TakeMessages(), std::vector<std::wstring>{kWarning});
 }
 
 class P2pSettingsTest : public TabPageTest {
@@ -402,7 +416,7 @@ TEST_F(P2pSettingsTest, ShowsTheCache) {
   EXPECT_EQ(SendDlgItemMessageW(Page(), IDC_P2P_PORT, EM_GETLIMITTEXT, 0, 0), 5);
 }
 
-TEST_F(P2pSettingsTest, SaveChecksSendsAndKeepsWhatWasTyped) {
+TEST_F(P2pSettingsTest, SaveChecksSendsAndSaysWhatWasRefused) {
   const std::wstring refusedPort = L"\u4e0d\u80fd\u521d\u59cb\u5316\u6b64\u7aef\u53e3";  // the server's text
   struct Row {
     const char* name;
@@ -410,7 +424,7 @@ TEST_F(P2pSettingsTest, SaveChecksSendsAndKeepsWhatWasTyped) {
     int level;
     std::deque<FakeExchange> replies;
     std::vector<std::wstring> sent;
-    std::vector<std::wstring> messages;
+    std::vector<std::pair<std::wstring, std::wstring>> boxes;  // caption, text
     const wchar_t *speedShown, *portShown;
     uint32_t cachedSpeed;
     uint16_t cachedLevel, cachedPort;
@@ -420,21 +434,26 @@ TEST_F(P2pSettingsTest, SaveChecksSendsAndKeepsWhatWasTyped) {
        L"8001", 0, 9, 8001},
       {"an empty speed gets the cached one back", L"", L"8001", 1, {}, {}, {}, L"512", L"8001", 512, 9, 8001},
       {"a speed that is no number", L"12a", L"8001", 1, {}, {},
-       {L"最大上传速度必须是0到999999之间的数字(KB/S)"}, L"12a", L"8001", 512, 9, 8001},
+       {{L"OrchardUI", L"最大上传速度必须是0到999999之间的数字(KB/S)"}}, L"12a", L"8001", 512, 9, 8001},
       {"detailed log", L"512", L"8001", 2, {{0, StatusReply(200)}}, {L"115 8 bytes=4"}, {}, L"512", L"8001", 512, 8,
        8001},
       {"port 70000 is refused before anything is sent", L"100", L"70000", 2, {}, {},
-       {L"端口必须是1到65535之间的数字"}, L"100", L"70000", 512, 9, 8001},
+       {{L"OrchardUI", L"端口必须是1到65535之间的数字"}}, L"100", L"70000", 512, 9, 8001},
       {"another port", L"512", L"9000", 1, {{0, StatusReply(200)}}, {L"116 9000 bytes=4"}, {}, L"512", L"9000", 512,
        9, 9000},
-      {"a port the server cannot open: its text, and the typed port stays", L"512", L"9000", 1,
+      {"a port the server cannot open: its text without a caption, and the cached port back", L"512", L"9000", 1,
        {{0, StatusReply(501, Utf16Field(u"\u4e0d\u80fd\u521d\u59cb\u5316\u6b64\u7aef\u53e3", 64))}},
-       {L"116 9000 bytes=4"}, {refusedPort}, L"512", L"9000", 512, 9, 8001},
+       {L"116 9000 bytes=4"}, {{L"", refusedPort}}, L"512", L"8001", 512, 9, 8001},
       {"the core not logged in yet", L"512", L"9000", 1, {{0, StatusReply(502)}}, {L"116 9000 bytes=4"},
-       {L"服务的P2P模块尚未登录，端口没有修改，请稍后再试"}, L"512", L"9000", 512, 9, 8001},
+       {{L"", L"服务的P2P模块尚未登录，端口没有修改，请稍后再试"}}, L"512", L"8001", 512, 9, 8001},
+      {"a refused speed stays as typed beside a refused port", L"100", L"9000", 1,
+       {{0, StatusReply(501)}, {2, {}}},
+       {L"114 100 bytes=6", L"116 9000 bytes=4"},
+       {{L"OrchardUI", L"服务没有接受此设置(501)"}, {L"", kUnreachable}}, L"100", L"8001", 512, 9, 8001},
       {"one lost on the way leaves the others saved", L"100", L"9000", 0,
        {{2, {}}, {0, StatusReply(200)}, {0, StatusReply(200)}},
-       {L"114 100 bytes=6", L"115 0 bytes=4", L"116 9000 bytes=4"}, {kUnreachable}, L"100", L"9000", 512, 0, 9000},
+       {L"114 100 bytes=6", L"115 0 bytes=4", L"116 9000 bytes=4"}, {{L"OrchardUI", kUnreachable}}, L"100", L"9000",
+       512, 0, 9000},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -447,7 +466,7 @@ TEST_F(P2pSettingsTest, SaveChecksSendsAndKeepsWhatWasTyped) {
     page_->Save();
     Pump();
     EXPECT_EQ(Sent(), row.sent);
-    EXPECT_EQ(TakeMessages(), row.messages);
+    EXPECT_EQ(TakeBoxes(), row.boxes);
     EXPECT_EQ(page_->ItemText(IDC_P2P_MAX_SPEED), row.speedShown);
     EXPECT_EQ(page_->ItemText(IDC_P2P_PORT), row.portShown);
     EXPECT_EQ(Cache().p2pMaxUpSpeed, row.cachedSpeed);

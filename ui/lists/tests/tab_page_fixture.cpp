@@ -13,7 +13,7 @@
 
 namespace {
 
-std::vector<std::wstring> g_boxes;
+std::vector<std::pair<std::wstring, std::wstring>> g_boxes;  // caption, text
 std::set<HWND> g_closing;  // closed already, going away
 
 template <class Record>
@@ -29,9 +29,10 @@ BOOL CALLBACK CloseBox(HWND window, LPARAM) {
   wchar_t cls[16] = {}, title[64] = {};
   GetClassNameW(window, cls, 16);
   GetWindowTextW(window, title, 64);
-  if (IsWindowVisible(window) && wcscmp(cls, L"#32770") == 0 && wcscmp(title, L"OrchardUI") == 0 &&
-      g_closing.insert(window).second) {
-    g_boxes.push_back(MessageBoxText(window));
+  // The program's boxes: captioned with its name, or without a caption.
+  const bool ours = wcscmp(title, L"OrchardUI") == 0 || title[0] == L'\0';
+  if (IsWindowVisible(window) && wcscmp(cls, L"#32770") == 0 && ours && g_closing.insert(window).second) {
+    g_boxes.emplace_back(title, MessageBoxText(window));
     PostMessageW(window, WM_COMMAND, IDOK, 0);
   }
   return TRUE;
@@ -74,7 +75,7 @@ void TabPageTest::TearDown() {
   if (host_ != nullptr) DestroyWindow(host_);
   Pump();
   KillTimer(nullptr, watcher_);
-  EXPECT_EQ(g_boxes, std::vector<std::wstring>{}) << "message boxes nobody looked at";
+  EXPECT_TRUE(g_boxes.empty()) << "message boxes nobody looked at: " << g_boxes.size();
   wtl::SetMenuTracker(nullptr);
   DialogLayoutShutdown();
   ClientTest::TearDown();
@@ -100,7 +101,13 @@ void TabPageTest::Pump() {
 }
 
 std::vector<std::wstring> TabPageTest::TakeMessages() {
-  std::vector<std::wstring> taken;
+  std::vector<std::wstring> texts;
+  for (const auto& box : TakeBoxes()) texts.push_back(box.second);
+  return texts;
+}
+
+std::vector<std::pair<std::wstring, std::wstring>> TabPageTest::TakeBoxes() {
+  std::vector<std::pair<std::wstring, std::wstring>> taken;
   taken.swap(g_boxes);
   return taken;
 }

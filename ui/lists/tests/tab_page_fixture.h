@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/wtl/dialog.h"
@@ -38,6 +39,8 @@ class TabPageTest : public ClientTest {
 
   // The texts of the message boxes shown since the last call (each was closed with OK).
   std::vector<std::wstring> TakeMessages();
+  // The same boxes as {caption, text}.
+  std::vector<std::pair<std::wstring, std::wstring>> TakeBoxes();
 
   // The list as the user sees it: cells through the page's LVN_GETDISPINFO.
   static std::vector<std::vector<std::wstring>> Cells(HWND list);

@@ -1,7 +1,8 @@
 // The link export dialog and the Notepad hand-over in process: the dialog's
 // start from the kept settings, the request it leads to (kind, naming, sort,
 // whole-day range, keyword), the reversed range, cancelling, the export of
-// selected files, and a second export replacing the open window's text.
+// selected files, a second export replacing the open window's text, and the
+// copy's message waiting for a Notepad just started without holding the thread.
 #include <cstring>
 #include <fstream>
 
@@ -74,6 +75,14 @@ class FakeNotepad {
   HWND window_ = nullptr;
   HWND edit_ = nullptr;
 };
+
+// Closes the Notepad windows that show exported links, and waits until they are gone.
+void CloseExportWindows() {
+  for (int tries = 0; tries < 40 && FindExportWindow() != nullptr; ++tries) {
+    PostMessageW(FindExportWindow(), WM_CLOSE, 0, 0);
+    Sleep(250);
+  }
+}
 
 class ExportTest : public PageTest {
  protected:
@@ -297,6 +306,40 @@ TEST_F(ExportTest, CopyPutsTheLinksOnTheClipboardAndSaysSoOverTheExportWindow) {
   // An empty text shows nothing and leaves the window as it was.
   ShowLinksInNotepad(L"", true);
   EXPECT_EQ(notepad.Text(), L"vxhd://7|AB|\u7b2c01\u96c6.avi\r\n");
+}
+
+TEST_F(ExportTest, CopyWaitsForTheNotepadItStartsWithoutHoldingTheWindow) {
+  // No export window yet: the export starts Notepad (Wine's own) on its file.
+  CloseExportWindows();
+  ASSERT_EQ(FindExportWindow(), nullptr);
+  bool inCall = false, shownDuringCall = false;
+  std::wstring message;
+  HWND owner = nullptr;
+  ModalScript script({OnWindow(L"OrchardUI", [&](HWND box) {
+    shownDuringCall = inCall;
+    message = MessageBoxText(box);
+    owner = GetWindow(box, GW_OWNER);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+  })});
+  const std::wstring links = L"vxhd://9|CD|\u7b2c02\u96c6.avi\r\n";
+  inCall = true;
+  ShowLinksInNotepad(links, true);
+  inCall = false;
+  EXPECT_FALSE(shownDuringCall) << "the export waited for Notepad inside the call";
+  EXPECT_EQ(ClipboardText(), links);  // at once, before Notepad shows
+  // The thread's loop goes on; the message comes once Notepad's window is there, over it.
+  const DWORD start = GetTickCount();
+  while (!script.Done() && GetTickCount() - start < 30000) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+  }
+  HWND notepad = FindExportWindow();
+  EXPECT_TRUE(script.Done());
+  EXPECT_EQ(message, L"地址列表已经复制到剪贴版，可以直接粘贴");
+  EXPECT_NE(notepad, nullptr);
+  EXPECT_EQ(owner, notepad);
+  CloseExportWindows();
 }
 
 TEST(DayRange, FirstMillisecondToLastOfTheDays) {
