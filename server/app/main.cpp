@@ -20,7 +20,6 @@ constexpr wchar_t kInstanceMutex[] = L"Global\\12ECBFA2-2DFD-4c3f-9D65-34BC61AB1
 // Exit codes for a start that cannot serve anyone.
 constexpr int kExitWinsock = 2;
 constexpr int kExitNoWindow = 3;
-constexpr int kExitNoChannel = 4;
 
 }  // namespace
 
@@ -72,10 +71,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     }
     exitCode = static_cast<int>(msg.wParam);
   } else {
-    // Unreachable without its window or channel: leave instead of holding the
+    // Without its window nothing can run: leave instead of holding the
     // mutex. The configuration is not written back, so a first start that
     // failed still finds no file next time.
-    exitCode = created == CServer::kNoWindow ? kExitNoWindow : kExitNoChannel;
+    exitCode = kExitNoWindow;
   }
 
   delete g_Server;

@@ -42,12 +42,13 @@ int CServer::Create(HINSTANCE instance) {
   SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   SetServerWindow(window_);
 
-  int channel = TcpServerStart(kChannelAddress, kChannelPort, OnTransferCommand);
-  if (channel != 0) {
+  // Without its channel (port 9090 taken) the server still serves peers and
+  // publishes what it has stored; only the user interface cannot reach it.
+  const int channel = TcpServerStart(kChannelAddress, kChannelPort, OnTransferCommand);
+  if (channel != 0)
     WriteLog(&g_MainLog, 3, "Initialize transfer module error %d", channel);
-    return kNoChannel;
-  }
-  WriteLog(&g_MainLog, 1, "Initialize transfer module ok");
+  else
+    WriteLog(&g_MainLog, 1, "Initialize transfer module ok");
 
   InitAutoUpdate();
   ConnectDirWatcher();

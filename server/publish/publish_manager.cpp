@@ -184,7 +184,12 @@ void CPublishManager::PublishPath(const std::wstring& path, const CPublishDir* d
   CPublishDir covering;
   if (dir == nullptr) {
     if (!FindDir(path, &covering)) {
-      AddDir(path, 1);
+      // A directory outside every published one becomes one; a file cannot:
+      // it would be listed, shared and stored as a directory.
+      if (IsDirectoryPath(path))
+        AddDir(path, 1);
+      else
+        WriteLog(&g_MainLog, 1, "PublishPath - not in a published directory - %s", Utf16ToGbk(path).c_str());
       return;
     }
     dir = &covering;

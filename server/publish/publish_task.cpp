@@ -284,8 +284,12 @@ int CPublishTask::DoTask(TaskCopy& task) {
     LookupReply reply;
     ILookupClient& lookup = lookup_ ? *lookup_ : UnreachableLookupClient();
     const int error = lookup.Query(fidHex, stopEvent_, kLookupTimeoutMs, &reply);
-    if (Stopping()) {
-      WriteLog(&g_MainLog, 1, "MapsSearch %s Fail, error=%d", fidHex.c_str(), error);
+    if (Stopping() || error != kHttpOk) {
+      WriteLog(&g_MainLog, 1, "MapsSearch %s Fail, error=%d\n", fidHex.c_str(), error);
+    } else if (reply.status != 0 && (reply.status < 200 || reply.status > 299)) {
+      // The service answered that it does not know the file (404, or another refusal).
+      WriteLog(&g_MainLog, 1, "MapsSearch %s found nothing, status=%d, error=%d\n", fidHex.c_str(), reply.status,
+               error);
     } else {
       WriteLog(&g_MainLog, 1, "MapsSearch %s success, QID=%s, CID=%s, SIZE=%lld, error=%d\n", fidHex.c_str(),
                reply.qid.c_str(), reply.cid.c_str(), (long long)reply.size, error);

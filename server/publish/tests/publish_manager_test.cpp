@@ -255,6 +255,9 @@ TEST_F(PublishManagerTest, PublishingOutsideEveryDirectoryAddsIt) {
   const std::wstring v = MakeTree();
   pm_.PublishPath(root_ + L"\\missing", nullptr);  // not there: no directory is made of it
   EXPECT_TRUE(pm_.Dirs().empty());
+  pm_.PublishPath(v + L"\\a.mp4", nullptr);  // a file: refused, not made a directory
+  EXPECT_TRUE(pm_.Dirs().empty());
+  EXPECT_TRUE(queue_.added.empty());
   pm_.PublishPath(v + L"\\sub", nullptr);
   ASSERT_EQ(pm_.Dirs().size(), 1u);
   EXPECT_EQ(PathOf(pm_.Dirs()[0]), v + L"\\sub");
