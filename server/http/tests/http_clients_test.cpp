@@ -390,10 +390,18 @@ TEST(P2sSettings, FileOverBuiltInDefaults) {
 TEST(P2sSettings, ServerUrl) {
   WSADATA d;
   ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &d), 0);
+  // The name stays in the URL: the exchange looks it up within its own time.
   EXPECT_EQ(MakeServerUrl(P2sServer{"127.0.0.1", 81}, "commit?cmd=finfo"), "http://127.0.0.1:81/commit?cmd=finfo");
-  EXPECT_EQ(MakeServerUrl(P2sServer{"localhost", 80}, "x"), "http://127.0.0.1:80/x");
-  EXPECT_EQ(MakeServerUrl(P2sServer{"no-such-host.invalid", 80}, "x"), "http://:80/x");
+  EXPECT_EQ(MakeServerUrl(P2sServer{"localhost", 80}, "x"), "http://localhost:80/x");
+  EXPECT_EQ(MakeServerUrl(P2sServer{"no-such-host.invalid", 80}, "x"), "http://no-such-host.invalid:80/x");
   EXPECT_EQ(MakeServerUrl(P2sServer{"", 80}, "x"), "");
   EXPECT_EQ(MakeServerUrl(P2sServer{"127.0.0.1", 80}, ""), "");
+  HANDLE cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  EXPECT_EQ(ServerAddress("localhost", 5000, cancel), htonl(INADDR_LOOPBACK));
+  EXPECT_EQ(ServerAddress("127.0.0.1", 0, nullptr), htonl(INADDR_LOOPBACK));
+  EXPECT_EQ(ServerAddress("no-such-host.invalid", 5000, cancel), 0u);
+  SetEvent(cancel);
+  EXPECT_EQ(ServerAddress("127.0.0.1", 0, cancel), htonl(INADDR_LOOPBACK)) << "dotted text needs no wait";
+  CloseHandle(cancel);
   WSACleanup();
 }
