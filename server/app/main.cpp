@@ -7,6 +7,7 @@
 
 
 #include "foundation/log/server_logs.h"
+#include "foundation/sync/worker_thread.h"
 #include "foundation/util/module_info.h"
 #include "foundation/util/path_ops.h"
 #include "monitor/crash/crash_reporter.h"
@@ -77,6 +78,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     exitCode = kExitNoWindow;
   }
 
+  if (ThreadsLeftRunning() > 0) {
+    // A thread outlived its stop: tearing down under it (Winsock, the logs,
+    // the program's objects) would crash it. Save, then end at once.
+    if (created == CServer::kCreated) g_SvrConfig.Save();
+    WriteLog(&g_MainLog, 3, "Exit with %d thread(s) left running", ThreadsLeftRunning());
+    TerminateProcess(GetCurrentProcess(), UINT(exitCode));
+  }
   delete g_Server;
   g_Server = nullptr;
   WSACleanup();

@@ -9,6 +9,7 @@
 
 #include "foundation/log/server_logs.h"
 #include "foundation/sync/event_thread.h"
+#include "foundation/sync/worker_thread.h"
 #include "foundation/text/hex_text.h"
 #include "foundation/util/code_pages.h"
 #include "foundation/util/file_ops.h"
@@ -156,6 +157,7 @@ bool CPublishTask::JoinThread(HANDLE* thread, DWORD firstWaitMs, DWORD laterWait
       // Left running: what it uses must outlive it, so nothing is freed.
       WriteLog(&g_MainLog, 3, "PUBTASK - a thread did not end in time; it is left running");
       threadLeft_ = true;
+      NoteThreadLeftRunning();
       return false;
     }
   }
