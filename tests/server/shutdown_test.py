@@ -84,7 +84,10 @@ class Shutdown(PublishingServerTest):
         subprocess.run([self.args.wine, "taskkill", "/im", "OrchardSvc.exe"], env=self.env, cwd=self.work,
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
         self.assertEndsInTime(proc, started)
-        self.assertIn("WM_CLOSE", self.main_log())
+        log = self.main_log()
+        self.assertIn("WM_CLOSE", log)
+        after = sum(1 for m in log[log.index("WM_CLOSE"):] if m.startswith("PUBTASK - ADDTask "))
+        self.assertLess(after, 100, "the scan went on for %d files after the stop was asked" % after)
         sender.join(30)
         self.passed = True
 
@@ -102,7 +105,10 @@ class Shutdown(PublishingServerTest):
         with oc.ChannelClient(port=PORT) as c:
             self.assertEqual(c.send(oc.command(129)), struct.pack("<H", 200))
         self.assertEndsInTime(proc, started)
-        self.assertIn("Load directory - queue files not stored - " + path, self.main_log())
+        log = self.main_log()
+        self.assertIn("Load directory - queue files not stored - " + path, log)
+        after = sum(1 for m in log[log.index("CMD - Close Server"):] if m.startswith("PUBTASK - ADDTask "))
+        self.assertLess(after, 100, "the scan went on for %d files after the stop was asked" % after)
         self.passed = True
 
 
@@ -141,7 +147,10 @@ class BuiltInHosts(PublishingServerTest):
         with oc.ChannelClient(port=PORT) as c:
             self.assertEqual(oc.split_status(c.send(oc.command(2, path_field(win(d)))))[0], 200)
         report_log = os.path.join(self.work, "p2s_speedup.dat")
-        self.assertTrue(op.wait_until(lambda: open(report_log, "rb").read().count(b" Report Error -2 ") >= 15, 120),
+        def failed_reports():
+            with open(report_log, "rb") as f:
+                return f.read().count(b" Report Error -2 ")
+        self.assertTrue(op.wait_until(lambda: failed_reports() >= 15, 120),
                         "every report fails at once, three attempts each")
         self.assertEqual([m for m in self.main_log() if m.startswith("P2S - look up host")], [])
         started = time.monotonic()
