@@ -103,7 +103,7 @@ before=$(logins)
    reports() { local n; n=$(grep -c ' report ' run/p2s_double.log 2>/dev/null) || true; echo "${n:-0}"; }
    for _ in $(seq 1 120); do [ "$(reports)" -ge "$files" ] && break; sleep 0.5; done
    echo "run: the lookup service's answers (run/p2s_double.log):"
-   grep ' lookup ' run/p2s_double.log || echo "  none: every file was published in an earlier run"
+   grep ' lookup [0-9A-F]' run/p2s_double.log || echo "  none: every file was published in an earlier run"
    echo "run: what the server made of them (run/od_server.Log):"
    grep -a 'MapsSearch' run/od_server.Log | tr -d '\r' | sed 's/^/  /' || true
    echo "run: lookups and reports so far (run/p2s_double.log):"; cat run/p2s_double.log
