@@ -38,11 +38,6 @@ FOPEN_DIRECT_IO = 1
 MAX_WRITE = 1 << 17
 
 
-def available():
-    """True when this process may mount a FUSE filesystem."""
-    return os.geteuid() == 0 and os.path.exists("/dev/fuse")
-
-
 class HeldFs:
     def __init__(self, mountpoint, files):
         self.mountpoint = mountpoint

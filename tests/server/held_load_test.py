@@ -26,6 +26,9 @@ import unittest
 import own_mounts  # noqa: E402
 
 if __name__ == "__main__":
+    if not os.path.exists("/dev/fuse"):
+        print("held-load test skipped: no FUSE device")
+        sys.exit(own_mounts.SKIP)
     own_mounts.reexec_unless_own("held-load test", "mount a FUSE drive")
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -45,8 +48,6 @@ class HeldLoad(PublishingServerTest):
     work_prefix = "orchard_heldload_"
 
     def setUp(self):
-        if not held_fs.available():
-            self.skipTest("no FUSE device")
         self.mounts = own_mounts.OwnMounts(prefix="orchard_heldload_mounts_")
         self.mounts.own_prefix()
         super().setUp()
