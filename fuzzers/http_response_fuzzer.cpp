@@ -1,7 +1,8 @@
 // Fuzz target: the bytes an HTTP server answers the lookup and p2s clients
 // with, arriving in blocks of any size (the first byte picks the block size).
 // However they arrive, the reader ends in the same state; a complete body
-// has exactly its announced length, within the limits of the head.
+// has exactly its announced length, within the limits of the head; the
+// status code read from the head is 0 or three digits.
 #include <cstdint>
 #include <vector>
 
@@ -27,5 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(whole.Body() == split.Body());
   }
   if (state == HttpResponseReader::kMalformed) FUZZ_CHECK(whole.ExpectedLength() == -1);
+  const int status = HttpResponseReader::StatusCode(whole.HeadText());
+  FUZZ_CHECK(status == 0 || (status >= 100 && status <= 999));
+  FUZZ_CHECK(status == HttpResponseReader::StatusCode(split.HeadText()));
   return 0;
 }

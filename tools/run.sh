@@ -98,7 +98,16 @@ before=$(logins)
  files=$(find run/sample -maxdepth 1 -type f | wc -l)
  for _ in $(seq 1 240); do [ "$(links)" -ge "$files" ] && break; sleep 0.5; done
  echo "run: links of $sample ($(since) s after the start):" && python3 tools/orchardctl.py links "$sample" &&
- if [ -n "$p2s_pid" ]; then echo "run: lookups and reports so far (run/p2s_double.log):"; cat run/p2s_double.log; fi) &
+ if [ -n "$p2s_pid" ]; then
+   # Each published file is reported once it has its links; wait for the reports too.
+   reports() { local n; n=$(grep -c ' report ' run/p2s_double.log 2>/dev/null) || true; echo "${n:-0}"; }
+   for _ in $(seq 1 120); do [ "$(reports)" -ge "$files" ] && break; sleep 0.5; done
+   echo "run: the lookup service's answers (run/p2s_double.log):"
+   grep ' lookup [0-9A-F]' run/p2s_double.log || echo "  none: every file was published in an earlier run"
+   echo "run: what the server made of them (run/od_server.Log):"
+   grep -a 'MapsSearch' run/od_server.Log | tr -d '\r' | sed 's/^/  /' || true
+   echo "run: lookups and reports so far (run/p2s_double.log):"; cat run/p2s_double.log
+ fi) &
 demo_pid=$!
 
 # The environment of this run, for "orchardctl.py start" from another shell.

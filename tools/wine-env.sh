@@ -1,10 +1,14 @@
 # Sourced by the test and run scripts: a private Xvfb display and Wine prefix
 # for this run, and a trap that ends exactly what was started here, by pid.
 #   wine_env_start PREFIX_DIR   sets DISPLAY, WINEPREFIX and friends
-#   wine_env_stop               ends the wineserver and Xvfb started here
+#   wine_env_stop               ends every process of the prefix (found by its
+#                               WINEPREFIX in /proc), the wineserver and Xvfb
+#   wine_env_prefix_pids PREFIX the pids of the processes of a prefix, but for
+#                               this shell and the shells it runs in
 
 _wine_env_xvfb_pid=""
 _wine_env_server_pid=""
+_wine_env_prefix=""
 
 _wine_env_free_display() {
   local n
@@ -19,6 +23,7 @@ _wine_env_free_display() {
 wine_env_start() {
   local prefix=$1 use_own_display=${2:-always}
   export WINEPREFIX="$prefix"
+  _wine_env_prefix=$prefix
   export WINEDEBUG=${WINEDEBUG:--all}
   # No Mono or Gecko: the programs need neither and there is nothing to fetch them from.
   export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
@@ -60,13 +65,53 @@ wine_env_start() {
   trap 'wine_env_stop; exit 130' INT TERM
 }
 
+wine_env_prefix_pids() {
+  local prefix=$1 f pid skip=" " p=$BASHPID
+  # This shell and the ones it runs in may carry WINEPREFIX themselves.
+  while [ -n "$p" ] && [ "$p" != 0 ]; do
+    skip="$skip$p "
+    p=$(sed -n 's/^PPid:[[:space:]]*//p' "/proc/$p/status" 2>/dev/null)
+  done
+  for f in /proc/[0-9]*/environ; do
+    pid=${f#/proc/}; pid=${pid%/environ}
+    case "$skip" in *" $pid "*) continue ;; esac
+    if { tr '\0' '\n' < "$f" | grep -qxF "WINEPREFIX=$prefix"; } 2>/dev/null; then echo "$pid"; fi
+  done
+}
+
+# Ends what is left of the prefix by pid: asked first, then killed.
+_wine_env_end_prefix() {
+  local prefix=$1 pids i
+  pids=$(wine_env_prefix_pids "$prefix")
+  [ -z "$pids" ] && return 0
+  # shellcheck disable=SC2086
+  kill $pids 2>/dev/null || true
+  for i in $(seq 1 30); do
+    pids=$(wine_env_prefix_pids "$prefix")
+    [ -z "$pids" ] && return 0
+    sleep 0.1
+  done
+  # shellcheck disable=SC2086
+  kill -9 $pids 2>/dev/null || true
+  for i in $(seq 1 30); do
+    [ -z "$(wine_env_prefix_pids "$prefix")" ] && return 0
+    sleep 0.1
+  done
+  echo "wine-env: processes of $prefix are still there: $(wine_env_prefix_pids "$prefix" | tr '\n' ' ')" >&2
+}
+
 wine_env_stop() {
   if [ -n "$_wine_env_server_pid" ]; then
-    # -k ends the programs of this prefix and its server; the kill is for a server that hung.
+    # -k ends the programs of this prefix and its server; what a server that
+    # hung, or another one of the prefix, leaves is ended by pid below.
     wineserver -k >/dev/null 2>&1 </dev/null || true
     kill "$_wine_env_server_pid" 2>/dev/null || true
     wait "$_wine_env_server_pid" 2>/dev/null || true
     _wine_env_server_pid=""
+  fi
+  if [ -n "${_wine_env_prefix:-}" ]; then
+    _wine_env_end_prefix "$_wine_env_prefix"
+    _wine_env_prefix=""
   fi
   if [ -n "$_wine_env_xvfb_pid" ]; then
     kill "$_wine_env_xvfb_pid" 2>/dev/null || true

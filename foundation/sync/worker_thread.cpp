@@ -1,6 +1,15 @@
 // CWorkerThread: start and bounded stop of a server worker.
 #include "foundation/sync/worker_thread.h"
 
+#include <atomic>
+
+namespace {
+std::atomic<int> g_threadsLeft{0};
+}  // namespace
+
+void NoteThreadLeftRunning() { ++g_threadsLeft; }
+int ThreadsLeftRunning() { return g_threadsLeft.load(); }
+
 bool CWorkerThread::Start(ThreadProc procedure, void* argument) {
   if (HandlePresent(thread_)) return false;
   if (!HandlePresent(stop_)) stop_ = EventCreate(true);
@@ -24,6 +33,7 @@ bool CWorkerThread::Stop(DWORD ms) {
   if (!ThreadWait(thread_, ms)) {
     thread_ = nullptr;
     stop_ = nullptr;
+    NoteThreadLeftRunning();
     return false;
   }
   ThreadClose(&thread_);

@@ -34,3 +34,9 @@ class CWorkerThread {
   HANDLE thread_ = nullptr;
   HANDLE stop_ = nullptr;
 };
+
+// Threads of the program that outlived their bounded stop. What such a thread
+// may use is kept (leaked, not freed); at exit the program ends without
+// running its destructors under it. Counted by whoever gave up the wait.
+void NoteThreadLeftRunning();
+int ThreadsLeftRunning();

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -44,7 +45,15 @@ std::string hex(const void* bytes, uint32_t n) {
 void append_line(const std::string& line) {
   char path[MAX_PATH] = {};
   DWORD n = GetEnvironmentVariableA("TALLYHUB_REPORT_FILE", path, sizeof path);
-  if (n == 0 || n >= sizeof path) lstrcpyA(path, "tallyhub_reports.txt");
+  if (n == 0 || n >= sizeof path) {
+    // Beside the program, not in its current directory: a service's is the system's own.
+    n = GetModuleFileNameA(nullptr, path, sizeof path);
+    char* slash = n > 0 && n < sizeof path ? strrchr(path, '\\') : nullptr;
+    if (slash && size_t(slash - path) + 22 < sizeof path)
+      lstrcpyA(slash + 1, "tallyhub_reports.txt");
+    else
+      lstrcpyA(path, "tallyhub_reports.txt");
+  }
   HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return;

@@ -31,6 +31,6 @@ class TALLYHUB_API CTallyhub {
 };
 
 // Where the stand-in appends its reports: the file named by the environment
-// variable TALLYHUB_REPORT_FILE, else "tallyhub_reports.txt" in the current
-// directory. One line per report:
+// variable TALLYHUB_REPORT_FILE, else "tallyhub_reports.txt" beside the
+// program. One line per report:
 //   report product=P version=V kind=K category=C server=H:P id=u64:N id=md5:HEX id=bytes:HEX ...

@@ -7,6 +7,7 @@
 
 
 #include "foundation/log/server_logs.h"
+#include "foundation/sync/worker_thread.h"
 #include "foundation/util/module_info.h"
 #include "foundation/util/path_ops.h"
 #include "monitor/crash/crash_reporter.h"
@@ -20,7 +21,6 @@ constexpr wchar_t kInstanceMutex[] = L"Global\\12ECBFA2-2DFD-4c3f-9D65-34BC61AB1
 // Exit codes for a start that cannot serve anyone.
 constexpr int kExitWinsock = 2;
 constexpr int kExitNoWindow = 3;
-constexpr int kExitNoChannel = 4;
 
 }  // namespace
 
@@ -72,12 +72,19 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     }
     exitCode = static_cast<int>(msg.wParam);
   } else {
-    // Unreachable without its window or channel: leave instead of holding the
+    // Without its window nothing can run: leave instead of holding the
     // mutex. The configuration is not written back, so a first start that
     // failed still finds no file next time.
-    exitCode = created == CServer::kNoWindow ? kExitNoWindow : kExitNoChannel;
+    exitCode = kExitNoWindow;
   }
 
+  if (ThreadsLeftRunning() > 0) {
+    // A thread outlived its stop: tearing down under it (Winsock, the logs,
+    // the program's objects) would crash it. Save, then end at once.
+    if (created == CServer::kCreated) g_SvrConfig.Save();
+    WriteLog(&g_MainLog, 3, "Exit with %d thread(s) left running", ThreadsLeftRunning());
+    TerminateProcess(GetCurrentProcess(), UINT(exitCode));
+  }
   delete g_Server;
   g_Server = nullptr;
   WSACleanup();

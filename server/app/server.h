@@ -26,10 +26,10 @@ class CServer {
   CServer& operator=(const CServer&) = delete;
 
   // Result of Create.
-  enum CreateResult { kCreated = 1, kNoWindow = 0, kNoChannel = -1 };
+  enum CreateResult { kCreated = 1, kNoWindow = 0 };
   // Registers the class, creates the window, starts the control channel, the
-  // update library and the services. A missing window or channel fails it:
-  // the server would be unreachable.
+  // update library and the services. A missing window fails it; a channel
+  // that cannot start is logged and the rest starts without it.
   int Create(HINSTANCE instance);
 
   int StartServices();

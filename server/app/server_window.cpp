@@ -3,6 +3,7 @@
 
 #include "foundation/channel/tcp_channel.h"
 #include "foundation/log/server_logs.h"
+#include "foundation/sync/worker_thread.h"
 #include "platform/vxaucommon/vxaucommon.h"
 #include "server/app/app_resources.h"
 #include "server/config/svr_config.h"
@@ -14,6 +15,12 @@
 #include "server/watch/dir_watcher.h"
 
 CServer* g_Server = nullptr;
+
+namespace {
+// The channel's own stop waits for its thread; a command still inside after
+// that gets this long more.
+constexpr unsigned kCommandStopWaitMs = 5000;
+}  // namespace
 
 CServer::~CServer() {
   if (window_ && IsWindow(window_)) DestroyWindow(window_);
@@ -42,12 +49,13 @@ int CServer::Create(HINSTANCE instance) {
   SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   SetServerWindow(window_);
 
-  int channel = TcpServerStart(kChannelAddress, kChannelPort, OnTransferCommand);
-  if (channel != 0) {
+  // Without its channel (port 9090 taken) the server still serves peers and
+  // publishes what it has stored; only the user interface cannot reach it.
+  const int channel = TcpServerStart(kChannelAddress, kChannelPort, OnTransferCommand);
+  if (channel != 0)
     WriteLog(&g_MainLog, 3, "Initialize transfer module error %d", channel);
-    return kNoChannel;
-  }
-  WriteLog(&g_MainLog, 1, "Initialize transfer module ok");
+  else
+    WriteLog(&g_MainLog, 1, "Initialize transfer module ok");
 
   InitAutoUpdate();
   ConnectDirWatcher();
@@ -59,7 +67,14 @@ int CServer::Create(HINSTANCE instance) {
 void CServer::StopOnce() {
   if (stopped_) return;
   stopped_ = true;
+  // Scans end at their next file, so a command publishing a large directory
+  // lets the channel's thread go.
+  PublishManager().BeginStop();
   TcpServerStop();
+  if (!CloseCommands(kCommandStopWaitMs)) {
+    WriteLog(&g_MainLog, 3, "UnInit transfer module - a command did not end in time; it is left running");
+    NoteThreadLeftRunning();
+  }
   WriteLog(&g_MainLog, 1, "UnInit transfer module");
   StopServer();
 }

@@ -1,7 +1,18 @@
 // OnTransferCommand: decode the code, dispatch through the command table.
 #include "server/control/command_dispatch.h"
 
+#include "server/control/codec/command_gate.h"
 #include "server/control/command_table.h"
+
+namespace {
+CommandGate& Gate() {
+  // Never freed: a command left running at exit still leaves through it.
+  static CommandGate* gate = new CommandGate;
+  return *gate;
+}
+}  // namespace
+
+bool CloseCommands(unsigned ms) { return Gate().Close(ms); }
 
 void OnTransferCommand(CByteBuffer* request, CByteBuffer* reply) {
   if (!request || !reply) return;
@@ -10,5 +21,7 @@ void OnTransferCommand(CByteBuffer* request, CByteBuffer* reply) {
   if (code == 0 || code > kLastControlCommand) return;
   const CommandEntry* entry = FindCommand(code);
   if (!entry || !entry->handler) return;
+  if (!Gate().Enter()) return;  // stopping: answered empty, like an unknown code
   entry->handler(in, reply);
+  Gate().Leave();
 }

@@ -7,3 +7,7 @@
 // short for a code, code 0, codes above 131 and codes without a handler get
 // an empty reply and do nothing.
 void OnTransferCommand(CByteBuffer* request, CByteBuffer* reply);
+
+// At the stop: no command starts from now on; waits up to ms for the one
+// running. False when it is still running (then what it uses must be kept).
+bool CloseCommands(unsigned ms);

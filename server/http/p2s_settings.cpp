@@ -6,9 +6,11 @@
 
 #include <random>
 
+#include "foundation/log/server_logs.h"
 #include "foundation/util/code_pages.h"
 #include "foundation/util/path_ops.h"
 #include "server/config/ini_file.h"
+#include "server/http/codec/host_lookup.h"
 
 const char kBuiltInLookupHost[] = "maps.orchard.invalid";
 const char kBuiltInP2sHost[] = "p2s.orchard.invalid";
@@ -29,22 +31,38 @@ P2sServer LoadP2sServer(const char* builtInHost, const std::wstring& settingsPat
 
 std::string MakeServerUrl(const P2sServer& server, const std::string& path) {
   if (server.host.empty() || path.empty()) return std::string();
-  std::string address;
-  in_addr dotted;
-  if (inet_pton(AF_INET, server.host.c_str(), &dotted) == 1) {
-    address = server.host;
-  } else if (const hostent* host = gethostbyname(server.host.c_str());
-             host && host->h_addrtype == AF_INET && host->h_length == 4) {
-    size_t count = 0;
-    while (host->h_addr_list[count]) ++count;
-    if (count) {
-      thread_local std::minstd_rand pick(GetTickCount() ^ GetCurrentThreadId());
-      in_addr chosen;
-      memcpy(&chosen, host->h_addr_list[pick() % count], 4);
-      char text[INET_ADDRSTRLEN] = {};
-      inet_ntop(AF_INET, &chosen, text, sizeof text);
-      address = text;
-    }
+  return "http://" + server.host + ":" + std::to_string(server.port) + "/" + path;
+}
+
+namespace {
+std::vector<uint32_t> LookUpHost(const std::string& name) {
+  std::vector<uint32_t> out;
+  const hostent* host = gethostbyname(name.c_str());  // on the lookup's own thread: its result is that thread's
+  if (!host || host->h_addrtype != AF_INET || host->h_length != 4) return out;
+  for (int i = 0; host->h_addr_list[i]; ++i) {
+    uint32_t address;
+    memcpy(&address, host->h_addr_list[i], 4);
+    out.push_back(address);
   }
-  return "http://" + address + ":" + std::to_string(server.port) + "/" + path;
+  return out;
+}
+
+HostLookup& ServerHosts() {
+  // Never freed: a lookup thread may still be in the system's resolver at exit.
+  static HostLookup* hosts = new HostLookup(LookUpHost, kHostRetryMs);
+  return *hosts;
+}
+}  // namespace
+
+uint32_t ServerAddress(const std::string& host, uint32_t waitMs, void* cancel) {
+  std::vector<uint32_t> addresses;
+  bool started = false;
+  const HANDLE event = static_cast<HANDLE>(cancel);
+  const HostLookup::Outcome outcome = ServerHosts().Find(
+      host, waitMs, [event] { return event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }, &addresses,
+      &started);
+  if (started) WriteLog(&g_MainLog, 1, "P2S - look up host %s", host.c_str());
+  if (outcome != HostLookup::kFound) return 0;
+  thread_local std::minstd_rand pick(GetTickCount() ^ GetCurrentThreadId());
+  return addresses[pick() % addresses.size()];
 }

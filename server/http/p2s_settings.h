@@ -20,7 +20,16 @@ extern const char kBuiltInP2sHost[];
 P2sServer LoadP2sServer(const char* builtInHost);
 P2sServer LoadP2sServer(const char* builtInHost, const std::wstring& settingsPath);
 
-// "http://%s:%d/%s" with one of the host's IPv4 addresses chosen at random,
-// the port and the path; the address part stays empty when the host does
-// not resolve (the connection then fails). Empty without a host or a path.
+// "http://%s:%d/%s" with the host, the port and the path; empty without a
+// host or a path. The host name is looked up by the exchange, within its
+// deadline (ServerAddress).
 std::string MakeServerUrl(const P2sServer& server, const std::string& path);
+
+// One of the IPv4 addresses of host, chosen at random (an in_addr value);
+// 0 when it has none, when none came within waitMs or when cancel is
+// signalled first. A name is looked up once for the whole program, on a
+// thread of its own, and each lookup logged ("P2S - look up host %s"); a
+// name without an address is looked up again after kHostRetryMs at the
+// earliest, and a name under ".invalid" never.
+uint32_t ServerAddress(const std::string& host, uint32_t waitMs, void* cancel);
+constexpr uint32_t kHostRetryMs = 60000;

@@ -5,6 +5,7 @@
 
 #include "foundation/util/net_address.h"
 #include "server/http/codec/http_request.h"
+#include "server/http/p2s_settings.h"
 
 namespace {
 std::atomic<int> g_connecting{0};
@@ -76,8 +77,10 @@ int CP2SSocket::Exchange(DWORD timeoutMs, ULONGLONG deadline) {
   ConnectSlot slot;
   if (!TakeConnectSlot(deadline)) return kHttpNoConnection;
   slot.Hold();
-  const uint32_t address = ResolveHostAddress(url_.host.c_str());
-  if (address == 0 || url_.port == 0 || url_.port > 65535) return kHttpNoConnection;
+  if (url_.port == 0 || url_.port > 65535) return kHttpNoConnection;
+  // Looked up within this exchange's time and ended by its cancel event.
+  const uint32_t address = ServerAddress(url_.host, stepMs(), cancel_);
+  if (address == 0) return kHttpNoConnection;
   if (socket_.ConnectTimeout(stepMs(), address, uint16_t(url_.port)) != 0) return kHttpNoConnection;
   slot.Release();
 
@@ -95,9 +98,7 @@ int CP2SSocket::Exchange(DWORD timeoutMs, ULONGLONG deadline) {
       default:
         return kHttpMalformed;
     }
-    // Complete: bytes already waiting behind the body mean its length was wrong.
-    const int more = socket_.Recv(0, block, sizeof block);
-    if (more > 0 && response_.Feed(block, size_t(more)) == HttpResponseReader::kTrailing) return kHttpMalformed;
+    // Complete: bytes behind the announced body are not read.
     result_ = kHttpPending;
     OnResponse(response_.Body().data(), response_.Body().size());
     return result_ == kHttpPending ? kHttpOk : result_;

@@ -42,6 +42,8 @@ class CP2SSocket {
 
   int Result() const { return result_; }
   const std::string& ResponseHead() const { return response_.HeadText(); }
+  // The status code of the response head; 0 before a head came or when it has none.
+  int ResponseStatus() const { return HttpResponseReader::StatusCode(response_.HeadText()); }
 
   // Attempts in progress now, program-wide (for tests).
   static int ConnectingNow();

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "foundation/log/server_logs.h"
+#include "foundation/sync/worker_thread.h"
 #include "foundation/util/code_pages.h"
 #include "foundation/text/hex_text.h"
 #include "foundation/util/path_ops.h"
@@ -184,7 +185,12 @@ void CPublishManager::PublishPath(const std::wstring& path, const CPublishDir* d
   CPublishDir covering;
   if (dir == nullptr) {
     if (!FindDir(path, &covering)) {
-      AddDir(path, 1);
+      // A directory outside every published one becomes one; a file cannot:
+      // it would be listed, shared and stored as a directory.
+      if (IsDirectoryPath(path))
+        AddDir(path, 1);
+      else
+        WriteLog(&g_MainLog, 1, "PublishPath - not in a published directory - %s", Utf16ToGbk(path).c_str());
       return;
     }
     dir = &covering;
@@ -199,6 +205,7 @@ void CPublishManager::PublishPath(const std::wstring& path, const CPublishDir* d
     return;
   }
   const int64_t size = item.fileSize, lmt = item.lastModTime;
+  if (Stopping()) return;
   if (IsFileRecorded(&item) && item.fileSize == size && item.lastModTime == lmt) return;  // unchanged
   if (size > 0 && queue_) queue_->AddTask(*dir, path);
 }
@@ -208,9 +215,11 @@ void CPublishManager::ScanDir(const std::wstring& path, int action, const CPubli
   std::wstring pattern, base;
   Pattern(path, &pattern, &base);
   WIN32_FIND_DATAW fd;
+  if (Stopping()) return;
   HANDLE h = FindFirstFileW(pattern.c_str(), &fd);
   if (h == INVALID_HANDLE_VALUE) return;
   do {
+    if (Stopping()) break;  // a stop does not wait for a large directory
     if (IsDotEntry(fd) || (fd.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN)) continue;
     const std::wstring full = base + L"\\" + fd.cFileName;
     // Junctions and links may lead out of the published tree or round in a circle.
@@ -278,6 +287,7 @@ int CPublishManager::ListDir(const std::wstring& path, std::vector<CPublishItem>
     return 0;
   }
   do {
+    if (Stopping()) break;
     if (IsDotEntry(fd)) continue;
     const std::wstring full = base + L"\\" + fd.cFileName;
     if (full.size() >= kRecordPathUnits) {
@@ -393,9 +403,14 @@ bool CPublishManager::WaitLoader(DWORD ms) {
   return loaderThread_ == nullptr || WaitForSingleObject(loaderThread_, ms) == WAIT_OBJECT_0;
 }
 
+void CPublishManager::BeginStop() {
+  stopping_ = true;
+  if (loaderStop_) SetEvent(loaderStop_);
+}
+
 void CPublishManager::UnInit() {
   WriteLog(&g_MainLog, 1, "UnInit - Database");
-  if (loaderStop_) SetEvent(loaderStop_);
+  BeginStop();
   // A loader still inside SQLite after the wait keeps its handles: closing them
   // under a live thread would be worse than leaking them.
   if (WaitLoader(5000)) {
@@ -403,6 +418,9 @@ void CPublishManager::UnInit() {
     loaderThread_ = nullptr;
     if (loaderStop_) CloseHandle(loaderStop_);
     loaderStop_ = nullptr;
+  } else {
+    WriteLog(&g_MainLog, 3, "UnInit - the loader thread did not end in time; it is left running");
+    NoteThreadLeftRunning();
   }
   if (queue_) queue_->Stop();
   std::lock_guard<std::mutex> lock(dirsLock_);

@@ -7,6 +7,7 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -56,6 +57,12 @@ class CPublishManager {
   bool StartLoader();
   // Waits (bounded) for the loader to end; true when it has.
   bool WaitLoader(DWORD ms);
+  // From the start of the stop sequence on, every scan (a command's, the
+  // watcher's, the loader's) ends at its next entry and nothing is queued.
+  void BeginStop();
+  bool Stopping() const { return stopping_.load(); }
+  // BeginStop, then the loader (5000 ms; logged and left running when it
+  // does not end), the publish task, and the directory list is emptied.
   void UnInit();
 
  private:
@@ -72,6 +79,7 @@ class CPublishManager {
   std::deque<CPublishDir> loadQueue_;
   HANDLE loaderStop_ = nullptr;
   HANDLE loaderThread_ = nullptr;
+  std::atomic<bool> stopping_{false};
 
   IPublishQueue* queue_ = nullptr;
   IShareCore* core_ = nullptr;

@@ -2,6 +2,8 @@
 // publish manager sees it.
 #include "server/publish/publish_service.h"
 
+#include "foundation/log/server_logs.h"
+#include "foundation/sync/worker_thread.h"
 #include "server/control/p2p_api.h"
 #include "server/control/server_state.h"
 #include "server/hash/hash_serial.h"
@@ -54,6 +56,13 @@ void StartPublishingAtLogin() {
 
 void StopPublishing() {
   PublishManager().UnInit();  // the loader, then the publish and report threads
+  // A thread left running (a command, the watcher, the loader, the publish or
+  // report thread) may still be about to queue a file or read a hash record:
+  // the task and the hash-record store stay for it.
+  if (ThreadsLeftRunning() > 0) {
+    WriteLog(&g_MainLog, 3, "UnInit - publishing kept for %d thread(s) left running", ThreadsLeftRunning());
+    return;
+  }
   PublishManager().SetQueue(nullptr);
   CPublishTask::FreeInstance();
   CHashSerial::FreeInstance();

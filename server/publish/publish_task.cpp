@@ -9,6 +9,7 @@
 
 #include "foundation/log/server_logs.h"
 #include "foundation/sync/event_thread.h"
+#include "foundation/sync/worker_thread.h"
 #include "foundation/text/hex_text.h"
 #include "foundation/util/code_pages.h"
 #include "foundation/util/file_ops.h"
@@ -156,6 +157,7 @@ bool CPublishTask::JoinThread(HANDLE* thread, DWORD firstWaitMs, DWORD laterWait
       // Left running: what it uses must outlive it, so nothing is freed.
       WriteLog(&g_MainLog, 3, "PUBTASK - a thread did not end in time; it is left running");
       threadLeft_ = true;
+      NoteThreadLeftRunning();
       return false;
     }
   }
@@ -284,8 +286,12 @@ int CPublishTask::DoTask(TaskCopy& task) {
     LookupReply reply;
     ILookupClient& lookup = lookup_ ? *lookup_ : UnreachableLookupClient();
     const int error = lookup.Query(fidHex, stopEvent_, kLookupTimeoutMs, &reply);
-    if (Stopping()) {
-      WriteLog(&g_MainLog, 1, "MapsSearch %s Fail, error=%d", fidHex.c_str(), error);
+    if (Stopping() || error != kHttpOk) {
+      WriteLog(&g_MainLog, 1, "MapsSearch %s Fail, error=%d\n", fidHex.c_str(), error);
+    } else if (reply.status != 0 && (reply.status < 200 || reply.status > 299)) {
+      // The service answered that it does not know the file (404, or another refusal).
+      WriteLog(&g_MainLog, 1, "MapsSearch %s found nothing, status=%d, error=%d\n", fidHex.c_str(), reply.status,
+               error);
     } else {
       WriteLog(&g_MainLog, 1, "MapsSearch %s success, QID=%s, CID=%s, SIZE=%lld, error=%d\n", fidHex.c_str(),
                reply.qid.c_str(), reply.cid.c_str(), (long long)reply.size, error);

@@ -35,6 +35,7 @@ class CHttpLookup : public ILookupClient {
       reply->qid = client.Qid();
       reply->cid = client.Cid();
       reply->size = int64_t(client.Size());
+      reply->status = client.ResponseStatus();
     }
     return client.Result();
   }

@@ -15,6 +15,7 @@ struct LookupReply {
   std::string qid;  // 40 hex digits when known
   std::string cid;
   int64_t size = 0;
+  int status = 0;  // the HTTP status of the answer; 0 when none came
 };
 
 class ILookupClient {

@@ -77,12 +77,11 @@ void CPublishTask::ReportLoop() {
     if (!item) return;  // queue empty: the running flag is already cleared
     const int error = Report(*item);
     std::lock_guard<std::mutex> guard(reportLock_);
+    // A refusal (-700, -101) is a failed attempt like any other: tried again up to the limit.
     if (error == kHttpOk)
       item->done = 1;
-    else if (HttpCodeRetries(error))
-      ++item->tries;
     else
-      item->tries = kMaxReportAttempts;  // the server answered and refused: asking again changes nothing
+      ++item->tries;
   }
 }
 

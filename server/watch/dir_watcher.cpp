@@ -7,6 +7,7 @@
 
 #include "foundation/log/server_logs.h"
 #include "foundation/sync/event_thread.h"
+#include "foundation/sync/worker_thread.h"
 #include "foundation/text/ascii_case.h"
 #include "foundation/util/code_pages.h"
 #include "foundation/util/path_ops.h"
@@ -283,8 +284,13 @@ int CDirWatcher::StartLocked(const std::wstring& path) {
 void CDirWatcher::StopLocked(DWORD firstWaitMs, bool waitToEnd) {
   EventSet(stop_, true);
   if (HandlePresent(thread_) && !ThreadWait(thread_, firstWaitMs) && waitToEnd) {
+    // Its scans look at the stop between files, so only a stuck system call
+    // keeps it longer; then it is left running and what it uses is kept.
     WriteLog(&g_MainLog, 1, "AutoPub - waiting for the watch thread to end");
-    ThreadWait(thread_, INFINITE);
+    if (!ThreadWait(thread_, kStopLaterWaitMs)) {
+      WriteLog(&g_MainLog, 3, "AutoPub - the watch thread did not end in time; it is left running");
+      NoteThreadLeftRunning();
+    }
   }
   // The thread holds its own handle to the stop event and owns the rest.
   ThreadClose(&thread_);

@@ -33,8 +33,11 @@ class CDirWatcher {
   // when it is done.
   void Enable(bool loaderStarts);
   // First in the stop sequence: logs "UnInit - DirWatcher", stops the watch
-  // and waits until its thread has ended; nothing starts afterwards.
+  // and waits for its thread 1000 ms, then kStopLaterWaitMs more; a thread
+  // that outlives that is logged and left running (what it uses is kept).
+  // Nothing starts afterwards.
   void UnInit();
+  static constexpr DWORD kStopLaterWaitMs = 5000;
 
   // True while a watch thread runs.
   bool Watching() const;

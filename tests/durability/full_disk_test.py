@@ -22,22 +22,17 @@ import re
 import shutil
 import socket
 import struct
-import subprocess
 import sys
-import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "server", "hash", "tests"))
 
-SKIP = 77
-if __name__ == "__main__" and os.environ.get("ORCHARD_OWN_MOUNTS") != "1":
-    if os.geteuid() != 0 or subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode != 0:
-        print("full-disk test skipped: it needs root to mount a tmpfs in a mount namespace of its own")
-        sys.exit(SKIP)
-    os.execvpe("unshare", ["unshare", "-m", "--propagation", "private", sys.executable] + sys.argv,
-               dict(os.environ, ORCHARD_OWN_MOUNTS="1"))
+import own_mounts  # noqa: E402
+
+if __name__ == "__main__":
+    own_mounts.reexec_unless_own("full-disk test", "mount a tmpfs")
 
 import file_ids_check  # noqa: E402
 import orchard_channel as oc  # noqa: E402
@@ -53,60 +48,26 @@ ROOM = 6 << 20  # beside the programs
 ENTRY = re.compile(r"^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d:\d{3}\] ")
 
 
-def run(*cmd):
-    subprocess.run(cmd, check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
-
-
 class FullDisk(PublishingServerTest):
     work_prefix = "orchard_fulldisk_"
 
     def setUp(self):
-        self.scratch = tempfile.mkdtemp(prefix="orchard_fulldisk_mounts_")
-        self.mounts = []
-        self.wineserver = None
-        self.own_prefix()
+        self.mounts = own_mounts.OwnMounts(prefix="orchard_fulldisk_mounts_")
+        self.scratch = self.mounts.scratch
+        self.mounts.own_prefix()
         super().setUp()
         self.move_onto_tmpfs()
 
     def tearDown(self):
         super().tearDown()
-        if self.wineserver:
-            subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            try:
-                self.wineserver.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                self.wineserver.kill()
-                self.wineserver.wait(timeout=30)
-        for m in reversed(self.mounts):
-            subprocess.run(["umount", "-l", m], stdin=subprocess.DEVNULL)
-        shutil.rmtree(self.scratch, ignore_errors=True)
-
-    # ---- the mounts
-
-    def mount(self, *args):
-        run("mount", *args)
-        self.mounts.append(args[-1])
-
-    def own_prefix(self):
-        """The shared prefix seen through an overlay: another directory, so its
-        own wineserver, which sees this namespace's mounts and writes nothing back."""
-        lower = os.environ["WINEPREFIX"]
-        upper, work, self.prefix = (os.path.join(self.scratch, n) for n in ("upper", "work", "prefix"))
-        for d in (upper, work, self.prefix):
-            os.makedirs(d)
-        self.mount("-t", "overlay", "overlay", "-o", "lowerdir=%s,upperdir=%s,workdir=%s" % (lower, upper, work),
-                   self.prefix)
-        os.environ["WINEPREFIX"] = self.prefix
-        self.wineserver = subprocess.Popen(["wineserver", "-f", "-p"], stdin=subprocess.DEVNULL,
-                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.mounts.close()
 
     def move_onto_tmpfs(self):
         """One small tmpfs for the program folder and the data folder."""
         used = sum(os.path.getsize(os.path.join(self.work, n)) for n in os.listdir(self.work))
         self.disk = os.path.join(self.scratch, "disk")
         os.makedirs(self.disk)
-        self.mount("-t", "tmpfs", "-o", "size=%d" % (used + ROOM), "tmpfs", self.disk)
+        self.mounts.mount("-t", "tmpfs", "-o", "size=%d" % (used + ROOM), "tmpfs", self.disk)
         program = os.path.join(self.disk, "program")
         shutil.copytree(self.work, program)
         shutil.rmtree(self.work)
@@ -116,7 +77,7 @@ class FullDisk(PublishingServerTest):
         os.makedirs(store)
         self.data = os.path.dirname(sc.hash_record_dir())
         os.makedirs(self.data, exist_ok=True)
-        self.mount("--bind", store, self.data)
+        self.mounts.mount("--bind", store, self.data)
 
     def fill(self):
         """Takes every byte left on the tmpfs."""

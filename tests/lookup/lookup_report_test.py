@@ -7,11 +7,11 @@ server played by tests/lookup/lookup_p2s_double.py at the address of
 A file over 64 MiB is hashed when first published; a copy of it (same
 sampled pieces, so the same stored hash record) is published with the
 lookup answering both ids and is not read: no hashing line, no statistics,
-far less time. Every way a lookup can fail (silence, 404, broken heads and
-lengths, an early close, trailing bytes, a drip, ids of the wrong length)
-makes the copy be hashed, with the error code in the log. Reports carry the
-file's fields; refusals are not asked again, other failures are, three
-attempts of three tries; a dripping report ends at its deadline, and a stop
+far less time; bytes after a whole answer are ignored. Every way a lookup can
+fail (silence, 404, broken heads and lengths, an early close, a drip, ids of
+the wrong length) makes the copy be hashed, with the failure in the log.
+Reports carry the file's fields; every failure, a refusal too, is tried
+again up to three attempts (a refusal ends one attempt's tries); a dripping report ends at its deadline, and a stop
 during one ends within the stop's wait."""
 
 import datetime
@@ -178,20 +178,24 @@ class LookupReport(PublishingServerTest):
             self.assertLess(looked_up_seconds, hashed_seconds / 2, (looked_up_seconds, hashed_seconds))
             self.assertIsNotNone(self.double.wait_for("commit", 30, count=2, where=lambda e: e.get("fid") == fid))
 
-        # Each way a lookup fails: the copy is hashed, and the log carries the code.
-        rows = [  # name, lookup mode, answer of the double, error in the log, cid and qid lengths logged
-            ("silent", "never", None, -9),
-            ("404 with a body", "404", None, 0),
-            ("no Content-Length", "no-length", None, -11),
-            ("head over its limit", "long-head", None, -11),
-            ("Content-Length 0", "zero-length", None, -11),
-            ("Content-Length above the limit", "over-limit", None, -11),
-            ("closed early", "early-close", None, -9),
-            ("trailing bytes", "trailing", None, -11),
-            ("dripping", "drip", None, -9),
-            ("cid of 39 digits", "answer", (big.ids["qid"], big.ids["cid"][:39], BIG), 0),
+        # Each way a lookup fails: the copy is hashed, and the log says how it
+        # failed. Bytes after the announced body are not part of the answer.
+        cid39 = big.ids["cid"][:39]
+        rows = [  # name, lookup mode, answer of the double, the log line's text after the fid, hashed
+            ("silent", "never", None, "Fail, error=-9\n", True),
+            ("404 with a body", "404", None, "found nothing, status=404, error=0\n", True),
+            ("no Content-Length", "no-length", None, "Fail, error=-11\n", True),
+            ("head over its limit", "long-head", None, "Fail, error=-11\n", True),
+            ("Content-Length 0", "zero-length", None, "Fail, error=-11\n", True),
+            ("Content-Length above the limit", "over-limit", None, "Fail, error=-11\n", True),
+            ("closed early", "early-close", None, "Fail, error=-9\n", True),
+            ("dripping", "drip", None, "Fail, error=-9\n", True),
+            ("cid of 39 digits", "answer", (big.ids["qid"], cid39, BIG),
+             "success, QID=%s, CID=%s, SIZE=%d, error=0\n" % (big.ids["qid"], cid39, BIG), True),
+            ("trailing bytes after a whole answer", "trailing", None,
+             "success, QID=%s, CID=%s, SIZE=%d, error=0\n" % (big.ids["qid"], big.ids["cid"], BIG), False),
         ]
-        for i, (name, mode, known, error) in enumerate(rows):
+        for i, (name, mode, known, logged, hashes) in enumerate(rows):
             with self.subTest("lookup " + name):
                 self.double.lookup_mode = mode
                 self.double.known[fid] = known or (big.ids["qid"], big.ids["cid"], BIG)
@@ -203,18 +207,17 @@ class LookupReport(PublishingServerTest):
                 self.assertEqual(got, fid)
                 self.assertEqual(len(self.double.of_kind("lookup")), before + 1)
                 searches = [m for m in self.main_log() if m.startswith("MapsSearch %s " % fid)]
-                self.assertTrue(searches[-1].endswith("error=%d\n" % error), searches[-1])
-                if error == 0:
-                    self.assertIn("QID=%s, CID=, " % (big.ids["qid"] if known else ""), searches[-1])
-                self.assertEqual(self.hashing_lines(), hashed + 1, "not hashed")
-                self.assertEqual(self.tally_count(fid), tallied + 1)
+                self.assertEqual(searches[-1], "MapsSearch %s %s" % (fid, logged))
+                self.assertEqual(self.hashing_lines(), hashed + (1 if hashes else 0), "hashed or not")
+                self.assertEqual(self.tally_count(fid), tallied + (1 if hashes else 0))
         self.double.lookup_mode = "answer"
 
-        # Report statuses: refusals end it at once, other failures are tried again.
+        # Report statuses: a refusal ends one request loop at once, and the
+        # report is tried again up to its three attempts like any failure.
         rows = [  # name, p2s mode, status, commits expected, report-log line, its count
             ("accepted", "answer", 1, 1, " Report ok ", 1),
-            ("refused (2)", "answer", 2, 1, " Report Error -700 ", 1),
-            ("refused (6)", "answer", 6, 1, " Report Error -101 ", 1),
+            ("refused (2)", "answer", 2, 3, " Report Error -700 ", 3),
+            ("refused (6)", "answer", 6, 3, " Report Error -101 ", 3),
             ("unexpected status", "answer", 9, 9, " Report Error -5 ", 3),
             ("broken check value", "broken-check", 1, 9, " Report Error -5 ", 3),
         ]

@@ -292,6 +292,29 @@ class PublishDirs(unittest.TestCase):
         self.stop(proc)
         self.assertIn("Err - AddDir - Not stored", read_log(self.work))
 
+    def test_a_file_outside_every_directory_is_not_made_one(self):
+        loose = self.make("Loose")
+        clip = self.make("Loose/clip.avi", 100)
+        proc = self.start()
+        with oc.ChannelClient(port=PORT) as c:
+            for code in (17, 5):
+                with self.subTest("command %d on the file" % code):
+                    self.assertEqual(c.send(oc.command(code, path_field(clip))), b"", "answers nothing")
+                    self.assertEqual(c.send(oc.command(33)), struct.pack("<HI", 200, 0), "no directory made of it")
+            with self.subTest("its folder can still be added"):
+                self.assertEqual(oc.split_status(c.send(oc.command(1, path_field(loose))))[0], 200)
+                st, payload = oc.split_status(c.send(oc.command(33)))
+                self.assertEqual([d["path"] for d in parse_list(payload, DIR_RECORD, parse_dir)], [loose])
+            with self.subTest("and the file published in it"):
+                self.assertEqual(c.send(oc.command(17, path_field(clip))), b"")
+                st, payload = oc.split_status(c.send(oc.command(33)))
+                self.assertEqual(len(parse_list(payload, DIR_RECORD, parse_dir)), 1)
+        self.stop(proc)
+        log = read_log(self.work)
+        self.assertEqual(log.count("PublishPath - not in a published directory - " + clip), 2, log)
+        with self.db() as db:
+            self.assertEqual([r[0] for r in db.execute("SELECT FileName FROM tbDirV2")], [loose])
+
 
 def main():
     op.run_unittests()

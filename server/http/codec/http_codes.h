@@ -10,7 +10,7 @@ enum : int {
   kHttpBadReply = -5,        // not a valid p2s packet, a failed check value or an unexpected status
   kHttpIncomplete = -9,      // closed, failed or out of time before a complete response
   kHttpSendFailed = -10,     // the request did not all go out in time
-  kHttpMalformed = -11,      // the head is too long, its length missing or bad, or bytes follow the body
+  kHttpMalformed = -11,      // the head is too long, or its length missing or bad
   kP2sRefusedInfo = -101,    // p2s reply status 6
   kP2sRefused = -700,        // p2s reply status 2
 };

@@ -40,6 +40,21 @@ int32_t HttpResponseReader::ContentLength(std::string_view head) {
   return found;
 }
 
+int HttpResponseReader::StatusCode(std::string_view head) {
+  const std::string_view line = head.substr(0, head.find('\n'));
+  if (line.substr(0, 5) != "HTTP/") return 0;
+  const size_t blank = line.find(' ');
+  if (blank == std::string_view::npos || line.size() < blank + 4) return 0;
+  const std::string_view digits = line.substr(blank + 1, 3);
+  if (line.size() > blank + 4 && line[blank + 4] != ' ') return 0;
+  int code = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return 0;
+    code = code * 10 + (c - '0');
+  }
+  return code >= 100 ? code : 0;
+}
+
 void HttpResponseReader::EndHead() {
   const int32_t length = ContentLength(head_);
   if (length <= 0) {
@@ -75,6 +90,5 @@ HttpResponseReader::State HttpResponseReader::Feed(const uint8_t* data, size_t n
     i += take;
     if (body_.size() == size_t(expected_)) state_ = kComplete;
   }
-  if (state_ == kComplete && i < n) state_ = kTrailing;
   return state_;
 }

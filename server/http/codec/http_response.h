@@ -20,13 +20,12 @@ class HttpResponseReader {
     kReading,    // more bytes are needed
     kComplete,   // Body() holds exactly the announced length
     kMalformed,  // head too long, its length missing, zero, too large or not a number
-    kTrailing,   // bytes came after the announced body: its length cannot be right
   };
 
   void Reset();
   // Takes the next received block. Once the state is no longer kReading the
-  // reader ignores further bytes, except that bytes past a complete body
-  // turn kComplete into kTrailing.
+  // reader ignores further bytes: whatever follows the announced body (a
+  // stray line break, say) is not part of the response.
   State Feed(const uint8_t* data, size_t n);
   State state() const { return state_; }
 
@@ -39,6 +38,9 @@ class HttpResponseReader {
   // is missing, repeated with another value, or its value is not digits
   // only (after trimming blanks) or exceeds kMaxBodyLength.
   static int32_t ContentLength(std::string_view head);
+  // The status code of a head text's first line "HTTP/x.y NNN ...": three
+  // digits from 100 to 999; 0 when the line has no such code.
+  static int StatusCode(std::string_view head);
 
  private:
   void EndHead();

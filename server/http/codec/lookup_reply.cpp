@@ -5,16 +5,6 @@
 #include <string_view>
 
 #include "foundation/text/ascii_case.h"
-#include "foundation/text/hex_text.h"
-
-namespace {
-std::string HexIdOrEmpty(const std::string& value, size_t digits) {
-  if (value.size() != digits) return std::string();
-  for (char c : value)
-    if (HexDigitValue(c) < 0) return std::string();
-  return value;
-}
-}  // namespace
 
 uint64_t ParseLookupSize(const std::string& text) {
   if (text.empty()) return 0;
@@ -42,9 +32,9 @@ LookupReplyFields ParseLookupReply(const uint8_t* body, size_t length) {
     const size_t eq = segment.find('=');
     if (eq != std::string::npos) pairs[segment.substr(0, eq)] = segment.substr(eq + 1);
   }
-  out.fid = HexIdOrEmpty(pairs["FID"], 32);
-  out.qid = HexIdOrEmpty(pairs["QID"], 40);
-  out.cid = HexIdOrEmpty(pairs["CID"], 40);
+  out.fid = pairs["FID"];
+  out.qid = pairs["QID"];
+  out.cid = pairs["CID"];
   out.size = ParseLookupSize(pairs["SIZE"]);
   return out;
 }

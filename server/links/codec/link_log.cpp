@@ -1,9 +1,9 @@
 // Writing and reading the link log's entries.
 #include "server/links/codec/link_log.h"
 
+#include <map>
 #include <optional>
-#include <set>
-#include <tuple>
+#include <utility>
 
 namespace {
 constexpr size_t kEntryPrefix = 26;  // "[" + 23-character time + "] "
@@ -93,8 +93,10 @@ bool IsRecentLinkTime(int64_t time, int64_t now) {
 }
 
 LastPublishTexts BuildLastPublishTexts(std::string_view logText, int64_t now) {
-  std::set<std::tuple<std::string, std::string, std::string>> vxhd;  // directory, name, link
-  std::set<std::tuple<std::string, std::string>> ftp;                // directory, link
+  // Keyed and ordered by the joined text ("dir,name,link" and "dir,link") as
+  // plain bytes; the directory and link are kept apart, as either may hold a comma.
+  using Entries = std::map<std::string, std::pair<std::string, std::string>>;
+  Entries vxhd, ftp;
   struct Pending {
     LinkLogEntry entry;
     std::string name;
@@ -120,8 +122,9 @@ LastPublishTexts BuildLastPublishTexts(std::string_view logText, int64_t now) {
     const bool pairs = vxhdLine && ReadFtpLinkName(entry.link, &name) && name == vxhdLine->name &&
                        entry.time == vxhdLine->entry.time && entry.directory == vxhdLine->entry.directory;
     if (pairs && IsRecentLinkTime(entry.time, now)) {
-      vxhd.emplace(vxhdLine->entry.directory, vxhdLine->name, vxhdLine->entry.link);
-      ftp.emplace(entry.directory, entry.link);
+      const LinkLogEntry& v = vxhdLine->entry;
+      vxhd.emplace(v.directory + "," + vxhdLine->name + "," + v.link, std::make_pair(v.directory, v.link));
+      ftp.emplace(entry.directory + "," + entry.link, std::make_pair(entry.directory, entry.link));
     }
     vxhdLine.reset();
   }
@@ -135,8 +138,8 @@ LastPublishTexts BuildLastPublishTexts(std::string_view logText, int64_t now) {
     }
   };
   const std::string* last = nullptr;
-  for (const auto& [dir, name, link] : vxhd) add(out.vxhd, dir, link, &last);
+  for (const auto& [joined, entry] : vxhd) add(out.vxhd, entry.first, entry.second, &last);
   last = nullptr;
-  for (const auto& [dir, link] : ftp) add(out.ftp, dir, link, &last);
+  for (const auto& [joined, entry] : ftp) add(out.ftp, entry.first, entry.second, &last);
   return out;
 }

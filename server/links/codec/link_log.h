@@ -36,10 +36,11 @@ struct LastPublishTexts {
   std::string ftp;   // "LastPublishFtp.txt"
 };
 
-// Every recent entry of the whole log text, once each, in directory order,
-// each directory as a heading above its links: "\r\n<dir>\r\n<link>\r\n"
-// for the first link under a directory, "<link>\r\n" for the others. vxhd
-// links go in name order within their directory. The publish task writes a
+// Every recent entry of the whole log text, once each, each directory as a
+// heading above its links: "\r\n<dir>\r\n<link>\r\n" for the first link
+// under a directory, "<link>\r\n" for the others. Entries go in the byte
+// order of their joined texts, "dir,name,link" for vxhd links and "dir,link"
+// for FTP links, so a directory's links stay together. The publish task writes a
 // file's two lines together, vxhd first; only such a pair is taken (same
 // time, directory and name, the vxhd link whole), so a line cut short by a
 // full disk or a kill never reaches the output files.

@@ -209,6 +209,32 @@ TEST_F(PublishManagerTest, AddDirRefusesOverlapsAndTooLongPaths) {
   EXPECT_FALSE(pm_.OverlapsPublished(root_ + L"\\Other"));
 }
 
+TEST_F(PublishManagerTest, AParentOfAPublishedDirectoryWouldStoreItsFilesTwice) {
+  // Why a parent of a published directory is refused: were it published
+  // beside the child (here as a restart would load both rows), its scan
+  // would queue the child's stored files again under the parent's table, so
+  // each would have two rows and two shares, and removing either directory
+  // would withdraw files the other still publishes.
+  const std::wstring v = MakeTree();
+  ASSERT_EQ(pm_.AddDir(v, 0), 1);
+  StoreAsPublished(v + L"\\a.mp4", Published(v), 0xAB);
+  EXPECT_EQ(pm_.AddDirEx(root_, 1), AddDirResult::kOverlaps);
+  EXPECT_TRUE(queue_.added.empty());
+
+  CPublishDir parent;
+  std::memset(&parent, 0, sizeof parent);
+  ASSERT_TRUE(SetRecordPath(parent.path, U16(root_), root_.size()));
+  MakePathRecordId(root_, parent.dirId);
+  ASSERT_TRUE(SaveDir(parent, root_.c_str(), 1));
+  CPublishManager both;
+  Wire(both);
+  ASSERT_EQ(both.LoadFromDatabase(), 1);
+  ASSERT_EQ(both.Dirs().size(), 2u);
+  both.PublishPath(root_, nullptr);
+  EXPECT_EQ(Names(queue_.added).count(L"a.mp4"), 1u) << "the stored file is queued again, for a second row";
+  both.UnInit();
+}
+
 TEST_F(PublishManagerTest, DirectoryNotStoredIsNotKept) {
   CloseDatabase();
   EXPECT_EQ(pm_.AddDirEx(root_ + L"\\Video", 0), AddDirResult::kNotStored);
@@ -255,6 +281,9 @@ TEST_F(PublishManagerTest, PublishingOutsideEveryDirectoryAddsIt) {
   const std::wstring v = MakeTree();
   pm_.PublishPath(root_ + L"\\missing", nullptr);  // not there: no directory is made of it
   EXPECT_TRUE(pm_.Dirs().empty());
+  pm_.PublishPath(v + L"\\a.mp4", nullptr);  // a file: refused, not made a directory
+  EXPECT_TRUE(pm_.Dirs().empty());
+  EXPECT_TRUE(queue_.added.empty());
   pm_.PublishPath(v + L"\\sub", nullptr);
   ASSERT_EQ(pm_.Dirs().size(), 1u);
   EXPECT_EQ(PathOf(pm_.Dirs()[0]), v + L"\\sub");

@@ -413,7 +413,7 @@ TEST_F(PublishTaskTest, StoredRecordAndLookupSkipHashing) {
   }
 }
 
-TEST_F(PublishTaskTest, ReportsAreTriedUpToThreeTimesUnlessRefusedAndNoneIsLost) {
+TEST_F(PublishTaskTest, ReportsAreTriedUpToThreeTimesAndNoneIsLost) {
   struct Row {
     const char* name;
     int error;
@@ -422,8 +422,8 @@ TEST_F(PublishTaskTest, ReportsAreTriedUpToThreeTimesUnlessRefusedAndNoneIsLost)
   } rows[] = {{"accepted", 0, 1, " Report ok "},
               {"unreachable: tried three times", -2, 3, " Report Error -2 "},
               {"unreadable reply: tried three times", -5, 3, " Report Error -5 "},
-              {"refused by the server: not asked again", -700, 1, " Report Error -700 "},
-              {"refused by the server, other status", -101, 1, " Report Error -101 "}};
+              {"refused by the server: tried three times", -700, 3, " Report Error -700 "},
+              {"refused by the server, other status: tried three times", -101, 3, " Report Error -101 "}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     TearDown();

@@ -64,10 +64,13 @@ TEST(HttpResponse, HeadsOfEveryKind) {
       {"head over its limit", "HTTP/1.1 200 OK\r\n" + longHeader + "Content-Length: 2\r\n\r\nok",
        HttpResponseReader::kMalformed, ""},
       {"short body", "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nhello", HttpResponseReader::kReading, ""},
-      {"trailing bytes", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok!", HttpResponseReader::kTrailing, ""},
+      {"trailing bytes are ignored", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok!", HttpResponseReader::kComplete,
+       "ok"},
+      {"a stray line break after the body", "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nab|\r\n",
+       HttpResponseReader::kComplete, "ab|"},
       {"a second response behind the first",
-       "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nokHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
-       HttpResponseReader::kTrailing, ""},
+       "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nokHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nxy",
+       HttpResponseReader::kComplete, "ok"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
@@ -102,12 +105,13 @@ TEST(HttpResponse, HeadLimitBoundary) {
   }
 }
 
-TEST(HttpResponse, TrailingBytesFoundInALaterBlock) {
+TEST(HttpResponse, BytesInALaterBlockAreIgnored) {
   HttpResponseReader r;
   EXPECT_EQ(FeedText(&r, "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nab"), HttpResponseReader::kReading);
   EXPECT_EQ(FeedText(&r, "c"), HttpResponseReader::kComplete);
   EXPECT_EQ(r.Feed(nullptr, 0), HttpResponseReader::kComplete);
-  EXPECT_EQ(FeedText(&r, "d"), HttpResponseReader::kTrailing);
+  EXPECT_EQ(FeedText(&r, "d"), HttpResponseReader::kComplete);
+  EXPECT_EQ(Text(r.Body()), "abc");
   r.Reset();
   EXPECT_EQ(r.ExpectedLength(), 0);
   EXPECT_TRUE(r.HeadText().empty());
@@ -119,4 +123,27 @@ TEST(HttpResponse, MalformedIgnoresEverythingAfter) {
   EXPECT_EQ(FeedText(&r, "HTTP/1.1 200 OK\r\n\r\n"), HttpResponseReader::kMalformed);
   EXPECT_EQ(FeedText(&r, "Content-Length: 1\r\n\r\nx"), HttpResponseReader::kMalformed);
   EXPECT_TRUE(r.Body().empty());
+}
+
+TEST(HttpResponse, StatusCode) {
+  struct Row {
+    const char* head;
+    int code;
+  } rows[] = {
+      {"HTTP/1.1 200 OK\nContent-Length: 1\n", 200},
+      {"HTTP/1.1 404 Not Found\n", 404},
+      {"HTTP/1.0 500\n", 500},
+      {"HTTP/1.1 404", 404},
+      {"HTTP/1.1 40 Short\n", 0},
+      {"HTTP/1.1 4044 Long\n", 0},
+      {"HTTP/1.1 099 Low\n", 0},
+      {"HTTP/1.1 2x0 OK\n", 0},
+      {"http/1.1 200 OK\n", 0},
+      {"Content-Length: 1\nHTTP/1.1 200 OK\n", 0},
+      {"", 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.head);
+    EXPECT_EQ(HttpResponseReader::StatusCode(r.head), r.code);
+  }
 }

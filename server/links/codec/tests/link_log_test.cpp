@@ -147,6 +147,21 @@ TEST(LinkLog, LastPublishFiles) {
   EXPECT_EQ(t.ftp, "");
 }
 
+TEST(LinkLog, LastPublishOrderIsThatOfTheJoinedTexts) {
+  // A blank sorts before the comma that joins the parts, so a directory or
+  // name that extends another with " ..." comes first.
+  const int64_t now = 1700007200;
+  std::string log;
+  log += Pair(now - 10, "D:\\V", 1, 'A', "a.avi");
+  log += Pair(now - 9, "D:\\V", 2, 'B', "a b.avi");
+  log += Pair(now - 8, "D:\\V 2", 3, 'C', "c.avi");
+  const LastPublishTexts t = BuildLastPublishTexts(log, now);
+  EXPECT_EQ(t.vxhd, "\r\nD:\\V 2\r\n" + Vxhd(3, 'C', "c.avi") + "\r\n"
+                    "\r\nD:\\V\r\n" + Vxhd(2, 'B', "a b.avi") + "\r\n" + Vxhd(1, 'A', "a.avi") + "\r\n");
+  EXPECT_EQ(t.ftp, "\r\nD:\\V 2\r\nftp://h/c.avi\r\n"
+                   "\r\nD:\\V\r\nftp://h/a b.avi\r\nftp://h/a.avi\r\n");
+}
+
 TEST(LinkLog, OnlyWholePairsAreExported) {
   const int64_t now = 1700007200;
   const std::string good = Pair(now - 20, "D:\\V", 5, 'A', "keep.avi");
