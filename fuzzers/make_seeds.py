@@ -73,6 +73,14 @@ seed("channel_frame", "bad_checksum", ch.encode_frame(ch.command(3), checksum=1)
 seed("channel_frame", "total_too_large", ch.encode_frame(b"", total=ch.MAX_TOTAL + 1))
 seed("channel_frame", "empty_body", ch.encode_frame(b""))
 seed("channel_frame", "body_across_mask", ch.encode_frame(bytes(range(256)) * 5))
+# The server's gathering of requests: two u32 pick the receive and send sizes.
+export = ch.encode_frame(ch.command(49, bytes(range(256)) * 4 + bytes(44)))
+for name, pieces, sends, stream in (
+        ("requests_whole", 5000, 5000, ask_state + publish + ch.encode_frame(b"")),
+        ("requests_byte_by_byte", 1, 3, ask_state + ch.encode_frame(ch.command(3), checksum=1) + publish),
+        ("largest_request", 700, 100, export + ask_state[:6]),
+        ("request_then_too_large", 9, 5000, ask_state + struct.pack("<I", 4097) + b"\xAA" * 20)):
+    seed("channel_connection", name, Provider().num(pieces, 1, 5000).num(sends, 1, 5000).data(stream).bytes())
 # Round trip: a u32 and a byte pick the damaged byte, the rest is the body.
 for name, body in (("empty", b""), ("command", ch.command(7, b"\x01\x00\x00\x00")), ("long", bytes(range(256)) * 5)):
     seed("channel_frame_roundtrip", name, Provider().u(5, 32).u(0x10, 8).data(body).bytes())

@@ -1,4 +1,4 @@
-// Frame transfer for both channel sessions. A small frame goes out in one
+// Frame transfer of the channel's client. A small frame goes out in one
 // send and a frame's total and checksum come in with one recv; whatever the
 // first call did not move is finished step by step, so each step keeps its
 // deadline and a short step is reported as that step.
@@ -16,51 +16,6 @@ constexpr int32_t kStepMs = int32_t(kChannelStepTimeoutMs);
 // Bodies up to this size are copied behind the header and sent in one call.
 constexpr uint32_t kGatherLimit = 16 * 1024;
 }  // namespace
-
-namespace {
-// From the first `have` (>= 4) bytes of a frame in head: checks the total,
-// moves what follows it into the block and receives the rest of the block
-// within blockMs. Bytes beyond the frame go to carry (only a server reads
-// that far ahead).
-FrameRecv CompleteFrame(SOCKET s, const uint8_t* head, uint32_t have, ChannelCarry* carry, int32_t blockMs,
-                        ChannelBlock* out) {
-  const uint32_t total = ChannelLoadU32(head);
-  if (!ChannelTotalAcceptable(total)) return FrameRecv::kBadTotal;
-  if (!out->Reserve(total)) return FrameRecv::kNoMemory;
-  const uint32_t after = have - kChannelTotalSize;  // bytes here beyond the total
-  const uint32_t early = after < total ? after : total;
-  std::memcpy(out->Data(), head + kChannelTotalSize, early);
-  if (after > total && carry != nullptr) {
-    carry->length = after - total;
-    std::memcpy(carry->bytes, head + kChannelTotalSize + total, carry->length);
-  }
-  const uint32_t rest = total - early;
-  if (TcpRecvAtLeast(s, out->Data() + early, rest, rest, blockMs, false) != int64_t(rest)) return FrameRecv::kBlockShort;
-  return FrameRecv::kOk;
-}
-}  // namespace
-
-ChannelBlock::~ChannelBlock() { std::free(data_); }
-
-bool ChannelBlock::Reserve(uint32_t total) {
-  if (total > capacity_) {
-    std::free(data_);
-    data_ = static_cast<uint8_t*>(std::malloc(total));
-    capacity_ = data_ != nullptr ? total : 0;
-    if (data_ == nullptr) return false;
-  }
-  total_ = total;
-  return true;
-}
-
-void ChannelBlock::Trim() {
-  if (capacity_ <= kKeepLimit) return;
-  std::free(data_);
-  data_ = nullptr;
-  capacity_ = total_ = 0;
-}
-
-uint32_t ChannelBlock::Checksum() const { return ChannelLoadU32(data_); }
 
 FrameRecv ChannelRecvFrameInto(SOCKET s, HANDLE event, int32_t blockMs, CByteBuffer* into, uint32_t* checksum) {
   // The first receive stops at the checksum: what follows is the body, and
@@ -100,25 +55,6 @@ FrameRecv ChannelRecvFrameInto(SOCKET s, HANDLE event, int32_t blockMs, CByteBuf
   }
   *checksum = ChannelLoadU32(head + kChannelTotalSize);
   return FrameRecv::kOk;
-}
-
-FrameRecv ChannelRecvFrameAhead(SOCKET s, ChannelCarry* carry, int32_t blockMs, ChannelBlock* out) {
-  uint8_t head[ChannelCarry::kReadAhead];
-  uint32_t have = carry->length;
-  std::memcpy(head, carry->bytes, have);
-  carry->length = 0;
-  if (have == 0) {
-    const int64_t got = TcpRecvNow(s, head, sizeof head);
-    if (got == kTcpNothingYet) return FrameRecv::kNothing;
-    if (got <= 0) return FrameRecv::kTotalShort;
-    have = uint32_t(got);
-  }
-  if (have < kChannelTotalSize) {
-    const int64_t got = TcpRecvAtLeast(s, head + have, kChannelTotalSize - have, sizeof head - have, kStepMs, false);
-    if (got < 0 || have + uint32_t(got) < kChannelTotalSize) return FrameRecv::kTotalShort;
-    have += uint32_t(got);
-  }
-  return CompleteFrame(s, head, have, carry, blockMs, out);
 }
 
 FrameSend ChannelSendFrame(SOCKET s, uint32_t checksum, const uint8_t* body, uint32_t length, int32_t bodyMs) {

@@ -84,7 +84,6 @@ int CTcpClientSession::Exchange(CByteBuffer* request, CByteBuffer* reply, uint32
     case FrameRecv::kOk:
       break;
     case FrameRecv::kTotalShort:
-    case FrameRecv::kNothing:  // not a result of the client's form
       return fail("Pre Recv");
     case FrameRecv::kBadTotal:
       // The stream cannot be resynchronised after a length like this.

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -300,6 +301,99 @@ TEST_F(ChannelServer, FramesSentWithoutWaiting) {
     ASSERT_TRUE(big.has_value());
     ASSERT_EQ(big->size(), 70u);
     for (size_t i = 0; i < big->size(); ++i) ASSERT_EQ((*big)[i], uint8_t(i % 251)) << "byte " << i;
+    closesocket(s);
+  }
+}
+
+// Clients that stop inside a frame, send a total above any request or stop
+// reading a large reply hold nobody else: every exchange of a client that
+// keeps to the protocol is answered at once, while each of the others is
+// closed when its own step runs out of time (or at once, for the total).
+TEST_F(ChannelServer, StalledClientsHoldNobodyElse) {
+  std::vector<SOCKET> stalled;
+  const std::vector<uint8_t> frame = Frame(Bytes("Estalled in the middle"));
+  const size_t cuts[] = {2, 6, 12};  // inside the total, the checksum, the body
+  for (size_t cut : cuts) {
+    SOCKET s = RawConnect(kServerPort);
+    ASSERT_NE(s, INVALID_SOCKET);
+    ASSERT_TRUE(SendAll(s, frame.data(), cut));
+    stalled.push_back(s);
+  }
+  // A reply far larger than the socket buffers, to a client that never reads.
+  SOCKET deaf = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  const int small = 8 * 1024;
+  setsockopt(deaf, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&small), sizeof small);
+  sockaddr_in sa = Loopback(kServerPort);
+  ASSERT_EQ(connect(deaf, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  const std::vector<uint8_t> big = Frame(Command('N', 32u << 20));
+  ASSERT_TRUE(SendAll(deaf, big.data(), big.size()));
+  // A total above the largest request is refused without waiting for its bytes.
+  SOCKET greedy = RawConnect(kServerPort);
+  ASSERT_NE(greedy, INVALID_SOCKET);
+  const std::vector<uint8_t> greedyTotal = U32(kChannelMaxRequestTotal + 1);
+  ASSERT_TRUE(SendAll(greedy, greedyTotal.data(), greedyTotal.size()));
+
+  SOCKET polite = RawConnect(kServerPort);
+  ASSERT_NE(polite, INVALID_SOCKET);
+  const std::vector<uint8_t> ping = Frame(Bytes("Eping"));
+  const ULONGLONG start = GetTickCount64();
+  ULONGLONG slowest = 0;
+  for (int i = 0; GetTickCount64() - start < 2000; ++i) {
+    SCOPED_TRACE(testing::Message() << "exchange " << i << " of the client that keeps to the protocol");
+    const ULONGLONG sent = GetTickCount64();
+    ASSERT_TRUE(SendAll(polite, ping.data(), ping.size()));
+    auto reply = RecvFrame(polite, 1000);
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(*reply, Bytes("Eping"));
+    slowest = std::max(slowest, GetTickCount64() - sent);
+    Sleep(20);
+  }
+  EXPECT_LT(slowest, 500u) << "the slowest exchange took " << slowest << " ms";
+  EXPECT_TRUE(PeerClosed(greedy, 100));
+  // The others are closed once their own step has run 3000 ms.
+  for (SOCKET s : stalled) EXPECT_TRUE(PeerClosed(s, 2500));
+  // Past its body step's deadline: what reached its socket ends in the close.
+  SetRecvTimeout(deaf, 1000);
+  std::vector<char> sink(1 << 20);
+  int got = 0;
+  while ((got = recv(deaf, sink.data(), int(sink.size()), 0)) > 0) {
+  }
+  EXPECT_TRUE(got == 0 || WSAGetLastError() != WSAETIMEDOUT) << "the client that stopped reading is still open";
+  // The server is as it was for the client that stayed.
+  ASSERT_TRUE(SendAll(polite, ping.data(), ping.size()));
+  EXPECT_TRUE(RecvFrame(polite, 1000).has_value());
+  for (SOCKET s : stalled) closesocket(s);
+  closesocket(deaf);
+  closesocket(greedy);
+  closesocket(polite);
+}
+
+// The largest request the server takes is answered; one byte more closes the
+// connection before any of its bytes come.
+TEST_F(ChannelServer, RequestBound) {
+  struct Row {
+    const char* name;
+    uint32_t total;
+    bool answered;
+  };
+  static const Row rows[] = {{"the largest request", kChannelMaxRequestTotal, true},
+                             {"one byte more", kChannelMaxRequestTotal + 1, false}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    SOCKET s = RawConnect(kServerPort);
+    ASSERT_NE(s, INVALID_SOCKET);
+    std::vector<uint8_t> body(r.total - 4, 'x');
+    body[0] = 'E';
+    const std::vector<uint8_t> frame = Frame(body);
+    if (r.answered) {
+      ASSERT_TRUE(SendAll(s, frame.data(), frame.size()));
+      auto reply = RecvFrame(s, 2000);
+      ASSERT_TRUE(reply.has_value());
+      EXPECT_EQ(*reply, body);
+    } else {
+      ASSERT_TRUE(SendAll(s, frame.data(), kChannelTotalSize));
+      EXPECT_TRUE(PeerClosed(s, 1000));
+    }
     closesocket(s);
   }
 }
