@@ -15,15 +15,16 @@ enum class FrameRecv {
   kBadTotal,     // total below 4 or above kChannelMaxTotal
   kNoMemory,     // the block could not be allocated
   kBlockShort,   // the checksum and body did not all arrive
+  kChecksumMismatch,  // they did, and the body does not have its checksum
 };
 
-// The client's form: waits for the reply with one overlapped receive on
+// The client's form: waits for the reply with overlapped receives on
 // `event` (an auto-reset event of its own), takes the total within the fixed
 // step deadline, then the checksum and the body within blockMs, the body
-// straight into the end of `into`, lengthened by its size: a large reply is
-// not copied once more after it arrives. Unless the result is kOk, `into` is
-// as it was.
-FrameRecv ChannelRecvFrameInto(SOCKET s, HANDLE event, int32_t blockMs, CByteBuffer* into, uint32_t* checksum);
+// straight into the end of `into`, lengthened by its size, unscrambled and
+// checked as it comes: a large reply is neither copied nor gone over once
+// more after it arrives. Unless the result is kOk, `into` is as it was.
+FrameRecv ChannelRecvFrameInto(SOCKET s, HANDLE event, int32_t blockMs, CByteBuffer* into);
 
 enum class FrameSend { kOk, kTotalShort, kChecksumShort, kBodyShort };
 

@@ -197,8 +197,8 @@ class ChannelClientsTest(unittest.TestCase):
 
         median, slowest = statistics.median(times), max(times)
         grown = max(memory) - start_memory
-        print("%d exchanges of command 81 (%d failed): median %.1f ms, slowest %.1f ms; bad clients connected %d times; "
-              "memory %.1f MB at the start, at most %.1f MB more; the stop answered in %.2f s, the program "
+        print("%d exchanges of command 81 (%d failed): median %.1f ms, slowest %.1f ms; bad clients connected "
+              "%d times; memory %.1f MB at the start, at most %.1f MB more; the stop answered in %.2f s, the program "
               "ended %.1f s after it" % (len(times), len(failures), median * 1000, slowest * 1000,
                                          sum(c.connections for c in self.clients), start_memory / 1e6,
                                          grown / 1e6, answered, ended))

@@ -214,7 +214,8 @@ TEST_F(ChannelConnectionTest, StepsAndTheirDeadlines) {
   ChannelConnection d;
   Feed(d, request.data(), 5, 1000);  // the block step begins at 1000
   static const Deadline deadlines[] = {
-      {"just begun", 1000, false}, {"a moment before", 3999, false}, {"at the deadline", 4000, true}, {"past it", 9000, true}};
+      {"just begun", 1000, false}, {"a moment before", 3999, false},
+      {"at the deadline", 4000, true}, {"past it", 9000, true}};
   for (const Deadline& r : deadlines) {
     SCOPED_TRACE(r.name);
     EXPECT_EQ(d.Overdue(r.now, 3000), r.overdue);
