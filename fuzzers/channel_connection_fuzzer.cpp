@@ -13,6 +13,7 @@
 #include "foundation/codec/channel_connection.h"
 #include "foundation/codec/channel_frame.h"
 #include "foundation/codec/crc32.h"
+#include "foundation/codec/tests/channel_reply_drain.h"
 #include "fuzzers/fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -46,22 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const uint32_t checksum = IpcEncodeBody(expected.data(), uint32_t(expected.size()));
       std::vector<uint8_t> body = plain;
       c.StartReply(body.data(), uint32_t(body.size()), Crc32Update(plain.data(), plain.size()), ++now);
-      std::vector<uint8_t> out;
-      while (c.Sending()) {
-        ChannelPiece pieces[2];
-        const uint32_t count = c.NextPieces(pieces);
-        FUZZ_CHECK(count >= 1 && count <= 2);
-        uint32_t budget = sendSize, taken = 0;
-        for (uint32_t i = 0; i < count && budget > 0; ++i) {
-          const uint32_t n = std::min(budget, pieces[i].length);
-          out.insert(out.end(), pieces[i].data, pieces[i].data + n);
-          budget -= n;
-          taken += n;
-          if (n < pieces[i].length) break;
-        }
-        FUZZ_CHECK(taken > 0);
-        c.Sent(taken, ++now);
-      }
+      const std::vector<uint8_t> out = DrainReply(c, sendSize, ++now);
+      FUZZ_CHECK(!c.Sending());
       FUZZ_CHECK(out.size() == kChannelHeaderSize + expected.size());
       FUZZ_CHECK(ChannelLoadU32(out.data()) == expected.size() + 4 && ChannelLoadU32(out.data() + 4) == checksum);
       FUZZ_CHECK(std::equal(expected.begin(), expected.end(), out.begin() + kChannelHeaderSize));

@@ -28,27 +28,14 @@ static_assert(CTcpServerSession::kMaxClients + 2 <= kChannelSelectLimit,
 
 uint64_t NowMs() { return GetTickCount64(); }
 
-// The log line of a client that failed, or ran out of time, in this step.
+// The log line of a client that failed, or ran out of time, in this step
+// (by ChannelStep: one that closes between frames fails on its total).
 void LogFailure(ChannelStep step) {
-  const int error = WSAGetLastError();
-  switch (step) {
-    case ChannelStep::kIdle:
-    case ChannelStep::kRecvTotal:
-      CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server Pre Recv error errno=[%d] ", error);
-      return;
-    case ChannelStep::kRecvBlock:
-      CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server Act Recv error errno=[%d] ", error);
-      return;
-    case ChannelStep::kSendTotal:
-      CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server Pre Send length error errno=[%d] ", error);
-      return;
-    case ChannelStep::kSendChecksum:
-      CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server Pre Send crc error errno=[%d] ", error);
-      return;
-    case ChannelStep::kSendBody:
-      CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server Act Send error errno=[%d] ", error);
-      return;
-  }
+  static const char* const kStepText[] = {"Pre Recv", "Pre Recv", "Act Recv", "Pre Send length", "Pre Send crc",
+                                          "Act Send"};
+  static_assert(sizeof kStepText / sizeof kStepText[0] == size_t(ChannelStep::kSendBody) + 1, "a text per step");
+  CHANNEL_LOG("CTcpServerSession::SchedulerInternal_server %s error errno=[%d] ", kStepText[size_t(step)],
+              WSAGetLastError());
 }
 }  // namespace
 

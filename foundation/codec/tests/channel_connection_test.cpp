@@ -12,6 +12,7 @@
 #include "foundation/codec/channel_connection.h"
 #include "foundation/codec/channel_frame.h"
 #include "foundation/codec/crc32.h"
+#include "foundation/codec/tests/channel_reply_drain.h"
 
 namespace {
 
@@ -38,26 +39,6 @@ void Give(ChannelConnection& c, uint32_t n, uint64_t now) {
   ChannelPiece pieces[2];
   c.NextPieces(pieces);
   c.Sent(n, now);
-}
-
-// Takes the whole reply out, at most `chunk` bytes a send.
-std::vector<uint8_t> Drain(ChannelConnection& c, uint32_t chunk, uint64_t now) {
-  std::vector<uint8_t> out;
-  while (c.Sending()) {
-    ChannelPiece pieces[2];
-    const uint32_t count = c.NextPieces(pieces);
-    EXPECT_GE(count, 1u);
-    uint32_t budget = chunk, taken = 0;
-    for (uint32_t i = 0; i < count && budget > 0; ++i) {
-      const uint32_t n = std::min(budget, pieces[i].length);
-      out.insert(out.end(), pieces[i].data, pieces[i].data + n);
-      budget -= n;
-      taken += n;
-      if (n < pieces[i].length) break;
-    }
-    c.Sent(taken, now);
-  }
-  return out;
 }
 
 class ChannelConnectionTest : public ::testing::Test {
@@ -242,7 +223,7 @@ TEST_F(ChannelConnectionTest, ReplyBytesAsTheSocketTakesThem) {
       ChannelConnection c;
       c.StartReply(body.data(), length, Crc32Update(plain.data(), plain.size()), 1);
       ASSERT_TRUE(c.Sending());
-      EXPECT_EQ(Drain(c, chunk, 2), Frame(plain));
+      EXPECT_EQ(DrainReply(c, chunk, 2), Frame(plain));
       EXPECT_FALSE(c.Sending());
       EXPECT_EQ(c.Step(), ChannelStep::kIdle);
     }
