@@ -98,7 +98,7 @@ class BadClient(threading.Thread):
                 continue
 
     def noise(self, s):
-        s.sendall(bytes(self.random.getrandbits(8) for _ in range(self.random.randint(1, 8192))))
+        s.sendall(self.random.randbytes(self.random.randint(1, 8192)))
         self.wait_for_close(s)
 
     def spoiled(self, s):
@@ -107,7 +107,7 @@ class BadClient(threading.Thread):
         for _ in range(200):
             if self.stop.is_set():
                 return
-            body = bytes(self.random.getrandbits(8) for _ in range(self.random.randint(0, 1500)))
+            body = self.random.randbytes(self.random.randint(0, 1500))
             s.sendall(oc.encode_frame(body, checksum=oc.crc_update(body) ^ 0x5A5A))
             self.stop.wait(0.02)
 
