@@ -77,6 +77,14 @@ seed("channel_frame", "body_across_mask", ch.encode_frame(bytes(range(256)) * 5)
 seed("channel_frame", "body_two_pieces", ch.encode_frame(ch.command(33) + bytes(range(256)) * 16))
 seed("channel_frame", "body_three_pieces_then_request", ch.encode_frame(bytes(range(251)) * 40) + ask_state)
 seed("channel_frame", "body_two_pieces_bad_checksum", ch.encode_frame(bytes(range(256)) * 20, checksum=7))
+# The server's gathering of requests: two u32 pick the receive and send sizes.
+export = ch.encode_frame(ch.command(49, bytes(range(256)) * 4 + bytes(44)))
+for name, pieces, sends, stream in (
+        ("requests_whole", 5000, 5000, ask_state + publish + ch.encode_frame(b"")),
+        ("requests_byte_by_byte", 1, 3, ask_state + ch.encode_frame(ch.command(3), checksum=1) + publish),
+        ("largest_request", 700, 100, export + ask_state[:6]),
+        ("request_then_too_large", 9, 5000, ask_state + struct.pack("<I", 4097) + b"\xAA" * 20)):
+    seed("channel_connection", name, Provider().num(pieces, 1, 5000).num(sends, 1, 5000).data(stream).bytes())
 # Round trip: a u32 and a byte pick the damaged byte, the rest is the body.
 for name, body in (("empty", b""), ("command", ch.command(7, b"\x01\x00\x00\x00")), ("long", bytes(range(256)) * 5),
                    ("two_pieces", bytes(range(256)) * 16 + b"\x01"), ("three_pieces", bytes(range(253)) * 50)):

@@ -1,7 +1,7 @@
-// Frame transfer for both channel sessions. A small frame goes out in one
-// send and a frame's total and checksum come in with one recv; whatever the
-// first call did not move is finished step by step, so each step keeps its
-// deadline and a short step is reported as that step.
+// Frame transfer of the channel's client. A small frame goes out in one
+// send, and a small reply comes in with one recv; whatever the first call
+// did not move is finished step by step, so each step keeps its deadline and
+// a short step is reported as that step.
 #include "foundation/channel/channel_io.h"
 
 #include <cstdlib>
@@ -15,68 +15,28 @@ namespace {
 constexpr int32_t kStepMs = int32_t(kChannelStepTimeoutMs);
 // Bodies up to this size are copied behind the header and sent in one call.
 constexpr uint32_t kGatherLimit = 16 * 1024;
+// Received body bytes are checked once this many have come (or the last):
+// enough for the checksum's fast path, little enough to overlap the rest.
+constexpr uint32_t kCheckRun = 64 * 1024;
+// Body bytes the first receive takes beside the header.
+constexpr uint32_t kReadAhead = 4096;
 }  // namespace
 
-namespace {
-// From the first `have` (>= 4) bytes of a frame in head: checks the total,
-// moves what follows it into the block and receives the rest of the block
-// within blockMs. Bytes beyond the frame go to carry (only a server reads
-// that far ahead).
-FrameRecv CompleteFrame(SOCKET s, const uint8_t* head, uint32_t have, ChannelCarry* carry, int32_t blockMs,
-                        ChannelBlock* out) {
-  const uint32_t total = ChannelLoadU32(head);
-  if (!ChannelTotalAcceptable(total)) return FrameRecv::kBadTotal;
-  if (!out->Reserve(total)) return FrameRecv::kNoMemory;
-  const uint32_t after = have - kChannelTotalSize;  // bytes here beyond the total
-  const uint32_t early = after < total ? after : total;
-  std::memcpy(out->Data(), head + kChannelTotalSize, early);
-  if (after > total && carry != nullptr) {
-    carry->length = after - total;
-    std::memcpy(carry->bytes, head + kChannelTotalSize + total, carry->length);
-  }
-  const uint32_t rest = total - early;
-  if (TcpRecvAtLeast(s, out->Data() + early, rest, rest, blockMs, false) != int64_t(rest)) return FrameRecv::kBlockShort;
-  return FrameRecv::kOk;
-}
-}  // namespace
-
-ChannelBlock::~ChannelBlock() { std::free(data_); }
-
-bool ChannelBlock::Reserve(uint32_t total) {
-  if (total > capacity_) {
-    std::free(data_);
-    data_ = static_cast<uint8_t*>(std::malloc(total));
-    capacity_ = data_ != nullptr ? total : 0;
-    if (data_ == nullptr) return false;
-  }
-  total_ = total;
-  return true;
-}
-
-void ChannelBlock::Trim() {
-  if (capacity_ <= kKeepLimit) return;
-  std::free(data_);
-  data_ = nullptr;
-  capacity_ = total_ = 0;
-}
-
-uint32_t ChannelBlock::Checksum() const { return ChannelLoadU32(data_); }
-
-FrameRecv ChannelRecvFrameInto(SOCKET s, HANDLE event, int32_t blockMs, CByteBuffer* into, uint32_t* checksum) {
-  // The first receive stops at the checksum: what follows is the body, and
-  // it goes where the caller keeps it.
-  uint8_t head[kChannelHeaderSize];
+FrameRecv ChannelRecvFrameInto(SOCKET s, HANDLE event, int32_t blockMs, CByteBuffer* into) {
+  // The first receive takes the header and as much of the body as has come
+  // with it, up to a small reply's worth: most replies need no second call.
+  uint8_t first[kChannelHeaderSize + kReadAhead];
   const ULONGLONG start = GetTickCount64();
-  int64_t got = TcpRecvFirst(s, head, sizeof head, kStepMs, event);
+  int64_t got = TcpRecvFirst(s, first, sizeof first, kStepMs, event);
   if (got > 0 && got < int64_t(kChannelTotalSize)) {
     const int32_t left = kStepMs - int32_t(GetTickCount64() - start);
-    const int64_t more = left > 0 ? TcpRecvAtLeast(s, head + got, kChannelTotalSize - uint32_t(got),
-                                                   sizeof head - uint32_t(got), left, true)
+    const int64_t more = left > 0 ? TcpRecvAtLeast(s, first + got, kChannelTotalSize - uint32_t(got),
+                                                   sizeof first - uint32_t(got), left, true)
                                   : 0;
     got = more < 0 ? more : got + more;
   }
   if (got < int64_t(kChannelTotalSize)) return FrameRecv::kTotalShort;
-  const uint32_t total = ChannelLoadU32(head);
+  const uint32_t total = ChannelLoadU32(first);
   if (!ChannelTotalAcceptable(total)) return FrameRecv::kBadTotal;
   const uint32_t bodyLength = total - 4;
   const uint32_t kept = into->Length();
@@ -88,37 +48,41 @@ FrameRecv ChannelRecvFrameInto(SOCKET s, HANDLE event, int32_t blockMs, CByteBuf
   bool whole = true;
   if (got < int64_t(kChannelHeaderSize)) {
     const uint32_t missing = kChannelHeaderSize - uint32_t(got);
-    whole = TcpRecvAtLeast(s, head + got, missing, missing, blockMs, false) == int64_t(missing);
+    whole = TcpRecvAtLeast(s, first + got, missing, missing, blockMs, false) == int64_t(missing);
+    got = kChannelHeaderSize;
   }
-  if (whole && bodyLength != 0) {
-    const int32_t left = blockMs - int32_t(GetTickCount64() - blockStart);
-    whole = left > 0 && TcpRecvAtLeast(s, body, bodyLength, bodyLength, left, false) == int64_t(bodyLength);
+  // Body bytes that came with the header; none follow a reply, which
+  // answers the one request in flight.
+  uint32_t done = uint32_t(got) - kChannelHeaderSize;
+  if (done > bodyLength) done = bodyLength;
+  if (whole && done != 0) std::memcpy(body, first + kChannelHeaderSize, done);
+  // The body is unscrambled and checked piece by piece as it comes, while
+  // the rest is still on its way.
+  ChannelBodyCheck check(ChannelLoadU32(first + kChannelTotalSize));
+  for (uint32_t checked = 0; whole && (done < bodyLength || checked < done);) {
+    if (done < bodyLength) {
+      const int32_t left = blockMs - int32_t(GetTickCount64() - blockStart);
+      const int64_t n = left > 0 ? TcpRecvAtLeast(s, body + done, 1, bodyLength - done, left, false) : 0;
+      if (n <= 0) {
+        whole = false;
+        break;
+      }
+      done += uint32_t(n);
+    }
+    if (done - checked >= kCheckRun || done == bodyLength) {
+      check.Take(body + checked, done - checked);
+      checked = done;
+    }
   }
   if (!whole) {
     into->Truncate(kept);
     return FrameRecv::kBlockShort;
   }
-  *checksum = ChannelLoadU32(head + kChannelTotalSize);
+  if (!check.Matches()) {
+    into->Truncate(kept);
+    return FrameRecv::kChecksumMismatch;
+  }
   return FrameRecv::kOk;
-}
-
-FrameRecv ChannelRecvFrameAhead(SOCKET s, ChannelCarry* carry, int32_t blockMs, ChannelBlock* out) {
-  uint8_t head[ChannelCarry::kReadAhead];
-  uint32_t have = carry->length;
-  std::memcpy(head, carry->bytes, have);
-  carry->length = 0;
-  if (have == 0) {
-    const int64_t got = TcpRecvNow(s, head, sizeof head);
-    if (got == kTcpNothingYet) return FrameRecv::kNothing;
-    if (got <= 0) return FrameRecv::kTotalShort;
-    have = uint32_t(got);
-  }
-  if (have < kChannelTotalSize) {
-    const int64_t got = TcpRecvAtLeast(s, head + have, kChannelTotalSize - have, sizeof head - have, kStepMs, false);
-    if (got < 0 || have + uint32_t(got) < kChannelTotalSize) return FrameRecv::kTotalShort;
-    have += uint32_t(got);
-  }
-  return CompleteFrame(s, head, have, carry, blockMs, out);
 }
 
 FrameSend ChannelSendFrame(SOCKET s, uint32_t checksum, const uint8_t* body, uint32_t length, int32_t bodyMs) {

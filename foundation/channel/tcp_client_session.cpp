@@ -78,13 +78,10 @@ int CTcpClientSession::Exchange(CByteBuffer* request, CByteBuffer* reply, uint32
 
   // Made once; the session lives as long as the process.
   if (replyEvent_ == nullptr) replyEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  const uint32_t kept = reply->Length();
-  uint32_t replyChecksum = 0;
-  switch (ChannelRecvFrameInto(s, replyEvent_, callerMs, reply, &replyChecksum)) {
+  switch (ChannelRecvFrameInto(s, replyEvent_, callerMs, reply)) {
     case FrameRecv::kOk:
-      break;
+      return kChannelOk;
     case FrameRecv::kTotalShort:
-    case FrameRecv::kNothing:  // not a result of the client's form
       return fail("Pre Recv");
     case FrameRecv::kBadTotal:
       // The stream cannot be resynchronised after a length like this.
@@ -98,12 +95,10 @@ int CTcpClientSession::Exchange(CByteBuffer* request, CByteBuffer* reply, uint32
       return kChannelSocketError;
     case FrameRecv::kBlockShort:
       return fail("Act Recv");
+    case FrameRecv::kChecksumMismatch:
+      // Refused where it arrived: nothing is added to the caller's reply.
+      CHANNEL_LOG("CTcpClientSession::send_cmd decode error");
+      return kChannelChecksumMismatch;
   }
-  // Checked where it arrived; a refused reply is taken off the buffer again.
-  if (!IpcDecodeBody(reply->Data() + kept, reply->Length() - kept, replyChecksum)) {
-    reply->Truncate(kept);
-    CHANNEL_LOG("CTcpClientSession::send_cmd decode error");
-    return kChannelChecksumMismatch;
-  }
-  return kChannelOk;
+  return kChannelSocketError;
 }

@@ -79,12 +79,12 @@ void XorRun(uint8_t* body, const uint8_t* key, uint32_t n) { xorRun(body, key, n
 void XorRun(uint8_t* body, const uint8_t* key, uint32_t n) { XorRunNarrow(body, key, n); }
 #endif
 
-// Body byte i is XORed with mask byte (checksum + i) mod 1024.
-void Scramble(uint8_t* body, uint32_t length, uint32_t checksum) {
-  const uint8_t* key = doubledMask + checksum % kChannelMaskSize;
+// Body byte at + i is XORed with mask byte (checksum + at + i) mod 1024.
+void Scramble(uint8_t* piece, uint32_t length, uint32_t checksum, uint32_t at) {
+  const uint8_t* key = doubledMask + (checksum + at) % kChannelMaskSize;
   for (uint32_t done = 0; done < length; done += kChannelMaskSize) {
     const uint32_t n = length - done < kChannelMaskSize ? length - done : kChannelMaskSize;
-    XorRun(body + done, key, n);
+    XorRun(piece + done, key, n);
   }
 }
 }  // namespace
@@ -98,21 +98,30 @@ void IpcBuildMask() {
 
 uint32_t IpcEncodeBody(uint8_t* body, uint32_t length) {
   const uint32_t checksum = Crc32Update(body, length);
-  Scramble(body, length, checksum);
+  Scramble(body, length, checksum, 0);
   return checksum;
 }
 
 bool IpcDecodeBody(uint8_t* body, uint32_t length, uint32_t checksum) {
+  ChannelBodyCheck check(checksum);
+  check.Take(body, length);
+  return check.Matches();
+}
+
+void ChannelScrambleAt(uint8_t* piece, uint32_t n, uint32_t checksum, uint32_t at) { Scramble(piece, n, checksum, at); }
+
+ChannelBodyCheck::ChannelBodyCheck(uint32_t checksum) : checksum_(checksum), register_(kCrc32ChannelStart) {}
+
+void ChannelBodyCheck::Take(uint8_t* piece, uint32_t n) {
   // The checksum is known before the body is, so unscrambling and checking
   // go together, a few mask lengths at a time while they are in cache.
   constexpr uint32_t kPiece = 4 * kChannelMaskSize;
-  const uint8_t* key = doubledMask + checksum % kChannelMaskSize;
-  uint32_t reg = kCrc32ChannelStart;
-  for (uint32_t done = 0; done < length; done += kPiece) {
-    const uint32_t n = length - done < kPiece ? length - done : kPiece;
-    for (uint32_t run = 0; run < n; run += kChannelMaskSize)
-      XorRun(body + done + run, key, n - run < kChannelMaskSize ? n - run : kChannelMaskSize);
-    reg = Crc32Continue(reg, body + done, n);
+  for (uint32_t done = 0; done < n; done += kPiece) {
+    const uint32_t run = n - done < kPiece ? n - done : kPiece;
+    Scramble(piece + done, run, checksum_, taken_ + done);
+    register_ = Crc32Continue(register_, piece + done, run);
   }
-  return reg == checksum;
+  taken_ += n;
 }
+
+bool ChannelBodyCheck::Matches() const { return register_ == checksum_; }

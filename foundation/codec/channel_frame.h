@@ -12,6 +12,10 @@ constexpr uint32_t kChannelHeaderSize = 8;
 // of 617 bytes a file; this leaves room for about 435,000 files in one reply
 // while keeping a stray or hostile length from claiming gigabytes.
 constexpr uint32_t kChannelMaxTotal = 256u << 20;
+// The largest request total the server accepts. Requests are a command code
+// and fixed-size arguments, the longest of them the 1068-byte export
+// request; a client that announces more is not speaking the protocol.
+constexpr uint32_t kChannelMaxRequestTotal = 4096;
 
 // The process-wide mask, shared by the server and the client session.
 extern uint8_t ChannelMask[kChannelMaskSize];
@@ -24,11 +28,31 @@ uint32_t IpcEncodeBody(uint8_t* body, uint32_t length);
 // Unscrambles in place with the received checksum and tells whether the
 // checksum of the result matches it.
 bool IpcDecodeBody(uint8_t* body, uint32_t length, uint32_t checksum);
+// Scrambles (or unscrambles) n body bytes that start at body index `at`, in
+// place: the piece of a body that goes out, or comes in, on its own.
+void ChannelScrambleAt(uint8_t* piece, uint32_t n, uint32_t checksum, uint32_t at);
+
+// A received body checked piece by piece as it arrives: each piece is
+// unscrambled in place and taken into the checksum, so that nothing is left
+// to do over the whole body once its last byte is in.
+class ChannelBodyCheck {
+ public:
+  explicit ChannelBodyCheck(uint32_t checksum);
+  // The next n bytes of the body.
+  void Take(uint8_t* piece, uint32_t n);
+  // True when the bytes taken so far have the checksum of the frame.
+  bool Matches() const;
+
+ private:
+  uint32_t checksum_;
+  uint32_t register_;
+  uint32_t taken_ = 0;
+};
 
 // A received total is usable when it has room for the checksum and stays
-// within kChannelMaxTotal.
-inline bool ChannelTotalAcceptable(uint32_t total) {
-  return total >= 4 && total <= kChannelMaxTotal;
+// within the bound (kChannelMaxTotal for replies).
+inline bool ChannelTotalAcceptable(uint32_t total, uint32_t bound = kChannelMaxTotal) {
+  return total >= 4 && total <= bound;
 }
 
 inline uint32_t ChannelLoadU32(const uint8_t* p) {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -304,6 +305,108 @@ TEST_F(ChannelServer, FramesSentWithoutWaiting) {
   }
 }
 
+// Clients that stop inside a frame, send a total above any request or stop
+// reading a large reply hold nobody else: every exchange of a client that
+// keeps to the protocol is answered at once, while each of the others is
+// closed when its own step runs out of time (or at once, for the total).
+TEST_F(ChannelServer, StalledClientsHoldNobodyElse) {
+  std::vector<SOCKET> stalled;
+  const std::vector<uint8_t> frame = Frame(Bytes("Estalled in the middle"));
+  const size_t cuts[] = {2, 6, 12};  // inside the total, the checksum, the body
+  for (size_t cut : cuts) {
+    SOCKET s = RawConnect(kServerPort);
+    ASSERT_NE(s, INVALID_SOCKET);
+    ASSERT_TRUE(SendAll(s, frame.data(), cut));
+    stalled.push_back(s);
+  }
+  // A reply far larger than the socket buffers, to a client that never reads.
+  SOCKET deaf = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  const int small = 8 * 1024;
+  setsockopt(deaf, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&small), sizeof small);
+  sockaddr_in sa = Loopback(kServerPort);
+  ASSERT_EQ(connect(deaf, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  const std::vector<uint8_t> big = Frame(Command('N', 16u << 20));
+  ASSERT_TRUE(SendAll(deaf, big.data(), big.size()));
+  // The handler that builds the reply holds everyone while it runs, as any
+  // handler does; the exchanges below begin once the reply is going out.
+  u_long arrived = 0;
+  for (int i = 0; i < 1000 && arrived == 0; ++i) {
+    Sleep(10);
+    ioctlsocket(deaf, FIONREAD, &arrived);
+  }
+  ASSERT_GT(arrived, 0u) << "the reply never began";
+  // A total above the largest request is refused without waiting for its bytes.
+  SOCKET greedy = RawConnect(kServerPort);
+  ASSERT_NE(greedy, INVALID_SOCKET);
+  const std::vector<uint8_t> greedyTotal = U32(kChannelMaxRequestTotal + 1);
+  ASSERT_TRUE(SendAll(greedy, greedyTotal.data(), greedyTotal.size()));
+
+  SOCKET polite = RawConnect(kServerPort);
+  ASSERT_NE(polite, INVALID_SOCKET);
+  const std::vector<uint8_t> ping = Frame(Bytes("Eping"));
+  const ULONGLONG start = GetTickCount64();
+  ULONGLONG slowest = 0;
+  for (int i = 0; GetTickCount64() - start < 2000; ++i) {
+    SCOPED_TRACE(testing::Message() << "exchange " << i << " of the client that keeps to the protocol");
+    const ULONGLONG sent = GetTickCount64();
+    ASSERT_TRUE(SendAll(polite, ping.data(), ping.size()));
+    auto reply = RecvFrame(polite, 2500);
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(*reply, Bytes("Eping"));
+    slowest = std::max(slowest, GetTickCount64() - sent);
+    Sleep(20);
+  }
+  // Far below the 3000 ms that any one of the others could hold it for.
+  EXPECT_LT(slowest, 1000u) << "the slowest exchange took " << slowest << " ms";
+  EXPECT_TRUE(PeerClosed(greedy, 100));
+  // The others are closed once their own step has run 3000 ms.
+  for (SOCKET s : stalled) EXPECT_TRUE(PeerClosed(s, 2500));
+  // Past its body step's deadline: what reached its socket ends in the close.
+  SetRecvTimeout(deaf, 1000);
+  std::vector<char> sink(1 << 20);
+  int got = 0;
+  while ((got = recv(deaf, sink.data(), int(sink.size()), 0)) > 0) {
+  }
+  EXPECT_TRUE(got == 0 || WSAGetLastError() != WSAETIMEDOUT) << "the client that stopped reading is still open";
+  // The server is as it was for the client that stayed.
+  ASSERT_TRUE(SendAll(polite, ping.data(), ping.size()));
+  EXPECT_TRUE(RecvFrame(polite, 1000).has_value());
+  for (SOCKET s : stalled) closesocket(s);
+  closesocket(deaf);
+  closesocket(greedy);
+  closesocket(polite);
+}
+
+// The largest request the server takes is answered; one byte more closes the
+// connection before any of its bytes come.
+TEST_F(ChannelServer, RequestBound) {
+  struct Row {
+    const char* name;
+    uint32_t total;
+    bool answered;
+  };
+  static const Row rows[] = {{"the largest request", kChannelMaxRequestTotal, true},
+                             {"one byte more", kChannelMaxRequestTotal + 1, false}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    SOCKET s = RawConnect(kServerPort);
+    ASSERT_NE(s, INVALID_SOCKET);
+    std::vector<uint8_t> body(r.total - 4, 'x');
+    body[0] = 'E';
+    const std::vector<uint8_t> frame = Frame(body);
+    if (r.answered) {
+      ASSERT_TRUE(SendAll(s, frame.data(), frame.size()));
+      auto reply = RecvFrame(s, 2000);
+      ASSERT_TRUE(reply.has_value());
+      EXPECT_EQ(*reply, body);
+    } else {
+      ASSERT_TRUE(SendAll(s, frame.data(), kChannelTotalSize));
+      EXPECT_TRUE(PeerClosed(s, 1000));
+    }
+    closesocket(s);
+  }
+}
+
 // The 51st client makes the next pass close the client accepted earliest.
 TEST_F(ChannelServer, FiftyFirstClientEvictsOldest) {
   SOCKET oldest = RawConnect(kServerPort);
@@ -486,6 +589,51 @@ TEST_F(ChannelClient, BrokenReplies) {
     ASSERT_EQ(reply.Length(), 4u);
     EXPECT_EQ(0, std::memcmp(reply.Data(), "keep", 4));
     EXPECT_EQ(PeerClosed(peer, 300), !r.connectionKept);
+  }
+}
+
+// A large reply that comes in pieces, cut inside the header, around the
+// first receive's read-ahead and the runs it is checked in, arrives whole; one
+// spoiled byte late in it is caught, and nothing is added to the reply.
+TEST_F(ChannelClient, LargeReplyInPieces) {
+  std::vector<uint8_t> plain(200000);
+  for (size_t i = 0; i < plain.size(); ++i) plain[i] = uint8_t(i * 7 + 1);
+  struct Row {
+    const char* name;
+    size_t spoilAt;  // body byte to change on the wire, or SIZE_MAX
+    int result;
+  };
+  static const Row rows[] = {{"as sent", SIZE_MAX, kChannelOk},
+                             {"a byte spoiled near the end", 150000, kChannelChecksumMismatch}};
+  static const size_t kCuts[] = {3, 6, 100, 4104, 4105, 70000, 140000};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ASSERT_EQ(TcpClientConnect("127.0.0.1", kPeerPort), kChannelOk);
+    SOCKET peer = Accept();
+    ASSERT_NE(peer, INVALID_SOCKET);
+    std::vector<uint8_t> frame = Frame(plain);
+    if (r.spoilAt != SIZE_MAX) frame[kChannelHeaderSize + r.spoilAt] ^= 0x10;
+    int result = -1;
+    CByteBuffer reply;
+    reply.Append("ab", 2);
+    std::thread t = SendAsync(Bytes("Ebig"), &result, &reply);
+    ASSERT_TRUE(RecvFrame(peer, 2000).has_value());
+    size_t from = 0;
+    for (size_t cut : kCuts) {
+      ASSERT_TRUE(SendAll(peer, frame.data() + from, cut - from));
+      from = cut;
+      Sleep(30);
+    }
+    ASSERT_TRUE(SendAll(peer, frame.data() + from, frame.size() - from));
+    t.join();
+    EXPECT_EQ(result, r.result);
+    if (r.result == kChannelOk) {
+      ASSERT_EQ(reply.Length(), 2 + plain.size());
+      EXPECT_EQ(0, std::memcmp(reply.Data() + 2, plain.data(), plain.size()));
+    } else {
+      EXPECT_EQ(reply.Length(), 2u);
+    }
+    EXPECT_EQ(0, std::memcmp(reply.Data(), "ab", 2));
   }
 }
 

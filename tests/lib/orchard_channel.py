@@ -15,12 +15,15 @@ import threading
 import zlib
 
 __all__ = [
-    "ChannelError", "ChannelClient", "ChannelServerDouble", "MAX_TOTAL",
+    "ChannelError", "ChannelClient", "ChannelServerDouble", "MAX_TOTAL", "MAX_REQUEST_TOTAL",
     "crc_update", "scramble", "encode_frame", "command", "split_status",
 ]
 
 # The largest total the real sessions accept; larger ones close the connection.
 MAX_TOTAL = 256 << 20
+# The largest total of a request the real server accepts: requests are a
+# command code and fixed-size fields, none longer than the export request.
+MAX_REQUEST_TOTAL = 4096
 
 # The constant second table of the mask; the same words as in the programs.
 _SALT = [

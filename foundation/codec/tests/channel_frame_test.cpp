@@ -2,6 +2,7 @@
 // mask's wrap, tampering, and the receiver's total check.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -114,6 +115,47 @@ TEST_F(ChannelFrame, MatchesTheByteByByteDefinition) {
   }
 }
 
+// A body scrambled, or checked, in pieces of any size gives the bytes and
+// the verdict of the whole-body forms: a sender scrambles and a receiver
+// checks each piece as it goes out or comes in.
+TEST_F(ChannelFrame, PiecesMatchTheWholeBody) {
+  std::mt19937 random(20261212);
+  struct Row {
+    const char* name;
+    uint32_t length;
+    uint32_t piece;
+  };
+  static const Row rows[] = {
+      {"byte by byte", 3000, 1},           {"odd pieces across the mask", 5000, 333},
+      {"pieces of the mask size", 4096, 1024}, {"pieces of the check's run", 20000, 4096},
+      {"one large piece and a tail", 70001, 65536}, {"an empty body", 0, 1},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::vector<uint8_t> plain(r.length);
+    for (auto& b : plain) b = uint8_t(random());
+    std::vector<uint8_t> whole = plain;
+    const uint32_t checksum = IpcEncodeBody(whole.data(), r.length);
+    std::vector<uint8_t> pieces = plain;
+    for (uint32_t at = 0; at < r.length; at += r.piece)
+      ChannelScrambleAt(pieces.data() + at, std::min(r.piece, r.length - at), checksum, at);
+    ASSERT_EQ(pieces, whole);
+
+    for (const bool spoil : {false, true}) {
+      SCOPED_TRACE(spoil ? "a byte spoiled" : "as sent");
+      std::vector<uint8_t> received = whole;
+      if (spoil && r.length > 0) received[r.length / 2] ^= 1;
+      ChannelBodyCheck check(checksum);
+      for (uint32_t at = 0; at < r.length; at += r.piece)
+        check.Take(received.data() + at, std::min(r.piece, r.length - at));
+      EXPECT_EQ(check.Matches(), !spoil || r.length == 0);
+      if (!spoil) {
+        EXPECT_EQ(received, plain);
+      }
+    }
+  }
+}
+
 TEST(ChannelTotal, Acceptable) {
   struct Row {
     uint32_t total;
@@ -127,4 +169,7 @@ TEST(ChannelTotal, Acceptable) {
     SCOPED_TRACE("total " + std::to_string(r.total));
     EXPECT_EQ(ChannelTotalAcceptable(r.total), r.ok);
   }
+  // Requests have a bound of their own, far below a reply's.
+  EXPECT_TRUE(ChannelTotalAcceptable(kChannelMaxRequestTotal, kChannelMaxRequestTotal));
+  EXPECT_FALSE(ChannelTotalAcceptable(kChannelMaxRequestTotal + 1, kChannelMaxRequestTotal));
 }

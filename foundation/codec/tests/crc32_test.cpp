@@ -44,8 +44,9 @@ TEST(Crc32, FastFormsMatchBytewise) {
   static const uint32_t kStarts[] = {0u, 0xFFFFFFFEu, 0x12345678u};
   std::vector<size_t> lengths;
   for (size_t n = 0; n <= 600; ++n) lengths.push_back(n);
-  // Around the wide folding's steps of 256, 64 and 16 bytes past its first 1024.
-  for (size_t n = 1020; n <= 1360; ++n) lengths.push_back(n);
+  // Around the wide folding's steps of 512, 64 and 16 bytes past its first 1024.
+  for (size_t n = 1020; n <= 1620; ++n) lengths.push_back(n);
+  for (size_t n = 2040; n <= 2060; ++n) lengths.push_back(n);
   for (size_t n : {4097u, 65536u + 13u, 70000u}) lengths.push_back(n);
   for (uint32_t start : kStarts) {
     for (size_t n : lengths) {

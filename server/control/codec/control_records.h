@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "foundation/codec/channel_frame.h"
+
 enum class ControlCommand : uint16_t {
   AddDir = 1,
   PubDir = 2,
@@ -160,6 +162,9 @@ struct ExportRequest {
 static_assert(sizeof(ExportRequest) == 1068);
 static_assert(offsetof(ExportRequest, rangeStart) == 12 && offsetof(ExportRequest, rangeEnd) == 20);
 static_assert(offsetof(ExportRequest, keyword) == 28 && offsetof(ExportRequest, path) == 548);
+// The longest request of any command, this one after its u16 code, fits in
+// the largest total (checksum and body) the channel's server takes.
+static_assert(4 + sizeof(uint16_t) + sizeof(ExportRequest) <= kChannelMaxRequestTotal);
 
 #pragma pack(pop)
 
