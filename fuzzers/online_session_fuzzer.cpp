@@ -27,7 +27,8 @@ struct sink : online_session_events, online_socket {
   void on_check_have(const CheckHave&) override { checked = true; }
   void on_data_piece(const DataPiece& p) override {
     FUZZ_CHECK(checked && s->state() == ONLINE_CHECK_HAVE);
-    FUZZ_CHECK(p.last_block < file_blocks(kFileSize) && p.first_block <= p.last_block);
+    FUZZ_CHECK(p.first_block <= p.last_block);
+    FUZZ_CHECK(p.length == 0 || p.first_block * kBlockBytes + p.length <= kFileSize);
     FUZZ_CHECK(++pieces_in_frame <= kMaxPiecesPerRequest);
   }
   void on_finish_range(const HaveMap& m, const uint8_t* body, uint32_t length) override {

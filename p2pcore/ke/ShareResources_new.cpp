@@ -197,6 +197,7 @@ uint64_t shareres_manager::upload_speed_limit() {
 }
 
 bool shareres_manager::allow_upload(uint64_t bytes) {
+  if (bytes == 0) return true;  // nothing to count (a piece past the end of its file, refused later)
   scoped_lock h(limiter_lock_);
   return limiter_->allow(bytes) != 0;
 }
