@@ -188,3 +188,26 @@ TEST_F(DownloadHandle, LargestGroupWinsATieNamesNobody) {
   const size_t bad[] = {0, 1, 1, 0, 0};
   for (int i = 0; i < 5; ++i) EXPECT_EQ(count(P2P_TASK_PEER_BAD, ids[i]), bad[i]) << ids[i];
 }
+
+// A list that reaches the limit of 20 partial sources ends there: the links
+// made before it stay, and nothing else of the list happens (no event, no
+// change of state).
+TEST_F(DownloadHandle, PartialSourceLimitEndsTheList) {
+  std::vector<std::pair<uint64_t, uint8_t>> list;
+  for (uint64_t id = 700; id < 725; ++id) list.push_back({id, 50});
+  list.push_back({800, 100});  // a full source after the limit
+  peers(list);
+  p2p_peer_row rows[32];
+  EXPECT_EQ(handle->copy_links(rows, 32), 20);
+  EXPECT_EQ(count(P2P_TASK_PEERS_FOUND, 0), 0u);
+  p2p_handle_info info = {};
+  info.size = sizeof info;
+  ASSERT_TRUE(handle->copy_info(&info));
+  EXPECT_NE(info.state, uint32_t(p2phandle::kHandlePeersProcessed));
+  // A list within the limits is processed.
+  peers({{800, 100}});
+  EXPECT_EQ(handle->copy_links(rows, 32), 21);
+  EXPECT_EQ(count(P2P_TASK_PEERS_FOUND, 0), 1u);
+  ASSERT_TRUE(handle->copy_info(&info));
+  EXPECT_EQ(info.state, uint32_t(p2phandle::kHandlePeersProcessed));
+}
