@@ -18,12 +18,7 @@ class online_users_hook : public tcp_peer_hook {
     get_online_user_manager()->close_all();
     upload_task_mgr::finish_reads_here();  // reads the scheduler thread started without workers
   }
-  size_t user_count() override { return get_online_user_manager()->count_users(); }
-  void clean_up() override {
-    get_online_user_manager()->sweep_online();
-    get_online_user_manager()->sweep_offline();
-  }
-  bool add_user(SOCKET s) override { return get_online_user_manager()->add_user(s) == 0; }
+  void accept_from(SOCKET listener) override { get_online_user_manager()->accept_from(listener); }
   void fill_read_set(fd_set& set) override { get_online_user_manager()->fill_read_set(set); }
   void on_readable(const fd_set& set) override { get_online_user_manager()->serve_readable(set); }
   void fill_write_set(fd_set& set) override { get_online_user_manager()->fill_write_set(set); }
