@@ -25,8 +25,12 @@ class online_users_hook : public tcp_peer_hook {
   void on_writable(const fd_set& set) override { get_online_user_manager()->flush_writable(set); }
   void housekeeping(uint32_t) override {
     get_online_user_manager()->housekeeping();
-    // Without workers the reads were started on this thread; their completions run here.
-    if (get_upload_task_mgr()->inline_mode()) upload_task_mgr::run_completions();
+    // Without workers the reads were started on this thread; their completions
+    // run here, and so do the reads waiting for the speed limiter.
+    if (get_upload_task_mgr()->inline_mode()) {
+      upload_task_mgr::run_completions();
+      get_upload_task_mgr()->serve_waiting();
+    }
   }
 };
 
