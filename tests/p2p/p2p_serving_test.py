@@ -46,21 +46,22 @@ def rows(payload, size):
     return [payload[4 + i * size:4 + (i + 1) * size] for i in range(n)]
 
 
-class Serving(osv.PublishingServerTest):
+class ServingServer(osv.PublishingServerTest):
+    """OrchardSvc with its P2P core against the doubles, the files it publishes
+    and the peers that fetch them; a serving test adds its cases."""
     work_prefix = "orchard_serving_"
+    cache_block_kb = 64  # small cache blocks, so that files span several
 
     def setUp(self):
-        self.assertTrue(os.path.exists(NATIVE_PEER), "build the host tree first (tools/build.sh host): no %s"
-                        % NATIVE_PEER)
         super().setUp()
-        # Ports the peers are told, small cache blocks so that files span several, a few workers.
+        # Ports the peers are told, the cache blocks, a few workers.
         self.udp_port = free_port()
         self.tcp_port = free_port(socket.SOCK_STREAM)
         osv.write(self.work, "od_svr_cfg.ini", "[service]\nservicetype=3\n[p2p]\nport=%d\nloglevel=9\n"
                   "[ftp]\nuser=bob\npswd=pw\n" % self.udp_port)
         osv.write(self.work, "P2PCfg.ini", "[Netcard]\ntcp_port=%d\n[OthersSet]\nServHost=127.0.0.1\nServPort=%d\n"
-                  "Debug=9\nUploadThreadCount=4\nCacheBlockSize=64\nMaxCacheSize=64\n[AdvanceSet]\nUserID=0\n"
-                  % (self.tcp_port, self.doubles.ports["cp"]))
+                  "Debug=9\nUploadThreadCount=4\nCacheBlockSize=%d\nMaxCacheSize=64\n[AdvanceSet]\nUserID=0\n"
+                  % (self.tcp_port, self.doubles.ports["cp"], self.cache_block_kb))
 
     def make(self, name, data):
         path = os.path.join(self.tree, "Show", name)
@@ -105,6 +106,13 @@ class Serving(osv.PublishingServerTest):
         got = w.parse_handshake_answer(answer.body)
         self.assertEqual((got["result"], got["size"], got["fid"]), (0, size, bytes(fid)))
         return peer
+
+
+class Serving(ServingServer):
+    def setUp(self):
+        self.assertTrue(os.path.exists(NATIVE_PEER), "build the host tree first (tools/build.sh host): no %s"
+                        % NATIVE_PEER)
+        super().setUp()
 
     def test_serving(self):
         data = {"a.avi": pp.random_bytes(3 * 2 ** 20 + 777, 1), "b.mkv": pp.random_bytes(2 ** 20 + 5, 2),
