@@ -265,8 +265,10 @@ void p2phandle::on_peer_list(const download_context& ctx, const PeerListHead& he
     P2P_LOG(3, "%s", gbk("new peer_connection 内存分配失败! \r\n").c_str());
     return;
   }
-  // Peers behind a NAT that would not let us in hear of us through the super node.
+  // Peers behind a NAT that would not let us in hear of us through the super
+  // node; the others get our have-map at the same time, so that all start alike.
   for (size_t i : plan.call_me) send_call_me(ctx, plan.steps[i].entry);
+  for (size_t i = links_.size() - plan.new_links; i < links_.size(); ++i) links_[i]->pass(ctx, now);
   server_sources_ = head.count;
   p2p_server_log& log = server_log(ctx.sp_ip, ctx.sp_port);
   ++log.lists;
