@@ -10,7 +10,6 @@ send malformed frames over and over never lock a polite peer out; under a
 no 1000 ms of the limiter's grants passes it."""
 
 import os
-import re
 import select
 import socket
 import struct
@@ -383,9 +382,7 @@ class Edges(ServingServer):
             rate = sum(length for _, length in spans) / (ended - started)
             print("limit: the peers were served %.0f bytes a second" % rate)
             self.assertGreaterEqual(rate, 90 * 1024, "the peers were served %.0f bytes a second together" % rate)
-            grants = [(int(m.group(1)) / 1000.0, int(m.group(2))) for m in
-                      re.finditer(r"nowtick=\[(\d+)\].*?ret=\[(\d+)\]", self.p2p_log()[log_start:])]
-            granted = [(t, n) for t, n in grants if n > 0]
+            granted = self.limiter_grants(log_start)
             self.assertGreater(len(granted), 10, "no trace of the limiter's grants")
             self.assertLessEqual(pp.window_peak(granted), limit)
 

@@ -77,6 +77,12 @@ class ServingServer(osv.PublishingServerTest):
                 text += f.read().decode("gbk", errors="replace")
         return text
 
+    def limiter_grants(self, log_start):
+        """(seconds, bytes) of every grant the limiter's trace lines (level 1) show after log_start."""
+        grants = [(int(m.group(1)) / 1000.0, int(m.group(2))) for m in
+                  re.finditer(r"nowtick=\[(\d+)\].*?ret=\[(\d+)\]", self.p2p_log()[log_start:])]
+        return [(t, n) for t, n in grants if n > 0]
+
     def command(self, code, args=b""):
         with oc.ChannelClient(port=PORT) as c:
             return oc.split_status(c.send(oc.command(code, args)))
@@ -255,9 +261,7 @@ class Serving(ServingServer):
                 for i in list(blocks)[:50]:
                     self.assertEqual(blocks[i], big[i * 1024:(i + 1) * 1024])
             # The limit: what the library granted, by its own clock, in every 1000 ms.
-            grants = [(int(m.group(1)), int(m.group(2))) for m in
-                      re.finditer(r"nowtick=\[(\d+)\].*?ret=\[(\d+)\]", self.p2p_log()[log_start:])]
-            granted = [(t / 1000.0, n) for t, n in grants if n > 0]
+            granted = self.limiter_grants(log_start)
             self.assertGreater(len(granted), 10, "no trace of the limiter's grants")
             self.assertLessEqual(pp.window_peak(granted), limit)
             # What the peer received: the same within the delivery's delay on a busy machine.
