@@ -12,16 +12,24 @@ uint32_t bad_data_detector::group::prefix() const {
 
 int bad_data_detector::good_group() const {
   if (groups_.size() < 2) return -1;
-  size_t answers = 0;
-  for (const group& g : groups_) answers += g.peers.size();
+  // An answer of zeros is what a peer without the data sends: it can lose a
+  // vote but never win one. Of the others the group with the most peers
+  // wins; a tie names nobody, since half of the peers would be named bad on
+  // no evidence.
+  int best = -1;
+  bool tie = false;
   for (size_t i = 0; i < groups_.size(); ++i) {
     const group& g = groups_[i];
-    // An answer of zeros is what a peer without the data sends: it can lose a
-    // vote but never win one. A group wins only with more than half of the
-    // answers, so a tie between two groups names nobody.
-    if (g.prefix() != 0 && g.peers.size() > 1 && 2 * g.peers.size() > answers) return int(i);
+    if (g.prefix() == 0) continue;
+    if (best < 0 || g.peers.size() > groups_[size_t(best)].peers.size()) {
+      best = int(i);
+      tie = false;
+    } else if (g.peers.size() == groups_[size_t(best)].peers.size()) {
+      tie = true;
+    }
   }
-  return -1;
+  if (best < 0 || tie || groups_[size_t(best)].peers.size() < 2) return -1;
+  return best;
 }
 
 bool bad_data_detector::add_answer(uint32_t block, uint64_t peer, const uint8_t* data, uint32_t now_ms,

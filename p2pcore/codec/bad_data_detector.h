@@ -1,7 +1,7 @@
 // Bad-data detection of a download handle: one block at a time is put to the
 // test; the 1024-byte answers different peers give for it are grouped by their
-// bytes, and when one group holds a strict majority of the answers the peers
-// of every other group are named bad. Clock injected. Platform-free.
+// bytes, and when one group of at least two peers is larger than every other
+// the peers of every other group are named bad. Clock injected. Platform-free.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -34,8 +34,9 @@ class bad_data_detector {
 
   uint32_t block_under_test() const { return block_; }
   const std::vector<group>& groups() const { return groups_; }
-  // The group with a strict majority whose answer is not all-zero in its
-  // first four bytes, or -1.
+  // Of the groups whose answer is not all-zero in its first four bytes, the
+  // one with the most peers when it has two or more and no other has as
+  // many; else -1.
   int good_group() const;
   // The verdict as the log shows it: "shit : answer groups:%d block_id:%d\r\n"
   // and one line per group.

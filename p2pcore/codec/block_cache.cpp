@@ -38,6 +38,7 @@ struct block_cache::read {
   uint32_t length = 0;
   bool whole_block = false;
   uint8_t* buffer = nullptr;
+  bool own_buffer = false;     // a read longer than a block: its buffer is of its own length
   block* reserved = nullptr;   // the cache block the read fills
   block* published = nullptr;  // the same block once stored, pinned while delivering
   bool dropped = false;
@@ -54,7 +55,7 @@ block_cache::block_cache(uint64_t capacity, uint32_t block_size)
 
 block_cache::~block_cache() {
   for (read* r : reads_) {
-    if (!r->reserved && !r->published) delete[] r->buffer;
+    if (!r->reserved && !r->published) delete[] r->buffer;  // a read buffer, pooled or its own
     if (r->reserved) delete r->reserved;
     if (r->published) r->published->orphan = true;
     delete r;
@@ -200,7 +201,7 @@ bool block_cache::join(const file_key& key, uint64_t offset, uint32_t length, vo
 
 block_cache::read* block_cache::start(const file_key& key, const read_plan& plan, uint64_t offset, uint32_t length,
                                       void* user) {
-  if (plan.length == 0 || plan.length > block_size_ || length == 0) return nullptr;
+  if (plan.length == 0 || length == 0 || (plan.whole_block && plan.length != block_size_)) return nullptr;
   read* r = new (std::nothrow) read;
   if (!r) return nullptr;
   r->key = key;
@@ -211,7 +212,19 @@ block_cache::read* block_cache::start(const file_key& key, const read_plan& plan
     r->reserved = take_block(0);
     if (r->reserved) r->buffer = r->reserved->data.get();
   }
-  if (!r->buffer) r->buffer = take_read_buffer();
+  if (!r->buffer && plan.length > block_size_) {
+    // Longer than a block (a verify range, a run of small blocks): read into
+    // a buffer of its own, within the same limit as the pooled ones.
+    if (read_buffer_bytes_ + plan.length <= read_buffer_limit_) {
+      r->buffer = new (std::nothrow) uint8_t[plan.length];
+      if (r->buffer) {
+        r->own_buffer = true;
+        read_buffer_bytes_ += plan.length;
+      }
+    }
+  } else if (!r->buffer) {
+    r->buffer = take_read_buffer();
+  }
   if (!r->buffer) {
     delete r;
     return nullptr;
@@ -279,6 +292,9 @@ void block_cache::finish(read* r) {
     release(r->published);
   } else if (r->reserved) {
     free_block(r->reserved);
+  } else if (r->own_buffer) {
+    delete[] r->buffer;
+    read_buffer_bytes_ -= r->length;
   } else {
     give_read_buffer(r->buffer);
   }

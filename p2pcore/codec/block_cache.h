@@ -63,7 +63,9 @@ class block_cache {
   // Joins a read in flight of this file whose range holds the request; false when none does.
   bool join(const file_key& key, uint64_t offset, uint32_t length, void* user);
   // Starts a read for the plan with its first request; nullptr when no buffer
-  // can be had. Its buffer holds the plan's length.
+  // can be had. Its buffer holds the plan's length: a read longer than a
+  // block gets one of its own, counted with the read buffers against their
+  // limit (5120 blocks).
   read* start(const file_key& key, const read_plan& plan, uint64_t offset, uint32_t length, void* user);
   uint8_t* buffer(read* r) const;
   uint64_t read_offset(read* r) const;

@@ -65,7 +65,7 @@ class failed_peers {
 enum class entry_outcome {
   kSkipped,     // no usable address or id, ourselves, or the LAN switched off
   kDuplicate,   // linked already, or failed within 30 minutes
-  kPartialFull, // a partial source while 20 partial sources are linked
+  kPartialFull, // a partial source while 20 partial sources are linked: the walk ends
   kNewLink,
   kStopped,     // the handle has more than 64 links: the rest of the list is not walked
 };
@@ -89,6 +89,8 @@ struct peer_list_plan {
   std::vector<step> steps;
   size_t duplicates = 0;
   size_t new_links = 0;
+  // The walk ended at a partial source it could not link: the handle makes
+  // the links before it and nothing else of the list.
   bool partial_limit_reached = false;
   // Indexes into steps of the new links that need a call-me (at most 60).
   std::vector<size_t> call_me;
@@ -147,7 +149,7 @@ peer_list_plan plan_peer_list(const std::vector<peer_entry>& entries, const own_
       s.outcome = entry_outcome::kPartialFull;
       plan.partial_limit_reached = true;
       plan.steps.push_back(s);
-      continue;
+      break;
     }
     s.outcome = entry_outcome::kNewLink;
     s.lan = peer_on_lan(e, own);

@@ -37,7 +37,7 @@ uint64_t speed_limiter::allow(uint64_t n, uint64_t now_ms) {
       granted = fits(previous_[i]);
       for (uint64_t k = j + 1; k < 1000; ++k) previous_[k] = total_;
       for (uint64_t k = 0; k < i; ++k) current_[k] = total_;
-      total_ += n;  // a refused request still fills the window
+      total_ += granted;
       current_[i] = total_;
       for (uint64_t k = i + 1; k < 1000; ++k) current_[k] = 0;
     }
@@ -45,7 +45,7 @@ uint64_t speed_limiter::allow(uint64_t n, uint64_t now_ms) {
     for (uint64_t k = 0; k < 1000; ++k) previous_[k] = total_;
     for (uint64_t k = 0; k < i; ++k) current_[k] = total_;
     granted = n <= limit_ ? n : 0;
-    total_ += n;
+    total_ += granted;
     current_[i] = total_;
   }
   trace_ = {last_tick_, now_ms, total_, current_[i], previous_[i], granted};

@@ -18,7 +18,8 @@ class speed_limiter {
   void set_limit(uint64_t bytes_per_second) { limit_ = bytes_per_second; }
   uint64_t limit() const { return limit_; }
 
-  // n when the n bytes may go now, else 0; never a part of n.
+  // n when the n bytes may go now, else 0; never a part of n. Refused bytes
+  // count nothing.
   uint64_t allow(uint64_t n, uint64_t now_ms);
 
   // What the last decision saw, for the trace line (not touched when the limit is 0).

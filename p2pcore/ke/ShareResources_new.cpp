@@ -92,6 +92,7 @@ shareres_manager::shareres_manager() {
   buckets_[0] = new share_hash_manager;
   buckets_[1] = new share_hash_manager;
   limiter_ = new clocked_speed_limiter;
+  limit_now_ = limiter_->limit();
   stat_set_upload_limit(limiter_->limit());
 }
 
@@ -188,6 +189,7 @@ void shareres_manager::set_upload_speed_limit(uint64_t bytes_per_second) {
   scoped_lock h(limiter_lock_);
   P2P_LOG(9, "shareres_manager::set_upload_speed_limit speed limit[%lld]", (long long)bytes_per_second);
   limiter_->set_limit(bytes_per_second);
+  limit_now_ = bytes_per_second;
   stat_set_upload_limit(bytes_per_second);
 }
 
@@ -197,6 +199,7 @@ uint64_t shareres_manager::upload_speed_limit() {
 }
 
 bool shareres_manager::allow_upload(uint64_t bytes) {
+  if (bytes == 0) return true;  // nothing to count (a piece past the end of its file, refused later)
   scoped_lock h(limiter_lock_);
   return limiter_->allow(bytes) != 0;
 }
@@ -465,6 +468,7 @@ void shareres_manager::clear() {
       scoped_lock l(limiter_lock_);
       delete limiter_;
       limiter_ = new clocked_speed_limiter;
+      limit_now_ = limiter_->limit();
       stat_set_upload_limit(limiter_->limit());
     }
     upload_stats.session = {};

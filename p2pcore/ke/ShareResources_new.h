@@ -6,6 +6,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -93,6 +94,8 @@ class shareres_manager {
 
   void set_upload_speed_limit(uint64_t bytes_per_second);
   uint64_t upload_speed_limit();
+  // The same without the limiter's lock, for sizing the parts of a request.
+  uint64_t upload_limit_now() const { return limit_now_.load(std::memory_order_relaxed); }
   bool allow_upload(uint64_t bytes);
 
   void reload_share_list();
@@ -134,6 +137,7 @@ class shareres_manager {
   uint16_t batch_max_ = 0;
   CRITICAL_SECTION limiter_lock_;
   clocked_speed_limiter* limiter_;
+  std::atomic<uint64_t> limit_now_{0};
   uint32_t presend_ = 0;
 };
 

@@ -34,10 +34,11 @@ class file_cache_manager {
 
   // Block data: the length when served from memory (the completion already
   // ran), 1 when a read was started or joined, -1 when it failed (the
-  // completion ran with an error). Lengths above the block size fail.
+  // completion ran with an error). A read longer than a block is read whole
+  // into a buffer of its own and not stored.
   int read_cached(shared_file* file, const uint8_t fid[16], uint64_t offset, uint32_t length, read_completion done,
                   uintptr_t user1, uintptr_t user2);
-  // Verify data: always from the file, exactly the request (at most a block).
+  // Verify data: always from the file, exactly the request, into a buffer of its length.
   int read_uncached(shared_file* file, const uint8_t fid[16], uint64_t offset, uint32_t length, read_completion done,
                     uintptr_t user1, uintptr_t user2);
   // A removed share: its blocks are freed, its reads in flight store nothing.

@@ -93,8 +93,9 @@ tcp_upload_request* online_user::new_request(uint16_t command) {
   r->socket = socket_;
   r->command = command;
   r->login_time = session_.login_time();
-  r->user_id = session_.user_id();
-  std::memcpy(r->file_hash, session_.check_have().fid, 16);
+  const CheckHave c = session_.check_have();
+  r->user_id = c.user_id;
+  std::memcpy(r->file_hash, c.fid, 16);
   return r;
 }
 
@@ -119,7 +120,7 @@ void online_user::on_check_have(const CheckHave& c) {
 }
 
 void online_user::on_data_piece(const DataPiece& p) {
-  const CheckHave& c = session_.check_have();
+  const CheckHave c = session_.check_have();
   stat_add_upload(&upload_counters::block_requests, 1);
   stat_add_read_counter(&read_counter_set::block_requests, 1);
   if (get_upload_user_manager()->check_upload_request(c.fid, c.user_id, -1, 0, 0)) {
@@ -145,8 +146,8 @@ void online_user::on_finish_range(const HaveMap& m, const uint8_t* body, uint32_
 }
 
 void online_user::on_verify(const VerifyRequest& v) {
-  // Checked before anything is read or allocated: at most one cache block.
-  if (check_verify_range(v, get_shareres_manager()->cache_block_size()) != PeerError::kNone) {
+  // Checked before anything is read or allocated; the read is bounded by the file.
+  if (check_verify_range(v, kVerifyMaxLength) != PeerError::kNone) {
     P2P_LOG(2, "TCP::Client Req_VerifyRange RangeLength=[%llu] refused", (unsigned long long)v.length);
     choke(0, kBackOffMs);
     return;

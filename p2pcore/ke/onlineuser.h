@@ -32,7 +32,7 @@ class online_user : private online_session_events, private online_socket {
   void set_bad() { session_.set_bad(); }
   uint64_t login_time() const { return session_.login_time(); }
   uint64_t user_id() const { return session_.user_id(); }
-  const CheckHave& check_have() const { return session_.check_have(); }
+  CheckHave check_have() const { return session_.check_have(); }
 
   // Scheduler thread: received bytes, under the receive lock.
   int receive(uint8_t* p, size_t n);

@@ -192,6 +192,44 @@ void online_user_manager::close_all() {
   pool_.clear();
 }
 
+void online_user_manager::accept_from(SOCKET listener) {
+  for (;;) {
+    const SOCKET peer = accept(listener, nullptr, nullptr);
+    if (peer == INVALID_SOCKET) return;
+    P2P_LOG(1, "TCP::Main Tcp Accpet Socket[%d]", int(peer));
+    if (online_count() >= kMaxOnlineUsers) {
+      if (!at_limit_) {
+        at_limit_ = true;
+        P2P_LOG(3, "TCP::Main too many tcp");
+        count_users();
+      }
+      sweep_online();
+      sweep_offline();
+      // Closed at once, so that the peer knows to come back later instead of
+      // waiting on a connection nobody reads.
+      P2P_LOG(1, "TCP::Main Accept Socket[%d] too many user!", int(peer));
+      closesocket(peer);
+      continue;
+    }
+    if (at_limit_) {
+      at_limit_ = false;
+      count_users();
+    }
+    u_long on = 1;
+    if (ioctlsocket(peer, FIONBIO, &on) != 0) {
+      P2P_LOG(3, "TCP::Main Accept Socket[%d] Set nonblock failed!", int(peer));
+      closesocket(peer);
+      continue;
+    }
+    if (add_user(peer) == 0) {
+      P2P_LOG(1, "TCP::Main Accpet Socket[%d] Success!", int(peer));
+    } else {
+      P2P_LOG(3, "TCP::Main Accept Socket[%d] too many user!", int(peer));
+      closesocket(peer);
+    }
+  }
+}
+
 void online_user_manager::fill_read_set(fd_set& set) {
   SOCKET sockets[kMaxTcpSockets];
   const size_t n = collect_sockets(sockets, kMaxTcpSockets);

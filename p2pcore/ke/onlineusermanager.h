@@ -18,6 +18,9 @@ class online_user;
 
 // Sockets put into one select read set.
 inline constexpr size_t kMaxTcpSockets = 201;
+// Users online at most: a connection beyond them is accepted and closed at
+// once. Closed users waiting on the offline list hold no place.
+inline constexpr size_t kMaxOnlineUsers = 160;
 
 class online_user_manager {
  public:
@@ -46,6 +49,12 @@ class online_user_manager {
   void close_all();
 
   // The scheduler loop's steps.
+  // Takes every connection waiting on the listening socket: a new online
+  // user while fewer than kMaxOnlineUsers are online, else closed at once
+  // (with the sweeps run, which may make room). The limit's log lines come
+  // once when it is reached, not once a connection.
+  void accept_from(SOCKET listener);
+  bool at_user_limit() const { return at_limit_; }
   // Puts the online users' sockets into a read set.
   void fill_read_set(fd_set& set);
   // One receive of up to 64 KiB for each readable user; a closed or failed
@@ -72,6 +81,7 @@ class online_user_manager {
   std::vector<std::shared_ptr<online_user>> pool_;
   uint64_t last_online_sweep_ = 0;
   uint64_t last_offline_sweep_ = 0;
+  bool at_limit_ = false;  // scheduler thread only
 };
 
 online_user_manager* get_online_user_manager();

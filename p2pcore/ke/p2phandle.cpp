@@ -257,10 +257,18 @@ void p2phandle::on_peer_list(const download_context& ctx, const PeerListHead& he
   }
   const peer_list_plan plan = plan_peer_list(
       entries, ctx.own(), ctx.rules, counts, [this](uint64_t id) { return find(id) != nullptr; }, failed_, now);
-  if (plan.partial_limit_reached) P2P_LOG(3, "%s", gbk("new peer_connection 内存分配失败! \r\n").c_str());
   for (const peer_list_plan::step& s : plan.steps)
     if (s.outcome == entry_outcome::kNewLink)
       links_.push_back(std::make_unique<peer_connection>(*this, s.entry, s.lan, now));
+  if (plan.partial_limit_reached) {
+    // No link could be made: the list is done with at once.
+    P2P_LOG(3, "%s", gbk("new peer_connection 内存分配失败! \r\n").c_str());
+    return;
+  }
+  // Peers behind a NAT that would not let us in hear of us through the super
+  // node; the others get our have-map at the same time, so that all start alike.
+  for (size_t i : plan.call_me) send_call_me(ctx, plan.steps[i].entry);
+  for (size_t i = links_.size() - plan.new_links; i < links_.size(); ++i) links_[i]->pass(ctx, now);
   server_sources_ = head.count;
   p2p_server_log& log = server_log(ctx.sp_ip, ctx.sp_port);
   ++log.lists;

@@ -98,7 +98,6 @@ class p2phandle {
   uint32_t receive_rate(uint32_t now) const { return meter_.rate(now); }
   uint32_t test_block_for(uint64_t peer) const { return detector_.block_for_peer(peer); }
   void send_own_have_map(uint16_t command, uint32_t ip, uint16_t port);
-  void send_call_me(const download_context& ctx, const peer_entry& peer);
   // A link turning connected (first: for the first time).
   void count_source(const peer_connection& link, bool first);
   void count_bytes(const peer_connection& link, uint32_t n);
@@ -117,6 +116,8 @@ class p2phandle {
   void on_swap_version(const download_context& ctx, uint16_t command, const uint8_t* body, size_t n,
                        uint64_t sender, uint32_t ip, uint16_t port, uint32_t now);
   void on_relayed_request(const download_context& ctx, const uint8_t* body, size_t n, uint32_t now);
+  // A call-me request (8) to the super node for one peer of a list.
+  void send_call_me(const download_context& ctx, const peer_entry& peer);
 
   CRITICAL_SECTION lock_;         // the links, the stopped flag and what the exports copy
   CRITICAL_SECTION budget_lock_;  // the byte budget

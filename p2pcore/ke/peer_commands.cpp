@@ -134,8 +134,8 @@ void on_verify_range(const uint8_t* body, size_t n, const sockaddr_in& from, boo
   parse_verify_request(body, n, r.request);
   P2P_LOG(9, "incoming request verify range, flag=%d, RangeStart=[%lld], RangeLength=[%lld], CRCUnit=[%d]",
           int(r.request.flags), (long long)r.request.start, (long long)r.request.length, int(r.request.crc_unit));
-  // Checked before anything is read or allocated: at most one cache block.
-  if (check_verify_range(r.request, get_shareres_manager()->cache_block_size()) != PeerError::kNone) {
+  // Checked before anything is read or allocated; the read is bounded by the file.
+  if (check_verify_range(r.request, kVerifyMaxLength) != PeerError::kNone) {
     P2P_LOG(2, "verify range refused: RangeLength=[%llu] from [%s:%u]", (unsigned long long)r.request.length,
             ipv4_text(from.sin_addr.s_addr).c_str(), unsigned(ntohs(from.sin_port)));
     return;

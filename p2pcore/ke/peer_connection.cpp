@@ -145,17 +145,16 @@ void peer_connection::send_swap_version(const download_context& ctx, uint16_t co
   download_send(swap_version_body(command, v), ip_, port_);
 }
 
-void peer_connection::contact(const download_context& ctx, uint32_t now) {
+void peer_connection::contact(uint32_t now) {
   contacted_ = true;
   last_contact_tick_ = now;
   // Our map asks the peer for its own (53); a peer behind a NAT that does not
-  // let us in hears of us through the super node instead.
+  // let us in heard of us from the call-me its peer list sent.
   owner_.send_own_have_map(kPeerHaveMap, ip_, port_);
-  if (!peer_reached_directly(peer_, lan_)) owner_.send_call_me(ctx, peer_);
 }
 
 bool peer_connection::pass(const download_context& ctx, uint32_t now) {
-  if (state_ == kLinkNew && (!contacted_ || now - last_contact_tick_ >= interval_ms_)) contact(ctx, now);
+  if (state_ == kLinkNew && (!contacted_ || now - last_contact_tick_ >= interval_ms_)) contact(now);
   if (connected() && !requests_.empty()) request_blocks(ctx, now);
   // An idle link asks the task again now and then: blocks of links that went
   // away come free without any block arriving here.

@@ -76,7 +76,7 @@ class peer_connection {
   std::vector<uint32_t> listed_blocks() const { return requests_.blocks(); }
 
  private:
-  void contact(const download_context& ctx, uint32_t now);
+  void contact(uint32_t now);
 
   p2phandle& owner_;
   peer_entry peer_;

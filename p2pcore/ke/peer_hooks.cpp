@@ -24,6 +24,10 @@ bool is_udp_peer_command(uint16_t command) {
   }
 }
 
+void tcp_peer_hook::accept_from(SOCKET listener) {
+  for (SOCKET s; (s = accept(listener, nullptr, nullptr)) != INVALID_SOCKET;) closesocket(s);
+}
+
 void udp_peer_dispatch::on_command(uint16_t command, const uint8_t*, size_t n, const sockaddr_in& from, bool) {
   switch (command) {
     case kUdpVerifyRange:

@@ -18,11 +18,9 @@ class tcp_peer_hook {
   virtual ~tcp_peer_hook() = default;
   virtual void start() {}  // the scheduler thread starts
   virtual void stop() {}   // the scheduler thread ends
-  // Online plus closing users: above 160 the loop cleans up instead of accepting.
-  virtual size_t user_count() { return 0; }
-  virtual void clean_up() {}
-  // An accepted, non-blocking peer socket; false refuses it and the loop closes it.
-  virtual bool add_user(SOCKET) { return false; }
+  // Takes the connections waiting on the listening socket (the default
+  // closes them: no TCP peer is served).
+  virtual void accept_from(SOCKET listener);
   // The users' sockets join the loop's read set while it has room.
   virtual void fill_read_set(fd_set&) {}
   virtual void on_readable(const fd_set&) {}

@@ -18,20 +18,19 @@ class online_users_hook : public tcp_peer_hook {
     get_online_user_manager()->close_all();
     upload_task_mgr::finish_reads_here();  // reads the scheduler thread started without workers
   }
-  size_t user_count() override { return get_online_user_manager()->count_users(); }
-  void clean_up() override {
-    get_online_user_manager()->sweep_online();
-    get_online_user_manager()->sweep_offline();
-  }
-  bool add_user(SOCKET s) override { return get_online_user_manager()->add_user(s) == 0; }
+  void accept_from(SOCKET listener) override { get_online_user_manager()->accept_from(listener); }
   void fill_read_set(fd_set& set) override { get_online_user_manager()->fill_read_set(set); }
   void on_readable(const fd_set& set) override { get_online_user_manager()->serve_readable(set); }
   void fill_write_set(fd_set& set) override { get_online_user_manager()->fill_write_set(set); }
   void on_writable(const fd_set& set) override { get_online_user_manager()->flush_writable(set); }
   void housekeeping(uint32_t) override {
     get_online_user_manager()->housekeeping();
-    // Without workers the reads were started on this thread; their completions run here.
-    if (get_upload_task_mgr()->inline_mode()) upload_task_mgr::run_completions();
+    // Without workers the reads were started on this thread; their completions
+    // run here, and so do the reads waiting for the speed limiter.
+    if (get_upload_task_mgr()->inline_mode()) {
+      upload_task_mgr::run_completions();
+      get_upload_task_mgr()->serve_waiting();
+    }
   }
 };
 

@@ -34,7 +34,6 @@ CSimpleUdpServer* g_udp[2] = {nullptr, nullptr};
 constexpr uint32_t kRebindWaitMs = 10000;
 constexpr uint32_t kUdpMissingLogMs = 10000;
 constexpr int kMaxDatagramsPerPass = 201;
-constexpr size_t kMaxTcpUsersBeforeCleanUp = 160;
 
 bool set_nonblocking(SOCKET s) {
   u_long on = 1;
@@ -349,28 +348,9 @@ void CP2pSession::scheduler_pass() {
 
 void CP2pSession::accept_peers() {
   ORCHARD_ASSERT(scheduler_.IsCurrent());
-  tcp_peer_hook& users = *serving().tcp_users;
-  if (users.user_count() > kMaxTcpUsersBeforeCleanUp) {
-    P2P_LOG(3, "TCP::Main too many tcp");
-    users.clean_up();
-    return;
-  }
-  for (;;) {
-    SOCKET peer = accept(listen_, nullptr, nullptr);
-    if (peer == INVALID_SOCKET) return;
-    P2P_LOG(1, "TCP::Main Tcp Accpet Socket[%d]", int(peer));
-    if (!set_nonblocking(peer)) {
-      P2P_LOG(3, "TCP::Main Accept Socket[%d] Set nonblock failed!", int(peer));
-      closesocket(peer);
-      continue;
-    }
-    if (users.add_user(peer)) {
-      P2P_LOG(1, "TCP::Main Accpet Socket[%d] Success!", int(peer));
-    } else {
-      P2P_LOG(3, "TCP::Main Accept Socket[%d] too many user!", int(peer));
-      closesocket(peer);
-    }
-  }
+  // Every waiting connection is taken, served or closed: a listening socket
+  // left readable would end every select at once.
+  serving().tcp_users->accept_from(listen_);
 }
 
 void CP2pSession::receive_udp(CSimpleUdpServer* udp) {

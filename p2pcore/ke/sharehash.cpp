@@ -218,14 +218,8 @@ int share_hash_manager::request(bool verify, const uint8_t* fid, uint64_t user_i
       return 0;
     }
   }
+  // Cut at the end of the file: no read, and no buffer for it, is larger than the file.
   if (length > item->head.size - offset) length = uint32_t(item->head.size - offset);
-  // No read is larger than a cache block: a peer's length never sizes a buffer.
-  if (length > cache_->block_size()) {
-    P2P_LOG(3, "share_hash_manager::req_upload_data,req length so big,userid:[%lld],md5:[%s],length:[%u],limit:[%u]",
-            (long long)user_id, hex.c_str(), unsigned(length), unsigned(cache_->block_size()));
-    unlock();
-    return 0;
-  }
   if (!verify) {
     ++item->row.requests;
     item->row.uploaded += length;

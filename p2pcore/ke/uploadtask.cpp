@@ -43,6 +43,9 @@ struct udp_run {
   bool wrapped;
 };
 
+// Who a waiting read is for: one peer may not fill the queue alone.
+uint64_t peer_key(const tcp_upload_request& r) { return uint64_t(r.socket) | (1ull << 63); }
+
 struct udp_verify_read {
   udp_verify_request request;
 };
@@ -146,16 +149,25 @@ void sync_tcp_read_callback_new(const uint8_t* data, uint32_t requested, uint32_
   count_read(uint32_t(r->send_time_ms), requested, bytes_read, shared);
   const uint32_t usable = std::min(requested, bytes_read);
   std::shared_ptr<online_user> u = user_for(*r);
+  bool sent = false;
   if (u) {
     answer_stamp stamp = u->stamp(r->read_start);
     stamp.login_time = r->login_time;
     stamp.user_id = r->user_id;
-    if (u->set_send_buff(kTcpBlockData, data, usable, stamp)) {
+    sent = u->set_send_buff(kTcpBlockData, data, usable, stamp);
+    if (sent) {
       stat_add(&net_counters::upload_payload_bytes, usable);
       stat_add(&net_counters::tcp_send_bytes, usable);
     }
   }
   get_upload_user_manager()->report_transfer(r->file_hash, r->user_id, requested, bytes_read, shared);
+  // A piece the speed limit sends in parts: the next one, in whole frames, is
+  // asked for as the limiter grants it.
+  if (!sent || usable != r->part || r->read_length <= r->part) return;
+  r->read_start += r->part / kBlockBytes;
+  r->read_length -= r->part;
+  r->part = 0;
+  get_upload_task_mgr()->queue_tcp_block_request(r.release());
 }
 
 void tcp_verify_callback(const uint8_t* data, uint32_t requested, uint32_t bytes_read, uint32_t error, int shared,
@@ -241,6 +253,14 @@ bool upload_task_mgr::stop_threads() {
   for (tcp_upload_request* r : rest.tcp_commands) delete r;
   for (tcp_upload_request* r : rest.tcp_blocks) delete r;
   for (tcp_upload_request* r : rest.tcp_verifies) delete r;
+  std::vector<grant_queue::waiter> waited;
+  {
+    scoped_lock h(lock_);
+    grant_queue::waiter w;
+    while (waiting_.take(&w)) waited.push_back(w);
+    waiting_count_ = 0;
+  }
+  for (const grant_queue::waiter& w : waited) free_waiting(w);
   return true;
 }
 
@@ -255,9 +275,12 @@ void upload_task_mgr::worker() {
   const HANDLE events[2] = {wake_, stop_};
   batch b;
   for (;;) {
-    // Read completions run inside this alertable wait, on the worker that issued them.
-    const DWORD r = WaitForMultipleObjectsEx(2, events, FALSE, 100, TRUE);
+    // Read completions run inside this alertable wait, on the worker that
+    // issued them. While reads wait for the speed limiter the wait is short:
+    // the window frees bytes every millisecond.
+    const DWORD r = WaitForMultipleObjectsEx(2, events, FALSE, waiting_count_ ? 10 : 100, TRUE);
     if (r == WAIT_OBJECT_0 + 1) break;
+    if (waiting_count_) serve_waiting();
     if (r != WAIT_OBJECT_0) continue;
     take(b);
     run(b);
@@ -339,23 +362,44 @@ void upload_task_mgr::run_completions() {
 void upload_task_mgr::run_udp_block(const udp_block_request& r) {
   stat_add_read_counter(&read_counter_set::udp_blocks_queued, r.count);
   if (r.count == 0) return;
-  shareres_manager* shares = get_shareres_manager();
+  upload_task_mgr* m = get_upload_task_mgr();
+  const uint64_t limit = get_shareres_manager()->upload_limit_now();
   for (const BlockRun& run : split_runs(r.blocks, r.count)) {
-    udp_run* t = new (std::nothrow) udp_run;
-    if (!t) return;
-    t->user_id = r.user_id;
-    t->ip = r.ip;
-    t->port = r.port;
-    std::memcpy(t->file_hash, r.file_hash, 16);
-    t->first = run.first;
-    t->count = run.count;
-    t->arrival_ms = r.arrival_ms;
-    t->wrapped = r.wrapped != 0;
-    const int started = shares->req_upload_data(r.file_hash, r.user_id, uint64_t(run.first) * kBlockBytes,
-                                                 run.count * kBlockBytes, sync_read_callback_new,
-                                                 reinterpret_cast<uintptr_t>(t), 0);
-    if (started == 0) delete t;  // refused: the peer gets no answer and asks again
+    // A run larger than one window of the speed limit goes in runs that fit;
+    // under a limit below one block it is refused as a whole.
+    const uint32_t part =
+        std::max<uint32_t>(upload_part_length(limit, run.count * kBlockBytes, kBlockBytes) / kBlockBytes, 1);
+    for (uint32_t done = 0; done < run.count; done += part) {
+      udp_run* t = new (std::nothrow) udp_run;
+      if (!t) return;
+      t->user_id = r.user_id;
+      t->ip = r.ip;
+      t->port = r.port;
+      std::memcpy(t->file_hash, r.file_hash, 16);
+      t->first = run.first + done;
+      t->count = std::min(part, run.count - done);
+      t->arrival_ms = r.arrival_ms;
+      t->wrapped = r.wrapped != 0;
+      // Refused: the peer gets no answer and asks again.
+      if (m->start_udp_run(t, false) == paced::kRefused) delete t;
+    }
   }
+}
+
+upload_task_mgr::paced upload_task_mgr::start_udp_run(void* p, bool its_turn) {
+  udp_run* t = static_cast<udp_run*>(p);
+  // A run no window can grant (the limit went down meanwhile) would wait forever, and all behind it.
+  const uint64_t limit = get_shareres_manager()->upload_limit_now();
+  if (limit && uint64_t(t->count) * kBlockBytes > limit) return paced::kRefused;
+  if (!its_turn && must_wait()) return park(t, kWaitingUdp, t->user_id) ? paced::kWaiting : paced::kRefused;
+  int refusal = 0;
+  const int started = get_shareres_manager()->req_upload_data(
+      t->file_hash, t->user_id, uint64_t(t->first) * kBlockBytes, t->count * kBlockBytes, sync_read_callback_new,
+      reinterpret_cast<uintptr_t>(t), 0, &refusal);
+  if (started != 0) return paced::kStarted;
+  if (refusal != kRefusedBySpeedLimit) return paced::kRefused;
+  if (its_turn) return paced::kWaiting;  // the caller puts it back first in line
+  return park(t, kWaitingUdp, t->user_id) ? paced::kWaiting : paced::kRefused;
 }
 
 void upload_task_mgr::run_udp_verify(const udp_verify_request& r) {
@@ -367,18 +411,97 @@ void upload_task_mgr::run_udp_verify(const udp_verify_request& r) {
 }
 
 void upload_task_mgr::run_tcp_block(tcp_upload_request* r) {
-  r->send_time_ms = now_ms();
-  stat_add_read_counter(&read_counter_set::tcp_reads_queued, 1);
   int refusal = 0;
-  const int started = get_shareres_manager()->req_upload_data(
-      r->file_hash, r->user_id, r->read_start * kBlockBytes, r->read_length, sync_tcp_read_callback_new,
-      reinterpret_cast<uintptr_t>(r), 0, &refusal);
-  if (started != 0) return;
+  if (get_upload_task_mgr()->start_tcp_part(r, false, &refusal) == paced::kRefused) refuse_tcp(r, refusal);
+}
+
+void upload_task_mgr::refuse_tcp(tcp_upload_request* r, int refusal) {
   P2P_LOG(9, "req_upload_data fail user id =[%llu] begin=[%llu]", (unsigned long long)r->user_id,
           (unsigned long long)r->read_start);
-  // Over the speed limit the peer comes back within a second; otherwise after a minute.
+  // Over the speed limit (no room to wait) the peer comes back within a second; otherwise after a minute.
   choke_tcp(*r, r->request_id, refusal == kRefusedBySpeedLimit ? 1000 : kBackOffMs);
   delete r;
+}
+
+upload_task_mgr::paced upload_task_mgr::start_tcp_part(tcp_upload_request* r, bool its_turn, int* refusal) {
+  *refusal = 0;
+  if (!its_turn && must_wait()) {
+    if (park(r, kWaitingTcp, peer_key(*r))) return paced::kWaiting;
+    *refusal = kRefusedBySpeedLimit;
+    return paced::kRefused;
+  }
+  // Whole frames of 4096 bytes at a time when the piece is large for the limit's window.
+  r->part = upload_part_length(get_shareres_manager()->upload_limit_now(), r->read_length, kBlockFrameData);
+  if (r->part == 0 && r->read_length != 0) {
+    *refusal = kRefusedBySpeedLimit;  // not one block fits a window
+    return paced::kRefused;
+  }
+  r->send_time_ms = now_ms();
+  stat_add_read_counter(&read_counter_set::tcp_reads_queued, 1);
+  const int started = get_shareres_manager()->req_upload_data(r->file_hash, r->user_id, r->read_start * kBlockBytes,
+                                                              r->part, sync_tcp_read_callback_new,
+                                                              reinterpret_cast<uintptr_t>(r), 0, refusal);
+  if (started != 0) return paced::kStarted;
+  if (*refusal != kRefusedBySpeedLimit) return paced::kRefused;
+  if (its_turn || park(r, kWaitingTcp, peer_key(*r))) return paced::kWaiting;
+  return paced::kRefused;
+}
+
+// Read without the lock: a request that slips past one being parked at the
+// same moment costs nothing but its place in line.
+bool upload_task_mgr::must_wait() { return waiting_count_ != 0; }
+
+bool upload_task_mgr::park(void* request, uint8_t kind, uint64_t peer) {
+  void* pushed_out = nullptr;
+  {
+    scoped_lock h(lock_);
+    // A UDP peer asks again for what does not come: its newest runs wait, not
+    // its oldest. A TCP piece is waited for.
+    if (!waiting_.park(request, kind, peer, kind == kWaitingUdp, &pushed_out)) return false;
+    waiting_count_ = LONG(waiting_.size() + (serving_ ? 1 : 0));
+  }
+  delete static_cast<udp_run*>(pushed_out);
+  return true;
+}
+
+void upload_task_mgr::free_waiting(const grant_queue::waiter& w) {
+  if (w.kind == kWaitingUdp)
+    delete static_cast<udp_run*>(w.request);
+  else
+    delete static_cast<tcp_upload_request*>(w.request);
+}
+
+void upload_task_mgr::serve_waiting() {
+  {
+    scoped_lock h(lock_);
+    if (serving_ || waiting_.empty()) return;
+    serving_ = true;
+  }
+  for (;;) {
+    grant_queue::waiter w;
+    {
+      scoped_lock h(lock_);
+      if (!waiting_.take(&w)) break;
+    }
+    int refusal = 0;
+    const paced p = w.kind == kWaitingUdp ? start_udp_run(w.request, true)
+                                          : start_tcp_part(static_cast<tcp_upload_request*>(w.request), true, &refusal);
+    if (p == paced::kWaiting) {
+      // The window is full: first in line again, tried at the next wake.
+      scoped_lock h(lock_);
+      waiting_.put_back(w);
+      break;
+    }
+    if (p == paced::kRefused) {
+      if (w.kind == kWaitingUdp)
+        free_waiting(w);  // the peer gets no answer and asks again
+      else
+        refuse_tcp(static_cast<tcp_upload_request*>(w.request), refusal);
+    }
+  }
+  scoped_lock h(lock_);
+  serving_ = false;
+  waiting_count_ = LONG(waiting_.size());
 }
 
 void upload_task_mgr::run_tcp_verify(tcp_upload_request* r) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "p2pcore/codec/upload_pacing.h"
 #include "p2pcore/wire/peer_tcp.h"
 #include "p2pcore/wire/peer_udp.h"
 
@@ -58,7 +59,8 @@ struct tcp_upload_request {
   uint8_t file_hash[16] = {};
   uint32_t request_id = 0;
   uint64_t read_start = 0;   // in 1024-byte blocks
-  uint32_t read_length = 0;  // bytes
+  uint32_t read_length = 0;  // bytes of the piece still to send from read_start
+  uint32_t part = 0;         // bytes of the read in flight: all of them, or what the speed limit lets go at once
   uint64_t send_time_ms = 0;
   VerifyRequest verify;
   uint8_t finish_value = 0;
@@ -90,6 +92,9 @@ class upload_task_mgr {
   // Runs read completions due on the calling thread (inline mode: the
   // scheduler thread's pass calls it).
   static void run_completions();
+  // Starts the reads waiting for the speed limiter whose turn came (the
+  // workers call it at every wake; inline mode, the scheduler thread's pass).
+  void serve_waiting();
   // Waits alertably, a few seconds at most, until the reads the calling thread
   // started have completed (a worker or the scheduler thread that ends).
   static void finish_reads_here();
@@ -106,6 +111,18 @@ class upload_task_mgr {
   static void run_udp_block(const udp_block_request& r);
   static void run_udp_verify(const udp_verify_request& r);
   static void run_tcp_block(tcp_upload_request* r);
+  // The reads of a block request under the speed limit: started, waiting for
+  // the limiter, or refused (the caller answers the refusal).
+  enum class paced { kStarted, kWaiting, kRefused };
+  enum : uint8_t { kWaitingTcp = 0, kWaitingUdp = 1 };
+  paced start_tcp_part(tcp_upload_request* r, bool its_turn, int* refusal);
+  paced start_udp_run(void* run, bool its_turn);
+  // Queues a read the limiter refused, behind those already waiting; false when there is no room.
+  bool park(void* request, uint8_t kind, uint64_t peer);
+  bool must_wait();
+  static void free_waiting(const grant_queue::waiter& w);
+  // Tells the peer to stay away and drops the request.
+  static void refuse_tcp(tcp_upload_request* r, int refusal);
   static void run_tcp_verify(tcp_upload_request* r);
   static void run_tcp_command(tcp_upload_request* r);
 
@@ -122,6 +139,12 @@ class upload_task_mgr {
   std::vector<tcp_upload_request*> tcp_commands_;
   std::vector<tcp_upload_request*> tcp_blocks_;
   std::vector<tcp_upload_request*> tcp_verifies_;
+  // Reads the speed limiter refused, under lock_; serving_ while a worker
+  // starts them. waiting_count_ counts them and the one taken out to be
+  // tried, so that no new request passes them.
+  grant_queue waiting_;
+  bool serving_ = false;
+  volatile LONG waiting_count_ = 0;
 };
 
 upload_task_mgr* get_upload_task_mgr();

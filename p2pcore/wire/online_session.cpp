@@ -41,9 +41,22 @@ void online_session::reset(uint64_t now, long fd, uint32_t piece_blocks) {
   piece_blocks_ = piece_blocks ? piece_blocks : 1;
   last_active_ = login_time_ = now;
   state_.store(ONLINE_INIT);
-  check_have_ = CheckHave{};
+  {
+    std::lock_guard<std::mutex> h(check_have_lock_);
+    check_have_ = CheckHave{};
+  }
   head_ = tail_ = unsent_ = 0;
   bytes_sent_ = 0;
+}
+
+uint64_t online_session::user_id() const {
+  std::lock_guard<std::mutex> h(check_have_lock_);
+  return check_have_.user_id;
+}
+
+CheckHave online_session::check_have() const {
+  std::lock_guard<std::mutex> h(check_have_lock_);
+  return check_have_;
 }
 
 int online_session::receive(uint8_t* bytes, size_t n) {
@@ -73,8 +86,11 @@ void online_session::dispatch(uint16_t command, const uint8_t* body, uint32_t le
         log(9, "TCP::Client Check_Have len=[%d] error!", int(length));
         return;
       }
+      {
+        std::lock_guard<std::mutex> h(check_have_lock_);
+        check_have_ = c;
+      }
       state_.store(ONLINE_CHECK_HAVE);
-      check_have_ = c;
       events_.on_check_have(c);
       return;
     }
@@ -113,21 +129,21 @@ void online_session::on_req_data(const uint8_t* body, uint32_t length) {
     return;
   }
   std::vector<DataPiece> pieces;
-  const uint64_t size = events_.shared_file_size(check_have_.fid);
-  switch (cut_pieces(request, piece_blocks_, file_blocks(size), kMaxPiecesPerRequest, pieces)) {
+  const uint64_t size = events_.shared_file_size(check_have().fid);
+  // Pieces that start past the end of the file go on all the same: their
+  // read refuses them, and the peer is told so.
+  switch (cut_pieces(request, piece_blocks_, size, kMaxPiecesPerRequest, pieces)) {
     case PeerError::kNone:
       break;
     case PeerError::kCount:
       log(9, "TCP::Client Req_data asks for more than %u reads", unsigned(kMaxPiecesPerRequest));
       return;
     default:
-      log(9, "TCP::Client Req_data range outside the file, filesize=[%llu]", (unsigned long long)size);
+      log(9, "TCP::Client Req_data range with its first block after its last");
       return;
   }
   for (const DataPiece& p : pieces) {
-    if (!p.last_of_range)
-      log(9, "Client the range start %lluK and end %lluK", (unsigned long long)p.first_block,
-          (unsigned long long)p.last_block);
+    if (!p.last_of_range) log(9, "Client the range start %uK and end %uK", unsigned(p.range_first), unsigned(p.range_last));
     events_.on_data_piece(p);
   }
 }
@@ -140,7 +156,7 @@ void online_session::on_finish_range(const uint8_t* body, uint32_t length) {
     return;
   }
   log(1, "TCP::CP2pSession::incoming_finish_range|userid=[%llu],hash=[%s],IndexUnit=[%u],IndexByte=[%u],IndexNum[%u]",
-      (unsigned long long)check_have_.user_id, hash_hex(map.file_hash).c_str(), unsigned(map.unit),
+      (unsigned long long)user_id(), hash_hex(map.file_hash).c_str(), unsigned(map.unit),
       unsigned(map.width), unsigned(map.count));
   if (e != PeerError::kNone) return;
   if (state() != ONLINE_CHECK_HAVE) {
@@ -164,8 +180,9 @@ void online_session::on_verify_range(const uint8_t* body, uint32_t length) {
   VerifyRequest r;
   parse_verify_request(body, length, r);
   // The range is of the file the peer named in its Check_Have.
-  std::memcpy(r.file_hash, check_have_.fid, 16);
-  std::memcpy(r.echo, check_have_.fid, 16);
+  const CheckHave c = check_have();
+  std::memcpy(r.file_hash, c.fid, 16);
+  std::memcpy(r.echo, c.fid, 16);
   events_.on_verify(r);
 }
 
@@ -220,7 +237,7 @@ bool online_session::answer(uint16_t command, const uint8_t* data, uint32_t leng
     log(9, "online_user::set_send_buff ONLINE_BAD");
     return false;
   }
-  if (stamp.login_time != login_time_ || stamp.user_id != check_have_.user_id || stamp.flag != 0) {
+  if (stamp.login_time != login_time_ || stamp.user_id != user_id() || stamp.flag != 0) {
     log(9, "online_user::set_send_buff login time or userid diff");
     return false;
   }
@@ -268,7 +285,7 @@ bool online_session::is_timed_out(int mode, uint64_t now) {
   const bool login_ok = last_active_ != login_time_ || now <= login_time_ + 10;
   if (active_ok && login_ok) return false;
   log(9, "TCP::Main Client timeout fd=[%ld] and userid=[%lld] login time[%lld] active time[%lld] now time[%lld] type[%d]",
-      fd_, (long long)check_have_.user_id, (long long)login_time_, (long long)last_active_, (long long)now, mode);
+      fd_, (long long)user_id(), (long long)login_time_, (long long)last_active_, (long long)now, mode);
   set_bad();
   return true;
 }

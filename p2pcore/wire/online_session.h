@@ -4,12 +4,15 @@
 // CHECK_HAVE, BAD), the 1 MiB send buffer with its 80% limit, answers cut into
 // frames, and the time-outs. Sockets, locks and clocks belong to the owner:
 // receive() runs under its receive lock, answer(), send_cmd() and
-// is_timed_out() under its send lock. Platform-free.
+// is_timed_out() under its send lock. The Check_Have record has a lock of its
+// own: the receive path writes it while upload workers and answers read it.
+// Platform-free.
 #pragma once
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -77,8 +80,9 @@ class online_session {
   long fd() const { return fd_; }
   uint64_t login_time() const { return login_time_; }
   uint64_t last_active() const { return last_active_; }
-  uint64_t user_id() const { return check_have_.user_id; }
-  const CheckHave& check_have() const { return check_have_; }
+  // Copies, under the record's lock.
+  uint64_t user_id() const;
+  CheckHave check_have() const;
   size_t waiting() const { return tail_ - head_; }
   uint64_t bytes_sent() const { return bytes_sent_; }
 
@@ -117,7 +121,8 @@ class online_session {
   long fd_ = -1;
   uint32_t piece_blocks_ = 256;
   uint64_t login_time_ = 0, last_active_ = 0;
-  CheckHave check_have_;
+  mutable std::mutex check_have_lock_;
+  CheckHave check_have_;  // under check_have_lock_
   std::unique_ptr<uint8_t[]> buffer_;
   size_t head_ = 0, tail_ = 0;  // bytes waiting: buffer_[head_, tail_)
   size_t unsent_ = 0;           // appended since the last send

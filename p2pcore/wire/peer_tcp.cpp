@@ -72,14 +72,14 @@ std::vector<uint8_t> req_data_body(uint32_t request_id, const std::vector<DataRa
   return w.take();
 }
 
-PeerError cut_pieces(const ReqData& r, uint32_t piece_blocks, uint64_t file_blocks, size_t max_pieces,
+PeerError cut_pieces(const ReqData& r, uint32_t piece_blocks, uint64_t file_size, size_t max_pieces,
                      std::vector<DataPiece>& out) {
   out.clear();
   if (piece_blocks == 0) return PeerError::kValue;
   // Count first, so a refused request costs no allocation.
   uint64_t pieces = 0;
   for (const DataRange& range : r.ranges) {
-    if (range.first > range.last || uint64_t(range.last) >= file_blocks) return PeerError::kRange;
+    if (range.first > range.last) return PeerError::kRange;
     pieces += (uint64_t(range.last) - range.first) / piece_blocks + 1;
     if (pieces > max_pieces) return PeerError::kCount;
   }
@@ -90,7 +90,11 @@ PeerError cut_pieces(const ReqData& r, uint32_t piece_blocks, uint64_t file_bloc
       p.request_id = r.request_id;
       p.first_block = first;
       p.last_block = std::min<uint64_t>(first + piece_blocks - 1, range.last);
-      p.length = uint32_t((p.last_block - first + 1) * kBlockBytes);
+      const uint64_t start = first * kBlockBytes;
+      const uint64_t end = std::min((p.last_block + 1) * kBlockBytes, file_size);
+      p.length = start < end ? uint32_t(end - start) : 0;
+      p.range_first = range.first;
+      p.range_last = range.last;
       p.last_of_range = p.last_block == range.last;
       out.push_back(p);
     }

@@ -78,14 +78,18 @@ struct DataPiece {
   uint32_t request_id = 0;
   uint64_t first_block = 0;
   uint64_t last_block = 0;
-  uint32_t length = 0;  // blocks x 1024
+  // Bytes it reads: blocks x 1024, cut at the end of the file; 0 for a piece
+  // that starts past the end (refused).
+  uint32_t length = 0;
+  uint32_t range_first = 0, range_last = 0;  // of the range it was cut from
   bool last_of_range = false;
 };
 // Cuts every range into pieces of piece_blocks blocks, the last piece ending
-// at the range's last block. kRange when a range has first > last or reaches
-// past file_blocks; kCount when the pieces would pass max_pieces. Nothing is
-// produced on an error.
-PeerError cut_pieces(const ReqData& r, uint32_t piece_blocks, uint64_t file_blocks, size_t max_pieces,
+// at the range's last block; a range that reaches past the end of a file of
+// file_size bytes is served up to its end. kRange when a range has first >
+// last; kCount when the pieces would pass max_pieces. Nothing is produced on
+// an error.
+PeerError cut_pieces(const ReqData& r, uint32_t piece_blocks, uint64_t file_size, size_t max_pieces,
                      std::vector<DataPiece>& out);
 // Blocks of 1024 bytes a file of this size has.
 inline uint64_t file_blocks(uint64_t size) { return size / kBlockBytes + (size % kBlockBytes ? 1 : 0); }

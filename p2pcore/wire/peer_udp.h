@@ -185,6 +185,8 @@ PeerError parse_verify_request(const uint8_t* body, size_t n, VerifyRequest& out
 // kRange for a length of 0 or above max_length, or a range that wraps; checked
 // before anything is allocated for the read.
 PeerError check_verify_range(const VerifyRequest& r, uint64_t max_length);
+// A verify range with a length above 32 bits is never answered.
+inline constexpr uint64_t kVerifyMaxLength = 0xFFFFFFFFu;
 std::vector<uint8_t> verify_request_body(const uint8_t file_hash[16], uint32_t flags, uint32_t crc_unit, uint64_t start,
                                          uint64_t length);
 // Chunk CRCs the answer carries: (length - 1) / unit + 1, 0 for unit 0 or above 256.

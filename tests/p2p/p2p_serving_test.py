@@ -46,21 +46,22 @@ def rows(payload, size):
     return [payload[4 + i * size:4 + (i + 1) * size] for i in range(n)]
 
 
-class Serving(osv.PublishingServerTest):
+class ServingServer(osv.PublishingServerTest):
+    """OrchardSvc with its P2P core against the doubles, the files it publishes
+    and the peers that fetch them; a serving test adds its cases."""
     work_prefix = "orchard_serving_"
+    cache_block_kb = 64  # small cache blocks, so that files span several
 
     def setUp(self):
-        self.assertTrue(os.path.exists(NATIVE_PEER), "build the host tree first (tools/build.sh host): no %s"
-                        % NATIVE_PEER)
         super().setUp()
-        # Ports the peers are told, small cache blocks so that files span several, a few workers.
+        # Ports the peers are told, the cache blocks, a few workers.
         self.udp_port = free_port()
         self.tcp_port = free_port(socket.SOCK_STREAM)
         osv.write(self.work, "od_svr_cfg.ini", "[service]\nservicetype=3\n[p2p]\nport=%d\nloglevel=9\n"
                   "[ftp]\nuser=bob\npswd=pw\n" % self.udp_port)
         osv.write(self.work, "P2PCfg.ini", "[Netcard]\ntcp_port=%d\n[OthersSet]\nServHost=127.0.0.1\nServPort=%d\n"
-                  "Debug=9\nUploadThreadCount=4\nCacheBlockSize=64\nMaxCacheSize=64\n[AdvanceSet]\nUserID=0\n"
-                  % (self.tcp_port, self.doubles.ports["cp"]))
+                  "Debug=9\nUploadThreadCount=4\nCacheBlockSize=%d\nMaxCacheSize=64\n[AdvanceSet]\nUserID=0\n"
+                  % (self.tcp_port, self.doubles.ports["cp"], self.cache_block_kb))
 
     def make(self, name, data):
         path = os.path.join(self.tree, "Show", name)
@@ -75,6 +76,12 @@ class Serving(osv.PublishingServerTest):
             with open(path, "rb") as f:
                 text += f.read().decode("gbk", errors="replace")
         return text
+
+    def limiter_grants(self, log_start):
+        """(seconds, bytes) of every grant the limiter's trace lines (level 1) show after log_start."""
+        grants = [(int(m.group(1)) / 1000.0, int(m.group(2))) for m in
+                  re.finditer(r"nowtick=\[(\d+)\].*?ret=\[(\d+)\]", self.p2p_log()[log_start:])]
+        return [(t, n) for t, n in grants if n > 0]
 
     def command(self, code, args=b""):
         with oc.ChannelClient(port=PORT) as c:
@@ -105,6 +112,13 @@ class Serving(osv.PublishingServerTest):
         got = w.parse_handshake_answer(answer.body)
         self.assertEqual((got["result"], got["size"], got["fid"]), (0, size, bytes(fid)))
         return peer
+
+
+class Serving(ServingServer):
+    def setUp(self):
+        self.assertTrue(os.path.exists(NATIVE_PEER), "build the host tree first (tools/build.sh host): no %s"
+                        % NATIVE_PEER)
+        super().setUp()
 
     def test_serving(self):
         data = {"a.avi": pp.random_bytes(3 * 2 ** 20 + 777, 1), "b.mkv": pp.random_bytes(2 ** 20 + 5, 2),
@@ -247,9 +261,7 @@ class Serving(osv.PublishingServerTest):
                 for i in list(blocks)[:50]:
                     self.assertEqual(blocks[i], big[i * 1024:(i + 1) * 1024])
             # The limit: what the library granted, by its own clock, in every 1000 ms.
-            grants = [(int(m.group(1)), int(m.group(2))) for m in
-                      re.finditer(r"nowtick=\[(\d+)\].*?ret=\[(\d+)\]", self.p2p_log()[log_start:])]
-            granted = [(t / 1000.0, n) for t, n in grants if n > 0]
+            granted = self.limiter_grants(log_start)
             self.assertGreater(len(granted), 10, "no trace of the limiter's grants")
             self.assertLessEqual(pp.window_peak(granted), limit)
             # What the peer received: the same within the delivery's delay on a busy machine.

@@ -6,7 +6,9 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <deque>
+#include <vector>
+
+#include "p2pcore/codec/log_rotation.h"
 
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/p2pbase/inc/scoped_lock.h"
@@ -21,7 +23,6 @@ struct log_state {
   bool to_file = false;
   bool to_console = false;
   int log_count = 5;
-  std::deque<std::wstring> rotated;
   uint64_t written = 0;
   uint64_t rotate_bytes = 0xC800000;  // 200 MiB
   volatile LONG threshold = 2;
@@ -38,7 +39,22 @@ log_state& state() {
 std::wstring log_dir() { return app_dir() + L"log\\"; }
 std::wstring current_name(const log_state& s) { return log_dir() + ansi_to_wide(s.base) + L".log"; }
 
-// Moves the current file to its dated name and drops the oldest beyond LogCount. Under the lock.
+// The dated copies of the log in its folder, whoever rotated them.
+std::vector<std::wstring> dated_logs(const log_state& s) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((log_dir() + ansi_to_wide(s.base) + L"_*.log").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(entry.cFileName);
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+  return names;
+}
+
+// Moves the current file to its dated name and drops the oldest beyond
+// LogCount: every start rotates the last one's file, so the folder, not this
+// process's own rotations, is what is counted. Under the lock.
 void rotate_current(log_state& s) {
   std::wstring current = current_name(s);
   if (!file_exists(current)) return;
@@ -50,15 +66,8 @@ void rotate_current(log_state& s) {
   // Two rotations in one second would reuse the name: keep the newer file.
   DeleteFileW(dated.c_str());
   if (move_file(current, dated) != 0) return;
-  if (s.log_count > 0) {
-    for (auto it = s.rotated.begin(); it != s.rotated.end(); ++it)
-      if (*it == dated) { s.rotated.erase(it); break; }
-    s.rotated.push_back(dated);
-    while (s.rotated.size() > size_t(s.log_count)) {
-      DeleteFileW(s.rotated.front().c_str());
-      s.rotated.pop_front();
-    }
-  }
+  for (const std::wstring& name : rotated_logs_to_delete(dated_logs(s), ansi_to_wide(s.base), s.log_count))
+    DeleteFileW((log_dir() + name).c_str());
 }
 
 void open_current(log_state& s) {

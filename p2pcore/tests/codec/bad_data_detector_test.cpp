@@ -1,6 +1,7 @@
-// Bad-data detection: grouping of test-block answers, the majority verdict
-// (a tie or a lone answer decides nothing), the test's lifetime and when a
-// peer is asked for the test block again, on an injected clock.
+// Bad-data detection: grouping of test-block answers, the verdict (the group
+// with the most peers wins; a tie or a lone answer decides nothing; zeros
+// never win), the test's lifetime and when a peer is asked for the test block
+// again, on an injected clock.
 #include "p2pcore/codec/bad_data_detector.h"
 
 #include <gtest/gtest.h>
@@ -36,11 +37,14 @@ TEST(BadDataDetector, Grouping) {
       {"B first, then A, A: peer 1 is bad", {{1, 'B'}, {2, 'A'}, {3, 'A'}}, 2, {1}},
       {"A, B: two single groups decide nothing", {{1, 'A'}, {2, 'B'}}, 2, {}},
       {"A, A, B, B: a tie decides nothing", {{1, 'A'}, {2, 'A'}, {3, 'B'}, {4, 'B'}}, 2, {}},
-      {"A, A, B, C: two of four is no majority", {{1, 'A'}, {2, 'A'}, {3, 'B'}, {4, 'C'}}, 3, {}},
+      {"A, A, B, C: the largest group wins without a majority", {{1, 'A'}, {2, 'A'}, {3, 'B'}, {4, 'C'}}, 3, {3, 4}},
+      {"A, A, B, B, C: a tie of the largest names nobody", {{1, 'A'}, {2, 'A'}, {3, 'B'}, {4, 'B'}, {5, 'C'}}, 3, {}},
+      {"Z, Z, Z, A, A: zeros lose to the largest other group", {{1, '0'}, {2, '0'}, {3, '0'}, {4, 'A'}, {5, 'A'}}, 2,
+       {1, 2, 3}},
       {"A, A, A, B, C: three of five", {{1, 'A'}, {2, 'A'}, {3, 'A'}, {4, 'B'}, {5, 'C'}}, 3, {4, 5}},
       {"zeros, zeros, B: the zero group cannot be good", {{1, '0'}, {2, '0'}, {3, 'B'}}, 2, {}},
       {"zeros, B, B: the B group wins", {{1, '0'}, {2, 'B'}, {3, 'B'}}, 2, {1}},
-      {"zeros, zeros, B, B: a tie", {{1, '0'}, {2, '0'}, {3, 'B'}, {4, 'B'}}, 2, {}},
+      {"zeros, zeros, B, B: zeros do not count for a tie", {{1, '0'}, {2, '0'}, {3, 'B'}, {4, 'B'}}, 2, {1, 2}},
       {"an answer repeated only renews its tick", {{1, 'A'}, {1, 'A'}, {2, 'B'}}, 2, {}},
       {"other blocks do not join the test", {{1, 'A'}, {2, 'B', 13}, {3, 'B', 13}}, 1, {}},
       {"a peer that answered twice differently is named by its odd answer", {{1, 'A'}, {2, 'A'}, {2, 'B'}}, 2, {2}},

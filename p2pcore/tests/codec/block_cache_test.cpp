@@ -312,3 +312,50 @@ TEST(BlockCache, ByteCountsGoPast32Bits) {
   EXPECT_EQ(c.stats().read_bytes, 5000ull << 20);
   EXPECT_EQ(c.stored_bytes(), 1ull << 20);
 }
+
+// A read longer than a block (a verify range, a run of blocks smaller than
+// it) is read whole into a buffer of its own, not stored, and requests inside
+// it join it; such buffers count against the read buffers' limit.
+TEST(BlockCache, ReadsLongerThanABlock) {
+  const uint32_t bs = 4096;
+  block_cache c(1 << 20, bs);
+  struct Row {
+    const char* name;
+    uint64_t offset;
+    uint32_t length;
+  };
+  const Row rows[] = {
+      {"a UDP run of 16 blocks of 1024", 16 * 1024, 16 * 1024},
+      {"a verify of 300,000 bytes", 4096, 300000},
+      {"unaligned and odd", 1000, 3 * bs + 7},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    int first, inside;
+    outcome o = request(c, kA, r.offset, r.length, &first);
+    ASSERT_NE(o.started, nullptr);
+    EXPECT_EQ(c.read_offset(o.started), r.offset);
+    EXPECT_EQ(c.read_length(o.started), r.length);
+    EXPECT_TRUE(request(c, kA, r.offset + r.length - 100, 100, &inside).joined);
+    EXPECT_EQ(c.read_buffer_bytes(), r.length);
+    const std::vector<block_cache::delivery> d = disk(c, o.started, r.length);
+    ASSERT_EQ(d.size(), 2u);
+    EXPECT_EQ(d[0].error, 0u);
+    EXPECT_TRUE(holds_file_bytes(d[0].data, r.offset, r.length));
+    EXPECT_TRUE(holds_file_bytes(d[1].data, r.offset + r.length - 100, 100));
+    c.finish(o.started);
+    EXPECT_EQ(c.read_buffer_bytes(), 0u);  // given back, not kept
+    EXPECT_EQ(c.stored_bytes(), 0u);
+  }
+  // 5120 blocks of read buffers at most, however they are cut.
+  int u;
+  outcome big = request(c, kA, 0, 5000 * bs, &u);
+  ASSERT_NE(big.started, nullptr);
+  EXPECT_EQ(request(c, kB, 0, 200 * bs, &u).started, nullptr);
+  c.complete(big.started, 0, 0, 2);
+  c.finish(big.started);
+  outcome again = request(c, kB, 0, 200 * bs, &u);
+  EXPECT_NE(again.started, nullptr);
+  c.complete(again.started, 0, 0, 2);
+  c.finish(again.started);
+}

@@ -90,6 +90,8 @@ TEST(DownloadPeers, PeerListPlan) {
   std::vector<peer_entry> thirty_partial = partial(1, 30);
   std::vector<peer_entry> mixed = partial(1, 25);
   mixed.push_back(peer(90, 100, 0x13));
+  std::vector<peer_entry> full_first = partial(1, 25);
+  full_first.insert(full_first.begin() + 10, peer(90, 100, 0x13));
   std::vector<peer_entry> many = partial(1, 70);
   for (peer_entry& e : many) e.percent = 100;
   std::vector<peer_entry> twice = {peer(4), peer(4, 100, 0x13)};
@@ -104,7 +106,9 @@ TEST(DownloadPeers, PeerListPlan) {
   const Case cases[] = {
       {"unusable entries and ourselves", unusable, {}, {}, none, 0, 0, 0, false},
       {"30 partial sources: 20 links, the rest refused", thirty_partial, {}, {}, none, 20, 0, 20, true},
-      {"a full source past the partial limit still gets a link", mixed, {}, {}, none, 21, 0, 21, true},
+      {"the walk ends at the partial limit: a full source after it gets no link", mixed, {}, {}, none, 20, 0, 20,
+       true},
+      {"a full source before the partial limit gets its link", full_first, {}, {}, none, 21, 0, 21, true},
       {"more than 64 links stops the walk; 60 call-me entries at most", many, {}, {}, none, 65, 0, 60, false},
       {"linked peers are duplicates", partial(1, 3), {2, 1}, {1, 2}, none, 1, 2, 1, false},
       {"the same peer twice in one list", twice, {}, {}, none, 1, 1, 0, false},
@@ -122,6 +126,10 @@ TEST(DownloadPeers, PeerListPlan) {
     EXPECT_EQ(plan.call_me.size(), c.call_me);
     EXPECT_EQ(plan.partial_limit_reached, c.partial_limit);
     for (size_t i : plan.call_me) EXPECT_EQ(plan.steps[i].outcome, entry_outcome::kNewLink);
+    // Nothing of the list is looked at after the entry that ended the walk.
+    if (c.partial_limit) {
+      EXPECT_EQ(plan.steps.back().outcome, entry_outcome::kPartialFull);
+    }
   }
 }
 

@@ -174,8 +174,10 @@ TEST_F(DownloadHandle, PeerNamedBadIsDroppedAndKeptAway) {
   EXPECT_FALSE(handle->copy_info(&wrong));
 }
 
-// Two answers against two, with a fifth apart: no group holds more than half.
-TEST_F(DownloadHandle, NoMajorityNamesNobody) {
+// The group with the most answers wins without a majority of them; a tie
+// names nobody: AA, BB, CC, then AA names the BB and CC peers; a second BB
+// then ties with AA and names no one more.
+TEST_F(DownloadHandle, LargestGroupWinsATieNamesNobody) {
   task.give = {0};
   const uint64_t ids[] = {601, 602, 603, 604, 605};
   peers({{601, 99}, {602, 99}, {603, 99}, {604, 99}, {605, 99}});
@@ -183,5 +185,29 @@ TEST_F(DownloadHandle, NoMajorityNamesNobody) {
   const uint8_t answers[] = {0xAA, 0xBB, 0xCC, 0xAA, 0xBB};
   for (int i = 0; i < 5; ++i) block(ids[i], 0, 1024, answers[i]);
   EXPECT_EQ(task.writes.size(), 5u);
-  for (uint64_t p : ids) EXPECT_EQ(count(P2P_TASK_PEER_BAD, p), 0u) << p;
+  const size_t bad[] = {0, 1, 1, 0, 0};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(count(P2P_TASK_PEER_BAD, ids[i]), bad[i]) << ids[i];
+}
+
+// A list that reaches the limit of 20 partial sources ends there: the links
+// made before it stay, and nothing else of the list happens (no event, no
+// change of state).
+TEST_F(DownloadHandle, PartialSourceLimitEndsTheList) {
+  std::vector<std::pair<uint64_t, uint8_t>> list;
+  for (uint64_t id = 700; id < 725; ++id) list.push_back({id, 50});
+  list.push_back({800, 100});  // a full source after the limit
+  peers(list);
+  p2p_peer_row rows[32];
+  EXPECT_EQ(handle->copy_links(rows, 32), 20);
+  EXPECT_EQ(count(P2P_TASK_PEERS_FOUND, 0), 0u);
+  p2p_handle_info info = {};
+  info.size = sizeof info;
+  ASSERT_TRUE(handle->copy_info(&info));
+  EXPECT_NE(info.state, uint32_t(p2phandle::kHandlePeersProcessed));
+  // A list within the limits is processed.
+  peers({{800, 100}});
+  EXPECT_EQ(handle->copy_links(rows, 32), 21);
+  EXPECT_EQ(count(P2P_TASK_PEERS_FOUND, 0), 1u);
+  ASSERT_TRUE(handle->copy_info(&info));
+  EXPECT_EQ(info.state, uint32_t(p2phandle::kHandlePeersProcessed));
 }

@@ -75,6 +75,29 @@ TEST(Log, RotationKeepsLogCountFiles) {
   EXPECT_EQ(current.find("aaaa"), std::string::npos);
 }
 
+// Every start rotates the last one's file: LogCount holds over the dated
+// files in the folder, whoever rotated them.
+TEST(Log, LogCountHoldsOverEarlierStarts) {
+  core_test::scratch dir;
+  p2p::options_set_app_dir(std::wstring(dir.dir.begin(), dir.dir.end()).c_str());
+  p2p::log_set_base_name("starts");
+  p2p::log_set_threshold(1);
+  CreateDirectoryA((dir.dir + "log").c_str(), nullptr);
+  // What 16 earlier starts left behind, and the last one's current file.
+  for (int day = 10; day < 26; ++day) dir.write("log\\starts_202401" + std::to_string(day) + "120000.log", {'x'});
+  dir.write("log\\starts.log", {'y'});
+  dir.write("log\\starts_notes.log", {'z'});
+  p2p::log_open(5, 1);
+  P2P_LOG(9, "this start");
+  p2p::log_close();
+  EXPECT_EQ(count_files(dir.dir + "log\\starts_??????????????.log"), 5);
+  // The newest stay: four of the earlier ones and the file this start rotated.
+  for (int day = 22; day < 26; ++day)
+    EXPECT_EQ(count_files(dir.dir + "log\\starts_202401" + std::to_string(day) + "120000.log"), 1) << day;
+  EXPECT_EQ(count_files(dir.dir + "log\\starts_notes.log"), 1);
+  EXPECT_NE(core_test::read_file(dir.dir + "log\\starts.log").find("this start"), std::string::npos);
+}
+
 TEST(Stat, MinuteReportsHoldOnlyNonZeroCounts) {
   core_test::scratch dir;
   const std::string reports = dir.dir + "reports.txt";

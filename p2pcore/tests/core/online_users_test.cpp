@@ -92,3 +92,82 @@ TEST_F(OnlineUsers, OfflineUsersAreFreedFiveSecondsAfterTheirLastActivity) {
   EXPECT_EQ(m.offline_count(), 0u);
   EXPECT_EQ(m.pool_count(), 2u);  // their objects wait for the next connections
 }
+
+namespace {
+
+// A listening socket on loopback and the peers that connect to it.
+struct listener {
+  SOCKET s;
+  uint16_t port = 0;
+  std::vector<SOCKET> clients;
+  listener() {
+    s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(s, 10);
+    int len = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    u_long on = 1;
+    ioctlsocket(s, FIONBIO, &on);
+  }
+  ~listener() {
+    for (SOCKET c : clients) closesocket(c);
+    closesocket(s);
+  }
+  // n peers connect, a few at a time, and the manager takes them.
+  void connect_and_accept(p2p::online_user_manager& m, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      SOCKET c = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+      sockaddr_in a = {};
+      a.sin_family = AF_INET;
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      a.sin_port = htons(port);
+      EXPECT_EQ(connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+      clients.push_back(c);
+      if (i % 4 == 3 || i + 1 == n) {
+        Sleep(5);
+        m.accept_from(s);
+      }
+    }
+  }
+  // Peers whose connection the manager closed.
+  size_t closed_by_core() {
+    size_t n = 0;
+    for (SOCKET c : clients) {
+      u_long on = 1;
+      ioctlsocket(c, FIONBIO, &on);
+      char byte;
+      const int got = recv(c, &byte, 1, 0);
+      n += got == 0 || (got < 0 && WSAGetLastError() != WSAEWOULDBLOCK);
+    }
+    return n;
+  }
+};
+
+}  // namespace
+
+// At most 160 users online; a connection beyond them is accepted and closed at
+// once; users that went offline hold no place.
+TEST_F(OnlineUsers, AtMost160OnlineTheRestClosedAtOnce) {
+  p2p::online_user_manager m;
+  listener l;
+  l.connect_and_accept(m, 165);
+  EXPECT_EQ(m.online_count(), p2p::kMaxOnlineUsers);
+  EXPECT_TRUE(m.at_user_limit());
+  Sleep(50);
+  EXPECT_EQ(l.closed_by_core(), 5u);
+  // Ten users fail: on the offline list, without a place.
+  SOCKET users[p2p::kMaxTcpSockets];
+  const size_t n = m.collect_sockets(users, p2p::kMaxTcpSockets);
+  ASSERT_EQ(n, p2p::kMaxOnlineUsers);
+  for (size_t i = 0; i < 10; ++i) m.on_io_error(users[i]);
+  EXPECT_EQ(m.offline_count(), 10u);
+  l.connect_and_accept(m, 12);
+  EXPECT_EQ(m.online_count(), p2p::kMaxOnlineUsers);
+  Sleep(50);
+  EXPECT_EQ(l.closed_by_core(), 5u + 10 + 2);  // the ten failed users' too
+  m.close_all();
+}

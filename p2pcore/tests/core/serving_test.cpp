@@ -99,13 +99,7 @@ class serving_loop {
       users->fill_read_set(readable);
       timeval wait = {0, 30000};
       if (select(0, &readable, nullptr, nullptr, &wait) == SOCKET_ERROR) FD_ZERO(&readable);
-      if (FD_ISSET(listener_, &readable)) {
-        for (SOCKET s; (s = accept(listener_, nullptr, nullptr)) != INVALID_SOCKET;) {
-          u_long on = 1;
-          ioctlsocket(s, FIONBIO, &on);
-          if (users->add_user(s) != 0) closesocket(s);
-        }
-      }
+      if (FD_ISSET(listener_, &readable)) users->accept_from(listener_);
       if (FD_ISSET(udp_->socket(), &readable)) {
         for (;;) {
           sockaddr_in from = {};
@@ -289,6 +283,50 @@ TEST_F(Serving, TcpPeerDownloadsRangesAndVerifies) {
   EXPECT_EQ(got[9], bytes(9 * 1024, 1024));
   EXPECT_EQ(got[300], bytes(300 * 1024, 2048));
 
+  // Ranges that reach past the end of the file are served up to its end; a
+  // piece that starts past it is refused with a back-off.
+  struct Past {
+    const char* name;
+    DataRange range;
+    uint64_t bytes;
+    size_t back_offs;
+  };
+  const uint64_t size = content.size();
+  const Past past[] = {
+      {"the last blocks and beyond", {last - 2, last + 40}, size - (last - 2) * 1024ull, 0},
+      {"a piece inside, the next past the end", {last - 300, last + 300}, size - (last - 300) * 1024ull, 1},
+      {"wholly past the end", {last + 1, last + 9}, 0, 1},
+  };
+  for (const Past& r : past) {
+    SCOPED_TRACE(r.name);
+    peer.frames.clear();
+    peer.send(kTcpReqData, req_data_body(9, {r.range}));
+    const size_t frames = size_t((r.bytes + 4095) / 4096) + r.back_offs;
+    ASSERT_TRUE(peer.read(frames, 5000));
+    EXPECT_EQ(peer.frames.size(), frames);
+    size_t back_offs = 0;
+    for (const auto& [command, body] : peer.frames) back_offs += command == kTcpBackOff;
+    EXPECT_EQ(back_offs, r.back_offs);
+    got = block_data(peer);
+    std::vector<uint8_t> tail;
+    for (const auto& [block, data] : got) tail.insert(tail.end(), data.begin(), data.end());
+    EXPECT_EQ(tail, bytes(uint64_t(r.range.first) * 1024, r.bytes));
+  }
+
+  // A verify longer than a cache block.
+  peer.frames.clear();
+  const std::vector<uint8_t> long_verify = verify_request_body(fid.data(), 7, 2048, 4096, 300000);
+  peer.send(kTcpReqVerifyRange, long_verify);
+  ASSERT_TRUE(peer.read(1, 5000));
+  ASSERT_EQ(peer.frames.size(), 1u);
+  ASSERT_EQ(peer.frames[0].first, kTcpVerifyAnswer);
+  {
+    VerifyRequest v;
+    parse_verify_request(long_verify.data(), long_verify.size(), v);
+    const std::vector<uint8_t> range = bytes(4096, 300000);
+    EXPECT_EQ(peer.frames[0].second, verify_answer_body(v, range.data(), range.size()));
+  }
+
   peer.frames.clear();
   peer.send(kTcpReqVerifyRange, verify_request_body(fid.data(), 7, 1024, 1000, 5000));
   ASSERT_TRUE(peer.read(1, 5000));
@@ -321,7 +359,9 @@ TEST_F(Serving, TcpPeerDownloadsRangesAndVerifies) {
   upload_user_info row[2];
   EXPECT_EQ(get_upload_user_manager()->copy_uplist(row, 2, uint32_t(time(nullptr))), 1);
   EXPECT_EQ(uint64_t(row[0].user_id), 5150u);
-  EXPECT_EQ(uint64_t(row[0].uploaded), content.size() + 7 * 1024);
+  uint64_t past_bytes = 0;
+  for (const Past& r : past) past_bytes += r.bytes;
+  EXPECT_EQ(uint64_t(row[0].uploaded), content.size() + 7 * 1024 + past_bytes);
   share_file_info share;
   ASSERT_EQ(m->copy_share_filelist(&share, 1), 1);
   EXPECT_EQ(uint32_t(share.handshakes), 1u);
@@ -347,11 +387,13 @@ TEST_F(Serving, TcpRefusals) {
     ASSERT_EQ(parse_check_have_answer(peer.frames[0].second.data(), peer.frames[0].second.size(), answer),
               PeerError::kNone);
     EXPECT_EQ(answer.result, r.result);
-    // Its Req_data reaches past the (empty) file: refused, the connection kept.
+    // Its Req_data is refused: the peer is told to stay away, the connection kept.
     peer.frames.clear();
     peer.send(kTcpReqData, req_data_body(1, {{0, 0}}));
-    EXPECT_TRUE(peer.read(1, 500));
-    EXPECT_TRUE(peer.frames.empty());
+    EXPECT_TRUE(peer.read(1, 3000));
+    ASSERT_EQ(peer.frames.size(), 1u);
+    EXPECT_EQ(peer.frames[0].first, kTcpBackOff);
+    EXPECT_EQ(peer.frames[0].second, back_off_body(1, kBackOffMs));
   }
 
   tcp_peer active(loop.tcp_port());
@@ -364,6 +406,45 @@ TEST_F(Serving, TcpRefusals) {
   early.send(kTcpReqData, req_data_body(1, {{0, 0}}));  // before Check_Have: the user is bad and closed
   EXPECT_FALSE(early.read(1, 3000));
   EXPECT_TRUE(early.frames.empty());
+}
+
+// Under a speed limit below a piece, the piece goes out in parts as the
+// limiter grants them: its frames are those of the whole piece (4096 bytes,
+// first blocks b, b + 4, ...), and no 1000 ms carries more than the limit.
+TEST_F(Serving, TcpPiecesUnderALimitGoInParts) {
+  serving_loop loop;
+  tcp_peer peer(loop.tcp_port());
+  peer.send(kTcpCheckHave, check_have_body(5151, fid.data(), 0));
+  ASSERT_TRUE(peer.read(1, 3000));
+  peer.frames.clear();
+  const uint32_t limit = 100 * 1024;
+  m->set_upload_speed_limit(limit);
+  const uint32_t piece = m->cache_block_size();
+  ASSERT_GT(piece, limit);
+  const DWORD start = GetTickCount();
+  peer.send(kTcpReqData, req_data_body(4, {{10, 10 + piece / 1024 - 1}}));
+  std::vector<DWORD> arrived;
+  while (peer.frames.size() < piece / 4096 && GetTickCount() - start < 15000) {
+    const size_t before = peer.frames.size();
+    peer.read(before + 1, 200);
+    for (size_t i = before; i < peer.frames.size(); ++i) arrived.push_back(GetTickCount());
+  }
+  m->set_upload_speed_limit(0);
+  ASSERT_EQ(peer.frames.size(), piece / 4096);
+  for (size_t i = 0; i < peer.frames.size(); ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_EQ(peer.frames[i].first, kTcpBlockData);
+    const std::vector<uint8_t>& body = peer.frames[i].second;
+    EXPECT_EQ(load_u32le(body.data()), 10 + 4 * i);
+    EXPECT_EQ(std::vector<uint8_t>(body.begin() + 6, body.end()), bytes((10 + 4 * i) * 1024, 4096));
+  }
+  // 256 KiB at 100 KB/s: at least two more windows after the first.
+  EXPECT_GE(arrived.back() - start, 1500u);
+  for (size_t i = 0; i < arrived.size(); ++i) {
+    size_t in_window = 0;
+    for (size_t j = i; j < arrived.size() && arrived[j] - arrived[i] < 900; ++j) ++in_window;
+    EXPECT_LE(in_window * 4096, size_t(limit) * 5 / 4) << "frames from " << i;
+  }
 }
 
 TEST_F(Serving, UdpPeerIsIntroducedAndServed) {

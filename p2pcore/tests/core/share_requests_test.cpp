@@ -1,5 +1,5 @@
 // Block and verify requests through the share list and its block cache:
-// refusals, shortened reads, reads no larger than a cache block, the
+// refusals, shortened reads, reads longer than a cache block, the
 // pause-upload rule, the speed limit, and the file handle that a read in
 // flight keeps alive while its share is paused or deleted.
 #include <gtest/gtest.h>
@@ -92,35 +92,52 @@ TEST_F(ShareRequests, ReadsAndRefusals) {
   EXPECT_EQ(uint64_t(row.uploaded), 1024u + 1024 + 904 + 1);
 }
 
-TEST_F(ShareRequests, ReadsAreBoundByTheCacheBlock) {
-  // A 600 KiB file: no read is larger than one cache block, whatever a peer asks.
+TEST_F(ShareRequests, ReadsLongerThanACacheBlock) {
+  // A 600 KiB file: a read longer than a cache block is read whole into a
+  // buffer of its own; no read is longer than the file.
   const std::vector<uint8_t> big = core_test::pattern(600 << 10);
   const std::vector<uint8_t> id = core_test::fid(21);
   ASSERT_EQ(m->add_share(files.write("big.wmv", big).c_str(), big.size(), id.data(), 0), 0);
   const uint32_t block = m->cache_block_size();
-  struct Row { const char* name; uint64_t offset; uint32_t length; bool started; };
+  struct Row { const char* name; uint64_t offset; uint32_t length; uint32_t delivered; };
   const Row rows[] = {
-      {"one cache block", 0, block, true},
-      {"a cache block across a boundary", 1000, block, true},
-      {"one byte more", 0, block + 1, false},
-      {"what a 32-bit length field allows", 0, 0xFFFFFFFFu, false},
+      {"one cache block", 0, block, block},
+      {"a cache block across a boundary", 1000, block, block},
+      {"one byte more", 0, block + 1, block + 1},
+      {"a verify range of 300,000 bytes", 4096, 300000, 300000},
+      {"what a 32-bit length field allows: cut at the end of the file", 0, 0xFFFFFFFFu, 600 << 10},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     read_result res;
-    const int started = m->req_upload_data(id.data(), 1, r.offset, r.length, on_read, reinterpret_cast<uintptr_t>(&res), 0);
-    EXPECT_EQ(started != 0, r.started);
+    EXPECT_NE(m->req_upload_data(id.data(), 1, r.offset, r.length, on_read, reinterpret_cast<uintptr_t>(&res), 0), 0);
     read_result verify;
-    const int verified = m->req_verify_data(id.data(), 1, r.offset, r.length, on_read, reinterpret_cast<uintptr_t>(&verify), 0);
-    EXPECT_EQ(verified != 0, r.started);
-    if (!r.started) continue;
+    EXPECT_NE(m->req_verify_data(id.data(), 1, r.offset, r.length, on_read, reinterpret_cast<uintptr_t>(&verify), 0),
+              0);
     core_test::wait_alertable(res.done);
     core_test::wait_alertable(verify.done);
     ASSERT_TRUE(res.done && verify.done);
+    EXPECT_EQ(res.error, 0u);
+    EXPECT_EQ(res.requested, r.delivered);
+    EXPECT_EQ(res.data.size(), r.delivered);
     EXPECT_TRUE(std::equal(res.data.begin(), res.data.end(), big.begin() + long(r.offset)));
     EXPECT_EQ(verify.data, res.data);
   }
   m->delete_share_byfid(id.data(), 0);
+
+  // A UDP run of 16 blocks where the cache blocks are 4 KiB.
+  p2p::share_hash_manager* bucket = m->bucket_for(id.data());
+  const uint64_t capacity = bucket->cache()->capacity();
+  bucket->configure_cache(1 << 20, 4096);
+  ASSERT_EQ(m->add_share(files.write("big.wmv", big).c_str(), big.size(), id.data(), 0), 0);
+  read_result run;
+  EXPECT_NE(m->req_upload_data(id.data(), 1, 32 * 1024, 16 * 1024, on_read, reinterpret_cast<uintptr_t>(&run), 0), 0);
+  core_test::wait_alertable(run.done);
+  ASSERT_TRUE(run.done);
+  EXPECT_EQ(run.error, 0u);
+  EXPECT_TRUE(run.data.size() == 16 * 1024 && std::equal(run.data.begin(), run.data.end(), big.begin() + 32 * 1024));
+  m->delete_share_byfid(id.data(), 0);
+  bucket->configure_cache(capacity, block);
 }
 
 TEST_F(ShareRequests, PauseUploadServesOnlyRecentlyRequestedFiles) {

@@ -86,24 +86,38 @@ TEST(PeerTcp, ReqDataBodies) {
 }
 
 TEST(PeerTcp, Pieces) {
+  struct Piece {
+    uint64_t first, last;
+    uint32_t length;  // cut at the end of the file, 0 past it
+    bool operator==(const Piece& o) const { return first == o.first && last == o.last && length == o.length; }
+  };
   struct Row {
     const char* name;
     std::vector<DataRange> ranges;
     uint32_t piece_blocks;
-    uint64_t file_blocks;
+    uint64_t file_size;
     PeerError error;
-    std::vector<std::pair<uint64_t, uint64_t>> pieces;  // first, last
+    std::vector<Piece> pieces;
   };
+  const uint32_t K = 1024;
   const Row rows[] = {
-      {"1-600 at 256", {{1, 600}}, 256, 1000, PeerError::kNone, {{1, 256}, {257, 512}, {513, 600}}},
-      {"one block", {{5, 5}}, 256, 6, PeerError::kNone, {{5, 5}}},
-      {"aligned cache blocks", {{0, 511}}, 256, 512, PeerError::kNone, {{0, 255}, {256, 511}}},
-      {"two ranges", {{0, 1}, {10, 12}}, 2, 100, PeerError::kNone, {{0, 1}, {10, 11}, {12, 12}}},
-      {"first after last", {{9, 3}}, 256, 100, PeerError::kRange, {}},
-      {"last block past the file", {{0, 100}}, 256, 100, PeerError::kRange, {}},
-      {"ends at the last block of the file", {{99, 99}}, 256, 100, PeerError::kNone, {{99, 99}}},
-      {"more pieces than allowed", {{0, 4095}}, 1, 100000, PeerError::kCount, {}},
-      {"the whole 32-bit range in a huge file", {{0, 0xFFFFFFFFu}}, 256, 1ull << 33, PeerError::kCount, {}},
+      {"1-600 at 256", {{1, 600}}, 256, 1000 * K, PeerError::kNone,
+       {{1, 256, 256 * K}, {257, 512, 256 * K}, {513, 600, 88 * K}}},
+      {"one block", {{5, 5}}, 256, 6 * K, PeerError::kNone, {{5, 5, K}}},
+      {"aligned cache blocks", {{0, 511}}, 256, 512 * K, PeerError::kNone, {{0, 255, 256 * K}, {256, 511, 256 * K}}},
+      {"two ranges", {{0, 1}, {10, 12}}, 2, 100 * K, PeerError::kNone, {{0, 1, 2 * K}, {10, 11, 2 * K}, {12, 12, K}}},
+      {"first after last", {{9, 3}}, 256, 100 * K, PeerError::kRange, {}},
+      {"ends at the last block of the file", {{99, 99}}, 256, 100 * K, PeerError::kNone, {{99, 99, K}}},
+      {"90-120 of 100,000 bytes: cut at its end", {{90, 120}}, 256, 100000, PeerError::kNone, {{90, 120, 7840}}},
+      {"0-20 of 10,000 bytes", {{0, 20}}, 256, 10000, PeerError::kNone, {{0, 20, 10000}}},
+      {"the second piece starts inside the file", {{700, 1150}}, 256, 1000000, PeerError::kNone,
+       {{700, 955, 256 * K}, {956, 1150, 1000000 - 956 * K}}},
+      {"a piece that starts past the end reads nothing", {{900, 1300}}, 256, 1000000, PeerError::kNone,
+       {{900, 1155, 1000000 - 900 * K}, {1156, 1300, 0}}},
+      {"a range past the end", {{98, 120}}, 256, 100000, PeerError::kNone, {{98, 120, 0}}},
+      {"a file not shared (size 0)", {{0, 0}}, 256, 0, PeerError::kNone, {{0, 0, 0}}},
+      {"more pieces than allowed", {{0, 4095}}, 1, 100000 * K, PeerError::kCount, {}},
+      {"the whole 32-bit range in a huge file", {{0, 0xFFFFFFFFu}}, 256, 1ull << 43, PeerError::kCount, {}},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
@@ -111,14 +125,15 @@ TEST(PeerTcp, Pieces) {
     d.request_id = 3;
     d.ranges = r.ranges;
     std::vector<DataPiece> pieces;
-    EXPECT_EQ(cut_pieces(d, r.piece_blocks, r.file_blocks, 1024, pieces), r.error);
-    std::vector<std::pair<uint64_t, uint64_t>> got;
+    EXPECT_EQ(cut_pieces(d, r.piece_blocks, r.file_size, 1024, pieces), r.error);
+    std::vector<Piece> got;
     for (const DataPiece& p : pieces) {
-      got.push_back({p.first_block, p.last_block});
-      EXPECT_EQ(p.length, (p.last_block - p.first_block + 1) * kBlockBytes);
+      got.push_back({p.first_block, p.last_block, p.length});
       EXPECT_EQ(p.request_id, 3u);
     }
-    EXPECT_EQ(got, r.pieces);
+    EXPECT_TRUE(got == r.pieces);
+    for (size_t i = 0; i < got.size() && i < r.pieces.size(); ++i)
+      EXPECT_EQ(got[i].length, r.pieces[i].length) << "piece " << i;
   }
   EXPECT_EQ(file_blocks(0), 0u);
   EXPECT_EQ(file_blocks(1024), 1u);
