@@ -15,8 +15,8 @@
 
 #include "fuzzers/fuzz_check.h"
 #include "ui/client/codec/control_codec.h"
-#include "ui/config/codec/server_figures.h"
-#include "ui/lists/codec/peer_rows.h"
+#include "ui/settings_tab/codec/server_figures.h"
+#include "ui/peer_lists/codec/peer_rows.h"
 #include "ui/res/resource.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include "ui/app/languages.h"
 #include "ui/app/run_ui.h"
 #include "ui/layout/dialog_layout.h"
-#include "ui/settings/ui_config.h"
-#include "ui/settings/ui_log.h"
+#include "ui/client_settings/ui_config.h"
+#include "ui/client_settings/ui_log.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include "ui/client/control_client.h"
 #include "ui/dialogs/about_dlg.h"
 #include "ui/dialogs/conn_dlg.h"
-#include "ui/settings/settings_cache.h"
-#include "ui/settings/ui_log.h"
+#include "ui/client_settings/settings_cache.h"
+#include "ui/client_settings/ui_log.h"
 
 namespace {
 CMainDlg* g_mainDialog = nullptr;

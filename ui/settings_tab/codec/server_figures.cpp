@@ -1,0 +1,98 @@
+// Figures of the server pages as texts.
+#include "ui/settings_tab/codec/server_figures.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "foundation/text/address_text.h"
+#include "foundation/text/size_text.h"
+#include "ui/client/codec/control_codec.h"
+#include "ui/res/resource.h"
+
+namespace {
+
+std::u16string Ascii(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+std::u16string Unsigned(uint64_t value) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%" PRIu64, value);
+  return Ascii(buf);
+}
+
+std::u16string Percent(int32_t value) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%" PRId32 "%%", value);
+  return Ascii(buf);
+}
+
+std::u16string Size(uint64_t bytes) { return Ascii(FormatFileSize(static_cast<int64_t>(bytes))); }
+std::u16string Speed(uint32_t bytesPerSecond) { return Ascii(FormatSpeedText(bytesPerSecond)); }
+
+uint64_t U64(const uint8_t* b, size_t offset) {
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | b[offset + static_cast<size_t>(i)];
+  return v;
+}
+uint32_t U32(const uint8_t* b, size_t offset) {
+  return static_cast<uint32_t>(b[offset] | (b[offset + 1] << 8) | (b[offset + 2] << 16)) |
+         (static_cast<uint32_t>(b[offset + 3]) << 24);
+}
+
+}  // namespace
+
+std::vector<FieldText> ServerInfoTexts(const ServerInfoBlock& info) {
+  return {{IDC_INFO_NODE, Unsigned(info.nodeId)},
+          {IDC_INFO_ADDRESS, Ascii(Ipv4Text(info.publicIp))},
+          {IDC_INFO_DIRS, Unsigned(info.dirCount)},
+          {IDC_INFO_FILES, Unsigned(info.shareCount)}};
+}
+
+std::vector<FieldText> PerformanceTexts(const PerformanceBlock& performance) {
+  return {{IDC_INFO_TOTAL_MEMORY, Size(performance.totalPhys)},
+          {IDC_INFO_FREE_MEMORY, Size(performance.availPhys)},
+          {IDC_INFO_FREE_VIRTUAL, Size(performance.availVirtual)},
+          {IDC_INFO_DISK_TOTAL, Size(performance.reserved0)},
+          {IDC_INFO_DISK_FREE, Size(performance.reserved1)}};
+}
+
+std::vector<FieldText> DisconnectedInfoTexts() {
+  return {{IDC_INFO_NODE, u"0"},           {IDC_INFO_ADDRESS, u"0.0.0.0"},     {IDC_INFO_OS, u"0"},
+          {IDC_INFO_CPU, u"0"},            {IDC_INFO_TOTAL_MEMORY, u"0GB"},    {IDC_INFO_FREE_MEMORY, u"0GB"},
+          {IDC_INFO_FREE_VIRTUAL, u"0GB"}, {IDC_INFO_DISK_TOTAL, u"0GB"},      {IDC_INFO_DISK_FREE, u"0GB"},
+          {IDC_INFO_DIRS, u"0"},           {IDC_INFO_FILES, u"0"}};
+}
+
+std::u16string SystemOsText(const SystemInfoBlock& system) { return PackedText(system.os, kNameUnits); }
+std::u16string SystemCpuText(const SystemInfoBlock& system) { return PackedText(system.cpu, kNameUnits); }
+
+std::vector<FieldText> StatusStartTexts() {
+  return {{IDC_STATUS_FTP_SENT, u"0"},       {IDC_STATUS_FTP_RECEIVED, u"0"}, {IDC_STATUS_FTP_CONNECTIONS, u"0"},
+          {IDC_STATUS_P2P_SENT, u"0B"},      {IDC_STATUS_P2P_SPEED, u"0B/s"}, {IDC_STATUS_P2P_REQUESTS, u"0"},
+          {IDC_STATUS_DISK_REQUESTS, u"0"},  {IDC_STATUS_DISK_DELAY, u"0"},   {IDC_STATUS_DISK_SPEED, u"0/S"},
+          {IDC_STATUS_DISK_READ, u"0"},      {IDC_STATUS_CACHE_READ, u"0"},   {IDC_STATUS_CACHE_USE, u"0"},
+          {IDC_STATUS_CACHE_HITS, u"0"},     {IDC_STATUS_CACHE_MISSES, u"0"}, {IDC_STATUS_HIT_RATE, u"0"}};
+}
+
+std::vector<FieldText> FtpStatusTexts(const FtpStatistics& ftp) {
+  return {{IDC_STATUS_FTP_SENT, Unsigned(ftp.first)},
+          {IDC_STATUS_FTP_RECEIVED, Unsigned(ftp.second)},
+          {IDC_STATUS_FTP_CONNECTIONS, Unsigned(ftp.connections)}};
+}
+
+std::vector<FieldText> P2pStatusTexts(const P2pTotals& totals, const P2pStatBlock& block) {
+  const uint8_t* t = totals.bytes;
+  const uint8_t* b = block.bytes;
+  return {{IDC_STATUS_P2P_SENT, Size(U64(t, 0))},
+          {IDC_STATUS_P2P_SPEED, Speed(U32(t, 12))},
+          {IDC_STATUS_P2P_REQUESTS, Unsigned(U32(t, 16))},
+          {IDC_STATUS_DISK_REQUESTS, Unsigned(U32(b, 0))},
+          {IDC_STATUS_DISK_DELAY, Unsigned(U32(b, 4))},
+          {IDC_STATUS_DISK_SPEED, Speed(U32(b, 40))},
+          {IDC_STATUS_DISK_READ, Size(U64(b, 32))},
+          {IDC_STATUS_CACHE_READ, Size(U64(b, 24))},
+          {IDC_STATUS_CACHE_USE, Percent(static_cast<int32_t>(U32(b, 48)))},
+          {IDC_STATUS_CACHE_HITS, Unsigned(U64(b, 8))},
+          {IDC_STATUS_CACHE_MISSES, Unsigned(U64(b, 16))},
+          {IDC_STATUS_HIT_RATE, Percent(static_cast<int32_t>(U32(b, 44)))}};
+}
