@@ -11,6 +11,7 @@
 #include "foundation/text/hex_text.h"
 #include "foundation/util/path_ops.h"
 #include "foundation/util/wide_text.h"
+#include "server/control/p2p_api.h"
 #include "sqlite3.h"
 
 namespace {
@@ -388,7 +389,7 @@ int LoadFile(const wchar_t* table, HANDLE stopEvent, ShareStoredFile share, void
     uint8_t fid[16];
     s.Column16(6, fid);
     const int added = share ? share(path.c_str(), static_cast<uint64_t>(size), fid, context) : -1;
-    if (added == 0 || added == 1) WriteLog(&g_MainLog, 1, "LoadFile - file add - %s", Utf16ToGbk(path).c_str());
+    if (IsShared(added)) WriteLog(&g_MainLog, 1, "LoadFile - file add - %s", Utf16ToGbk(path).c_str());
   }
   if (stopped()) return 0;
   return StepDone(rc, "LoadFile", table) ? 1 : 0;

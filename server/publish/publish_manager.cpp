@@ -1,12 +1,10 @@
-// The publish manager: directory list, scans, cancel, listing and the loader.
+// The publish manager: directory list, scans, cancel and listing; the
+// start-up loader is in startup_loader.cpp.
 #include "server/publish/publish_manager.h"
-
-#include <process.h>
 
 #include <cstring>
 
 #include "foundation/log/server_logs.h"
-#include "foundation/sync/worker_thread.h"
 #include "foundation/util/code_pages.h"
 #include "foundation/text/hex_text.h"
 #include "foundation/util/path_ops.h"
@@ -47,10 +45,6 @@ uint64_t SizeOf(const WIN32_FIND_DATAW& fd) { return (uint64_t{fd.nFileSizeHigh}
 
 bool IsDirectoryPath(const std::wstring& p) { return !p.empty() && IsDirectory(p.c_str()); }
 
-int ShareStored(const wchar_t* path, uint64_t size, const uint8_t fid[16], void* core) {
-  return core ? static_cast<IShareCore*>(core)->AddShare(path, size, fid) : -1;
-}
-
 void LogPathTooLong(const char* where, const std::wstring& path) {
   WriteLog(&g_MainLog, 3, "%s - path too long - %s", where, Utf16ToGbk(path).c_str());
 }
@@ -72,7 +66,7 @@ CPublishManager::~CPublishManager() {
 
 bool CPublishManager::FindDir(const std::wstring& path, CPublishDir* dir) const {
   if (path.empty()) return false;
-  std::lock_guard<std::mutex> lock(dirsLock_);
+  CLockGuard lock(dirsLock_);
   for (const CPublishDir& d : dirs_) {
     if (Covers(PathOf(d.path), path)) {
       if (dir) *dir = d;
@@ -84,7 +78,7 @@ bool CPublishManager::FindDir(const std::wstring& path, CPublishDir* dir) const 
 
 bool CPublishManager::OverlapsPublished(const std::wstring& path) const {
   if (path.empty()) return false;
-  std::lock_guard<std::mutex> lock(dirsLock_);
+  CLockGuard lock(dirsLock_);
   for (const CPublishDir& d : dirs_) {
     const std::wstring p = PathOf(d.path);
     if (Covers(p, path) || Covers(path, p)) return true;
@@ -93,7 +87,7 @@ bool CPublishManager::OverlapsPublished(const std::wstring& path) const {
 }
 
 std::vector<CPublishDir> CPublishManager::Dirs() const {
-  std::lock_guard<std::mutex> lock(dirsLock_);
+  CLockGuard lock(dirsLock_);
   return dirs_;
 }
 
@@ -125,7 +119,7 @@ AddDirResult CPublishManager::AddDirEx(const std::wstring& path, int pubAll) {
   dir.pubAll = pubAll ? 1 : 0;
   {
     // Checked and appended under one lock, so two adds cannot both pass the check.
-    std::lock_guard<std::mutex> lock(dirsLock_);
+    CLockGuard lock(dirsLock_);
     for (const CPublishDir& d : dirs_) {
       const std::wstring p = PathOf(d.path);
       if (Covers(p, path) || Covers(path, p)) {
@@ -150,7 +144,7 @@ void CPublishManager::RemoveDir(const std::wstring& path) {
   CPublishDir dir;
   bool found = false;
   {
-    std::lock_guard<std::mutex> lock(dirsLock_);
+    CLockGuard lock(dirsLock_);
     for (const CPublishDir& d : dirs_) {
       const std::wstring p = PathOf(d.path);
       if (p.size() == path.size() && EqualNoCase(p.c_str(), path.c_str(), p.size())) {
@@ -166,7 +160,7 @@ void CPublishManager::RemoveDir(const std::wstring& path) {
   ::RemoveDir(dirPath.c_str());
   CancelFile(dirPath, &dir);
   DropTable(DirTableName(dir.dirId).c_str());
-  std::lock_guard<std::mutex> lock(dirsLock_);
+  CLockGuard lock(dirsLock_);
   for (auto it = dirs_.begin(); it != dirs_.end(); ++it) {
     if (std::memcmp(it->dirId, dir.dirId, 16) == 0) {
       dirs_.erase(it);
@@ -320,109 +314,16 @@ int CPublishManager::ListDir(const std::wstring& path, std::vector<CPublishItem>
   return 1;
 }
 
-int CPublishManager::LoadFromDatabase() {
-  // Opened here at start-up; an open connection (a test's) is used as it is.
-  if (!IsDatabaseOpen() && !OpenDatabase()) return 0;
-  std::vector<CPublishDir> stored;
-  LoadDirs([](const CPublishDir& d, void* ctx) { static_cast<std::vector<CPublishDir>*>(ctx)->push_back(d); },
-           &stored);
-  for (const CPublishDir& d : stored) {
-    const std::wstring p = PathOf(d.path);
-    if (p.empty() || !IsDirectoryPath(p)) continue;  // the row stays for when the directory comes back
-    {
-      std::lock_guard<std::mutex> lock(dirsLock_);
-      dirs_.push_back(d);
-    }
-    WriteLog(&g_MainLog, 1, "publish dir - %s", Utf16ToGbk(p).c_str());
-    QueueLoad(d);
-  }
-  return 1;
-}
-
-void CPublishManager::QueueLoad(const CPublishDir& dir) {
-  std::lock_guard<std::mutex> lock(loadLock_);
-  loadQueue_.push_back(dir);
-}
-
-size_t CPublishManager::LoadQueueSize() const {
-  std::lock_guard<std::mutex> lock(loadLock_);
-  return loadQueue_.size();
-}
-
-bool CPublishManager::TakeQueued(CPublishDir* dir) {
-  std::lock_guard<std::mutex> lock(loadLock_);
-  if (loadQueue_.empty()) return false;
-  *dir = loadQueue_.front();
-  loadQueue_.pop_front();
-  return true;
-}
-
-bool CPublishManager::StartLoader() {
-  if (LoadQueueSize() == 0) return false;
-  if (loaderThread_ && WaitForSingleObject(loaderThread_, 0) == WAIT_OBJECT_0) {
-    CloseHandle(loaderThread_);
-    loaderThread_ = nullptr;
-  }
-  if (loaderStop_ == nullptr) loaderStop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (loaderStop_ == nullptr) return false;
-  if (loaderThread_ == nullptr) {
-    ResetEvent(loaderStop_);
-    loaderThread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &LoaderThread, this, 0, nullptr));
-    if (loaderThread_ == nullptr) return false;
-  }
-  WriteLog(&g_MainLog, 1, "Start add files to p2p");
-  return true;
-}
-
-unsigned __stdcall CPublishManager::LoaderThread(void* self) {
-  static_cast<CPublishManager*>(self)->LoaderLoop();
-  return 0;
-}
-
-void CPublishManager::LoaderLoop() {
-  for (;;) {
-    if (WaitForSingleObject(loaderStop_, 0) == WAIT_OBJECT_0) return;
-    CPublishDir dir;
-    if (!TakeQueued(&dir)) {
-      if (loaderDone_) loaderDone_();
-      return;
-    }
-    const std::wstring p = PathOf(dir.path);
-    WriteLog(&g_MainLog, 1, "Load directory - %s", Utf16ToGbk(p).c_str());
-    LoadFile(DirTableName(dir.dirId).c_str(), loaderStop_, &ShareStored, core_);
-    // The queue lived in memory: what a publish-all directory had not stored
-    // yet is queued again, without the user publishing it anew.
-    if (dir.pubAll && WaitForSingleObject(loaderStop_, 0) != WAIT_OBJECT_0) {
-      WriteLog(&g_MainLog, 1, "Load directory - queue files not stored - %s", Utf16ToGbk(p).c_str());
-      ScanDir(p, kScanQueueUnstored, &dir);
-    }
-  }
-}
-
-bool CPublishManager::WaitLoader(DWORD ms) {
-  return loaderThread_ == nullptr || WaitForSingleObject(loaderThread_, ms) == WAIT_OBJECT_0;
-}
-
 void CPublishManager::BeginStop() {
   stopping_ = true;
-  if (loaderStop_) SetEvent(loaderStop_);
+  loader_.RequestStop();
 }
 
 void CPublishManager::UnInit() {
   WriteLog(&g_MainLog, 1, "UnInit - Database");
   BeginStop();
-  // A loader still inside SQLite after the wait keeps its handles: closing them
-  // under a live thread would be worse than leaking them.
-  if (WaitLoader(5000)) {
-    if (loaderThread_) CloseHandle(loaderThread_);
-    loaderThread_ = nullptr;
-    if (loaderStop_) CloseHandle(loaderStop_);
-    loaderStop_ = nullptr;
-  } else {
-    WriteLog(&g_MainLog, 3, "UnInit - the loader thread did not end in time; it is left running");
-    NoteThreadLeftRunning();
-  }
+  StopLoader();
   if (queue_) queue_->Stop();
-  std::lock_guard<std::mutex> lock(dirsLock_);
+  CLockGuard lock(dirsLock_);
   dirs_.clear();
 }

@@ -1,9 +1,11 @@
-// The report thread of CPublishTask: each published file reported to the p2s
-// command server, at most three attempts, with the optional report log.
+// The report thread: each published file reported to the p2s command
+// server, at most three attempts, with the optional report log.
+#include "server/publish/publish_reporter.h"
+
 #include <cstring>
 
+#include "foundation/check/orchard_assert.h"
 #include "foundation/log/server_logs.h"
-#include "foundation/sync/event_thread.h"
 #include "foundation/text/download_link.h"
 #include "foundation/text/ascii_case.h"
 #include "foundation/text/hex_text.h"
@@ -12,7 +14,6 @@
 #include "server/hash/codec/piece_size.h"
 #include "server/hash/hash_serial.h"
 #include "server/links/links.h"
-#include "server/publish/publish_task.h"
 
 namespace {
 constexpr DWORD kReportTimeoutMs = 3000;
@@ -22,7 +23,9 @@ constexpr DWORD kReportDeadlineMs = 10000;
 constexpr uint32_t kMaxReportAttempts = 3;
 }  // namespace
 
-void CPublishTask::AddReport(const CPublishItem& record) {
+CPublishReporter::~CPublishReporter() { StopReport(); }
+
+void CPublishReporter::AddReport(const CPublishItem& record) {
   auto item = std::make_unique<CReportItem>();
   std::memset(item.get(), 0, sizeof *item);
   std::memcpy(item->fid, record.fid, 16);
@@ -32,83 +35,83 @@ void CPublishTask::AddReport(const CPublishItem& record) {
   item->path[units < kRecordPathUnits ? units : kRecordPathUnits - 1] = 0;
   item->fileSize = uint64_t(record.fileSize);
   WriteLog(&g_MainLog, 1, "PUBTASK - AddReport - %s", Utf16ToGbk(item->path).c_str());
-  bool start = false;
-  {
-    // The running flag is cleared under this lock by a thread that found the
-    // queue empty, so a report queued at that moment starts a new thread.
-    std::lock_guard<std::mutex> guard(reportLock_);
-    if (reportsClosed_) return;
-    reports_.push_back(std::move(item));
-    if (!reportRunning_) start = reportRunning_ = true;
-  }
-  if (start && !StartReport()) {
-    std::lock_guard<std::mutex> guard(reportLock_);
-    reportRunning_ = false;  // the report stays queued for the next start
-  }
+  // The running flag is cleared under this lock by a thread that found the
+  // queue empty, so a report queued at that moment starts a new thread; and
+  // a start cannot meet the stop, which closes the queue under it first.
+  CLockGuard guard(reportLock_);
+  if (closed_) return;
+  reports_.push_back(std::move(item));
+  if (!running_) running_ = StartReport();  // when it fails the report waits for the next start
 }
 
-bool CPublishTask::StartReport() {
-  // The previous thread has left its loop; collect it before starting anew.
-  JoinThread(&reportThread_, INFINITE, 0, "");
+bool CPublishReporter::StartReport() {
+  ORCHARD_ASSERT(reportLock_.HeldByThisThread());
+  // The previous thread has left its loop (it cleared the running flag and
+  // takes the lock no more); collect it before starting anew.
+  worker_.Stop(INFINITE);
   CloseReportLog();
-  if (!reportStop_) reportStop_ = EventCreate(true);
-  if (!reportStop_) return false;
-  if (!reportLogPath_.empty() && PathExists(reportLogPath_.c_str())) {
-    HANDLE log = CreateFileW(reportLogPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+  if (!logPath_.empty() && PathExists(logPath_.c_str())) {
+    HANDLE log = CreateFileW(logPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                              FILE_FLAG_WRITE_THROUGH, nullptr);
     if (log != INVALID_HANDLE_VALUE) {
       SetFilePointer(log, 0, nullptr, FILE_END);
       reportLog_ = log;
     }
   }
-  reportThread_ = ThreadStart(ReportThread, this);
-  return reportThread_ != nullptr;
+  return worker_.Start(ReportThread, this);
 }
 
-unsigned __stdcall CPublishTask::ReportThread(void* self) {
+unsigned __stdcall CPublishReporter::ReportThread(void* self) {
   WriteLog(&g_MainLog, 1, "Report ThreadStart, ThreadID=(%lu)", GetCurrentThreadId());
-  static_cast<CPublishTask*>(self)->ReportLoop();
+  auto* reporter = static_cast<CPublishReporter*>(self);
+  // Its own copy: the event stays open for a thread let go after its stop wait.
+  reporter->ReportLoop(reporter->worker_.StopEvent());
   return 0;
 }
 
-void CPublishTask::ReportLoop() {
-  while (WaitForSingleObject(reportStop_, 10) == WAIT_TIMEOUT) {
+void CPublishReporter::ReportLoop(HANDLE stop) {
+  while (!worker_.StopRequested(10)) {
     CReportItem* item = NextReport();
     if (!item) return;  // queue empty: the running flag is already cleared
-    const int error = Report(*item);
-    std::lock_guard<std::mutex> guard(reportLock_);
-    // A refusal (-700, -101) is a failed attempt like any other: tried again up to the limit.
-    if (error == kHttpOk)
-      item->done = 1;
-    else
-      ++item->tries;
+    const int error = Report(*item, stop);
+    CLockGuard guard(reportLock_);
+    CountAttempt(item, error);
   }
 }
 
-CReportItem* CPublishTask::NextReport() {
-  std::lock_guard<std::mutex> guard(reportLock_);
+void CPublishReporter::CountAttempt(CReportItem* item, int error) {
+  ORCHARD_ASSERT(reportLock_.HeldByThisThread());
+  // A refusal (-700, -101) is a failed attempt like any other: tried again up to the limit.
+  if (error == kHttpOk)
+    item->done = 1;
+  else
+    ++item->tries;
+}
+
+CReportItem* CPublishReporter::NextReport() {
+  CLockGuard guard(reportLock_);
   while (!reports_.empty()) {
     CReportItem* front = reports_.front().get();
     if (!front->done && front->tries < kMaxReportAttempts) return front;
     reports_.pop_front();
   }
-  reportRunning_ = false;
+  running_ = false;
   return nullptr;
 }
 
-void CPublishTask::CloseReportLog() {
+void CPublishReporter::CloseReportLog() {
   if (HandlePresent(reportLog_)) CloseHandle(reportLog_);
   reportLog_ = nullptr;
 }
 
-void CPublishTask::ReportLogLine(const std::string& text) {
+void CPublishReporter::ReportLogLine(const std::string& text) {
   if (!reportLog_) return;
   const std::string line = "[" + LocalTimeText(1) + "] " + text;
   DWORD done = 0;
   WriteFile(reportLog_, line.data(), DWORD(line.size()), &done, nullptr);
 }
 
-int CPublishTask::Report(const CReportItem& item) {
+int CPublishReporter::Report(const CReportItem& item, HANDLE stop) {
   ReportRequest request;
   request.size = item.fileSize;
   if (item.fileSize) request.pieceDigests.reserve(size_t(GetPieceCount(item.fileSize) * 16));
@@ -124,8 +127,8 @@ int CPublishTask::Report(const CReportItem& item) {
     ReportLogLine("Report URL: " + fid + " -> " + ToUpperString(link) + "\r\n");
   }
   int error = 0;
-  IReportClient& client = reporter_ ? *reporter_ : UnreachableReportClient();
-  if (!client.Send(request, reportStop_, kReportTimeoutMs, kReportTries, kReportDeadlineMs, &error))
+  IReportClient& client = client_ ? *client_ : UnreachableReportClient();
+  if (!client.Send(request, stop, kReportTimeoutMs, kReportTries, kReportDeadlineMs, &error))
     ReportLogLine(fid + " Report false \r\n");
   if (error == kHttpOk) {
     ReportLogLine(fid + " Report ok \r\n");
@@ -135,18 +138,20 @@ int CPublishTask::Report(const CReportItem& item) {
   return error;
 }
 
-void CPublishTask::StopReport() {
+bool CPublishReporter::StopReport() {
   {
-    std::lock_guard<std::mutex> guard(reportLock_);
-    reportsClosed_ = true;
+    CLockGuard guard(reportLock_);
+    closed_ = true;
   }
-  if (HandlePresent(reportStop_)) EventSet(reportStop_, true);
   // The request in flight ends on the stop event; the queue and the log stay
   // until the thread is gone, and stay for good if it never ends.
-  if (!JoinThread(&reportThread_, 5000, kStopLaterWaitMs, "PUBTASK - waiting for the report thread to end")) return;
+  if (!worker_.Stop(5000, kStopLaterWaitMs,
+                    MainLogStopLines("PUBTASK - waiting for the report thread to end",
+                                     "PUBTASK - a thread did not end in time; it is left running")))
+    return false;
   CloseReportLog();
-  EventClose(&reportStop_);
-  std::lock_guard<std::mutex> guard(reportLock_);
+  CLockGuard guard(reportLock_);
   reports_.clear();
-  reportRunning_ = false;
+  running_ = false;
+  return true;
 }
