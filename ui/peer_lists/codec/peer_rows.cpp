@@ -1,9 +1,11 @@
 // Cells and sort keys of the peer and upload lists.
 #include "ui/peer_lists/codec/peer_rows.h"
 
+#include <bit>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 #include "foundation/text/address_text.h"
@@ -11,38 +13,29 @@
 #include "foundation/text/size_text.h"
 #include "ui/peer_lists/codec/column_sort.h"
 
+// The records are read in place, by their fields: they come little-endian.
+static_assert(std::endian::native == std::endian::little);
+
 namespace {
 
-// Offsets in the 456-byte user record.
-constexpr size_t kUserId = 4, kUserAddress = 12, kUserPort = 16, kUserNat = 18;
-constexpr size_t kVersionAddress = 20, kVersionValue = 24, kVersionText = 28, kVersionTextBytes = 31;
-constexpr size_t kUserFid = 60, kUserPath = 76, kUserPathBytes = 260;
-constexpr size_t kUserSent = 336, kUserSpeed = 344, kUserTransport = 380;
-constexpr size_t kUserReads = 406, kUserCacheHits = 410, kUserDiskBytes = 414, kUserCacheBytes = 418, kUserExtra = 424;
-
-// Offsets in the 304-byte uploading record.
-constexpr size_t kUploadFid = 0, kUploadPath = 16, kUploadPathBytes = 255;
-constexpr size_t kUploadSize = 272, kUploadHandshakes = 280, kUploadRequests = 284, kUploadSent = 288,
-                 kUploadSpeed = 296;
-
-static_assert(kUserPath + kUserPathBytes <= sizeof(UserRecord) && kUserExtra + 4 <= sizeof(UserRecord));
-static_assert(kUploadPath + kUploadPathBytes <= sizeof(UploadRecord) && kUploadSpeed + 4 <= sizeof(UploadRecord));
-
-uint64_t Le(const uint8_t* bytes, size_t offset, int n) {
-  uint64_t v = 0;
-  for (int i = n - 1; i >= 0; --i) v = (v << 8) | bytes[offset + static_cast<size_t>(i)];
-  return v;
-}
-uint32_t U32(const uint8_t* b, size_t offset) { return static_cast<uint32_t>(Le(b, offset, 4)); }
-int32_t I32(const uint8_t* b, size_t offset) { return static_cast<int32_t>(U32(b, offset)); }
-uint64_t U64(const uint8_t* b, size_t offset) { return Le(b, offset, 8); }
+// The version text is the first 31 bytes of its 32-byte field.
+constexpr size_t kVersionTextBytes = sizeof(upload_user_info::version_text) - 1;
 
 // A narrow text of at most maxBytes bytes, up to its first zero.
-std::string_view FieldText(const uint8_t* b, size_t offset, size_t maxBytes) {
-  const char* start = reinterpret_cast<const char*>(b + offset);
+std::string_view FieldText(const char* start, size_t maxBytes) {
   size_t n = 0;
   while (n < maxBytes && start[n] != '\0') ++n;
   return std::string_view(start, n);
+}
+std::string_view VersionText(const upload_user_info& r) { return FieldText(r.version_text, kVersionTextBytes); }
+std::string_view PathText(const upload_user_info& r) { return FieldText(r.path, sizeof r.path); }
+std::string_view PathText(const share_file_info& r) { return FieldText(r.path, sizeof r.path); }
+
+// An address field as the four bytes it holds in memory.
+std::string AddressText(uint32_t inAddr, const uint16_t* port) {
+  uint8_t octets[4];
+  std::memcpy(octets, &inAddr, 4);
+  return port ? Ipv4Text(octets, *port) : Ipv4Text(octets);
 }
 
 std::u16string Ascii(const char* text) { return std::u16string(text, text + std::char_traits<char>::length(text)); }
@@ -70,7 +63,7 @@ std::u16string Decimal(int64_t value) {
   return Ascii(buf);
 }
 
-std::u16string FidCell(const uint8_t* b, size_t offset) { return Ascii(BytesToHex(b + offset)); }
+std::u16string FidCell(const uint8_t (&fid)[16]) { return Ascii(BytesToHex(fid)); }
 
 // value x 100 / divisor, truncated; NaN when the divisor is 0.
 double Ratio(uint32_t value, uint32_t divisor) {
@@ -86,8 +79,9 @@ std::u16string RatioCell(uint32_t value, uint32_t divisor) {
   return Ascii(buf);
 }
 
-std::u16string UserAddressText(const uint8_t* b) {
-  return Ascii(Ipv4Text(b + kUserAddress, static_cast<uint16_t>(Le(b, kUserPort, 2))));
+std::u16string UserAddressText(const upload_user_info& r) {
+  const uint16_t port = r.port;
+  return Ascii(AddressText(r.ip, &port));
 }
 
 int CompareText(std::string_view a, std::string_view b) {
@@ -98,143 +92,131 @@ int CompareText(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-std::string UserRecordPath(const UserRecord& record) {
-  return std::string(FieldText(record.bytes, kUserPath, kUserPathBytes));
-}
+std::string UserRecordPath(const UserRecord& record) { return std::string(PathText(record)); }
 
-std::string UploadRecordPath(const UploadRecord& record) {
-  return std::string(FieldText(record.bytes, kUploadPath, kUploadPathBytes));
-}
+std::string UploadRecordPath(const UploadRecord& record) { return std::string(PathText(record)); }
 
-std::u16string UserCellText(const UserRecord& record, int column, const NarrowCodePage& ansi) {
-  const uint8_t* b = record.bytes;
+std::u16string UserCellText(const UserRecord& r, int column, const NarrowCodePage& ansi) {
   switch (column) {
     case 0: {
       char buf[48];
-      std::snprintf(buf, sizeof buf, "%" PRIu64 " : %d", U64(b, kUserId), I32(b, kUserExtra));
+      std::snprintf(buf, sizeof buf, "%" PRIu64 " : %d", uint64_t(r.user_id), int32_t(r.value424));
       return Ascii(buf);
     }
     case 1:
-      return UserAddressText(b);
+      return UserAddressText(r);
     case 2:
-      return Decimal(b[kUserTransport]);
+      return Decimal(r.transport_type);
     case 3:
-      return Converted(FieldText(b, kVersionText, kVersionTextBytes), ansi) + u"(" + Ascii(Ipv4Text(b + kVersionAddress)) + u":" +
-             Decimal(I32(b, kVersionValue)) + u")";
+      return Converted(VersionText(r), ansi) + u"(" + Ascii(AddressText(r.version_ip, nullptr)) + u":" +
+             Decimal(int32_t(r.version_value)) + u")";
     case 4:
-      return FidCell(b, kUserFid);
+      return FidCell(r.fid);
     case 5:
-      return FileNamePart(FieldText(b, kUserPath, kUserPathBytes), ansi);
+      return FileNamePart(PathText(r), ansi);
     case 6:
-      return Ascii(FormatFileSize(U32(b, kUserSpeed)));
+      return Ascii(FormatFileSize(uint32_t(r.rate)));
     case 7:
-      return Ascii(FormatFileSize(static_cast<int64_t>(U64(b, kUserSent))));
+      return Ascii(FormatFileSize(static_cast<int64_t>(r.uploaded)));
     case 8:
-      return Decimal(I32(b, kUserReads));
+      return Decimal(int32_t(r.block_reads));
     case 9:
-      return Decimal(I32(b, kUserCacheHits));
+      return Decimal(int32_t(r.cache_reads));
     case 10:
-      return RatioCell(U32(b, kUserCacheHits), U32(b, kUserReads));
+      return RatioCell(r.cache_reads, r.block_reads);
     case 11:
-      return Decimal(I32(b, kUserDiskBytes));
-    case 12:
-      return Decimal(I32(b, kUserCacheBytes));
+      return Decimal(int32_t(r.disk_bytes));
+    case 12:  // "缓存读取": the field the core names the bytes the peer requested
+      return Decimal(int32_t(r.requested_bytes));
     case 13:
-      return RatioCell(U32(b, kUserCacheBytes), U32(b, kUserDiskBytes));
+      return RatioCell(r.requested_bytes, r.disk_bytes);
     case 14:
-      return Decimal(b[kUserNat]);
+      return Decimal(r.nat_type);
     default:
       return {};
   }
 }
 
-int CompareUserRecords(const UserRecord& ra, const UserRecord& rb, int column) {
-  const uint8_t* a = ra.bytes;
-  const uint8_t* b = rb.bytes;
-  auto u32 = [&](size_t offset) { return ThreeWay(U32(a, offset), U32(b, offset)); };
+int CompareUserRecords(const UserRecord& a, const UserRecord& b, int column) {
   switch (column) {
     case 0:
-      return ThreeWay(U64(a, kUserId), U64(b, kUserId));
+      return ThreeWay(uint64_t(a.user_id), uint64_t(b.user_id));
     case 1:
       return ThreeWayUnits(UserAddressText(a), UserAddressText(b));
     case 2:
-      return ThreeWay(a[kUserTransport], b[kUserTransport]);
+      return ThreeWay(a.transport_type, b.transport_type);
     case 3:
-      return CompareText(FieldText(a, kVersionText, kVersionTextBytes), FieldText(b, kVersionText, kVersionTextBytes));
+      return CompareText(VersionText(a), VersionText(b));
     case 4:
-      return ThreeWayBytes(a + kUserFid, b + kUserFid, 16);
+      return ThreeWayBytes(a.fid, b.fid, sizeof a.fid);
     case 5:
-      return CompareText(FieldText(a, kUserPath, kUserPathBytes), FieldText(b, kUserPath, kUserPathBytes));
+      return CompareText(PathText(a), PathText(b));
     case 6:
-      return u32(kUserSpeed);
+      return ThreeWay(uint32_t(a.rate), uint32_t(b.rate));
     case 7:
-      return ThreeWay(U64(a, kUserSent), U64(b, kUserSent));
+      return ThreeWay(uint64_t(a.uploaded), uint64_t(b.uploaded));
     case 8:
-      return u32(kUserReads);
+      return ThreeWay(uint32_t(a.block_reads), uint32_t(b.block_reads));
     case 9:
-      return u32(kUserCacheHits);
+      return ThreeWay(uint32_t(a.cache_reads), uint32_t(b.cache_reads));
     case 10:
-      return ThreeWay(Ratio(U32(a, kUserCacheHits), U32(a, kUserReads)), Ratio(U32(b, kUserCacheHits), U32(b, kUserReads)));
+      return ThreeWay(Ratio(a.cache_reads, a.block_reads), Ratio(b.cache_reads, b.block_reads));
     case 11:
-      return u32(kUserDiskBytes);
+      return ThreeWay(uint32_t(a.disk_bytes), uint32_t(b.disk_bytes));
     case 12:
-      return u32(kUserCacheBytes);
+      return ThreeWay(uint32_t(a.requested_bytes), uint32_t(b.requested_bytes));
     case 13:
-      return ThreeWay(Ratio(U32(a, kUserCacheBytes), U32(a, kUserDiskBytes)),
-                      Ratio(U32(b, kUserCacheBytes), U32(b, kUserDiskBytes)));
+      return ThreeWay(Ratio(a.requested_bytes, a.disk_bytes), Ratio(b.requested_bytes, b.disk_bytes));
     case 14:
-      return ThreeWay(a[kUserNat], b[kUserNat]);
+      return ThreeWay(a.nat_type, b.nat_type);
     default:
       return 0;
   }
 }
 
-std::u16string UploadCellText(const UploadRecord& record, int column, const NarrowCodePage& ansi) {
-  const uint8_t* b = record.bytes;
+std::u16string UploadCellText(const UploadRecord& r, int column, const NarrowCodePage& ansi) {
   switch (column) {
     case 0:
-      return FidCell(b, kUploadFid);
+      return FidCell(r.fid);
     case 1:
-      return FileNamePart(FieldText(b, kUploadPath, kUploadPathBytes), ansi);
+      return FileNamePart(PathText(r), ansi);
     case 2:
-      return Ascii(FormatFileSize(static_cast<int64_t>(U64(b, kUploadSize))));
+      return Ascii(FormatFileSize(static_cast<int64_t>(r.size)));
     case 3:
-      return Decimal(I32(b, kUploadHandshakes));
+      return Decimal(int32_t(r.handshakes));
     case 4:
-      return Decimal(I32(b, kUploadRequests));
+      return Decimal(int32_t(r.requests));
     case 5:
-      return Ascii(FormatFileSize(static_cast<int64_t>(U64(b, kUploadSent))));
+      return Ascii(FormatFileSize(static_cast<int64_t>(r.uploaded)));
     case 6:
-      return Ascii(FormatFileSize(U32(b, kUploadSpeed)));
+      return Ascii(FormatFileSize(uint32_t(r.rate)));
     default:
       return {};
   }
 }
 
-int CompareUploadRecords(const UploadRecord& ra, const UploadRecord& rb, int column) {
-  const uint8_t* a = ra.bytes;
-  const uint8_t* b = rb.bytes;
+int CompareUploadRecords(const UploadRecord& a, const UploadRecord& b, int column) {
   switch (column) {
     case 0:
-      return ThreeWayBytes(a + kUploadFid, b + kUploadFid, 16);
+      return ThreeWayBytes(a.fid, b.fid, sizeof a.fid);
     case 1:
-      return CompareText(FieldText(a, kUploadPath, kUploadPathBytes), FieldText(b, kUploadPath, kUploadPathBytes));
+      return CompareText(PathText(a), PathText(b));
     case 2:
-      return ThreeWay(static_cast<int64_t>(U64(a, kUploadSize)), static_cast<int64_t>(U64(b, kUploadSize)));
+      return ThreeWay(static_cast<int64_t>(a.size), static_cast<int64_t>(b.size));
     case 3:
-      return ThreeWay(I32(a, kUploadHandshakes), I32(b, kUploadHandshakes));
+      return ThreeWay(int32_t(a.handshakes), int32_t(b.handshakes));
     case 4:
-      return ThreeWay(I32(a, kUploadRequests), I32(b, kUploadRequests));
+      return ThreeWay(int32_t(a.requests), int32_t(b.requests));
     case 5:
-      return ThreeWay(U64(a, kUploadSent), U64(b, kUploadSent));
+      return ThreeWay(uint64_t(a.uploaded), uint64_t(b.uploaded));
     case 6:
-      return ThreeWay(U32(a, kUploadSpeed), U32(b, kUploadSpeed));
+      return ThreeWay(uint32_t(a.rate), uint32_t(b.rate));
     default:
       return 0;
   }
 }
 
-bool IsUploading(const UploadRecord& record) { return U32(record.bytes, kUploadSpeed) != 0; }
+bool IsUploading(const UploadRecord& record) { return record.rate != 0; }
 
 std::u16string FolderOfAnsiPath(std::string_view path, const NarrowCodePage& ansi) {
   std::u16string wide = Converted(path.substr(0, path.find('\0')), ansi);

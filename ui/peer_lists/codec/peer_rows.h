@@ -1,7 +1,7 @@
 // What the peer and upload lists show of the P2P core's 456-byte user records
 // and 304-byte uploading-file records: the cell texts of every column and
-// their three-way sort keys. Fields are read by offset from the record's
-// bytes, and every text ends within its field. Platform-free.
+// their three-way sort keys. Fields are read by name from the core's own
+// record types, and every text ends within its field. Platform-free.
 #pragma once
 #include <cstdint>
 #include <string>

@@ -21,7 +21,10 @@ std::vector<uint8_t> ListReply(const std::vector<Record>& records, int64_t promi
   const uint32_t n = static_cast<uint32_t>(promised < 0 ? static_cast<int64_t>(records.size()) : promised);
   std::vector<uint8_t> payload(4);
   std::memcpy(payload.data(), &n, 4);
-  for (const Record& r : records) payload.insert(payload.end(), r.bytes, r.bytes + sizeof r.bytes);
+  for (const Record& r : records) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&r);
+    payload.insert(payload.end(), bytes, bytes + sizeof r);
+  }
   return StatusReply(200, payload);
 }
 

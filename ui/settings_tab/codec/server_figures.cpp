@@ -1,6 +1,7 @@
 // Figures of the server pages as texts.
 #include "ui/settings_tab/codec/server_figures.h"
 
+#include <bit>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -28,16 +29,6 @@ std::u16string Percent(int32_t value) {
 
 std::u16string Size(uint64_t bytes) { return Ascii(FormatFileSize(static_cast<int64_t>(bytes))); }
 std::u16string Speed(uint32_t bytesPerSecond) { return Ascii(FormatSpeedText(bytesPerSecond)); }
-
-uint64_t U64(const uint8_t* b, size_t offset) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | b[offset + static_cast<size_t>(i)];
-  return v;
-}
-uint32_t U32(const uint8_t* b, size_t offset) {
-  return static_cast<uint32_t>(b[offset] | (b[offset + 1] << 8) | (b[offset + 2] << 16)) |
-         (static_cast<uint32_t>(b[offset + 3]) << 24);
-}
 
 }  // namespace
 
@@ -81,18 +72,17 @@ std::vector<FieldText> FtpStatusTexts(const FtpStatistics& ftp) {
 }
 
 std::vector<FieldText> P2pStatusTexts(const P2pTotals& totals, const P2pStatBlock& block) {
-  const uint8_t* t = totals.bytes;
-  const uint8_t* b = block.bytes;
-  return {{IDC_STATUS_P2P_SENT, Size(U64(t, 0))},
-          {IDC_STATUS_P2P_SPEED, Speed(U32(t, 12))},
-          {IDC_STATUS_P2P_REQUESTS, Unsigned(U32(t, 16))},
-          {IDC_STATUS_DISK_REQUESTS, Unsigned(U32(b, 0))},
-          {IDC_STATUS_DISK_DELAY, Unsigned(U32(b, 4))},
-          {IDC_STATUS_DISK_SPEED, Speed(U32(b, 40))},
-          {IDC_STATUS_DISK_READ, Size(U64(b, 32))},
-          {IDC_STATUS_CACHE_READ, Size(U64(b, 24))},
-          {IDC_STATUS_CACHE_USE, Percent(static_cast<int32_t>(U32(b, 48)))},
-          {IDC_STATUS_CACHE_HITS, Unsigned(U64(b, 8))},
-          {IDC_STATUS_CACHE_MISSES, Unsigned(U64(b, 16))},
-          {IDC_STATUS_HIT_RATE, Percent(static_cast<int32_t>(U32(b, 44)))}};
+  static_assert(std::endian::native == std::endian::little, "the blocks are read in place");
+  return {{IDC_STATUS_P2P_SENT, Size(totals.uploaded_total)},
+          {IDC_STATUS_P2P_SPEED, Speed(totals.uploaded_last_second)},
+          {IDC_STATUS_P2P_REQUESTS, Unsigned(totals.requests_last_second)},
+          {IDC_STATUS_DISK_REQUESTS, Unsigned(block.reads_last_second)},
+          {IDC_STATUS_DISK_DELAY, Unsigned(block.read_ms_last_second)},
+          {IDC_STATUS_DISK_SPEED, Speed(block.disk_bytes_last_second)},
+          {IDC_STATUS_DISK_READ, Size(block.disk_bytes)},
+          {IDC_STATUS_CACHE_READ, Size(block.cache_bytes)},
+          {IDC_STATUS_CACHE_USE, Percent(block.cache_use_percent)},
+          {IDC_STATUS_CACHE_HITS, Unsigned(block.cache_hits)},
+          {IDC_STATUS_CACHE_MISSES, Unsigned(block.cache_misses)},
+          {IDC_STATUS_HIT_RATE, Percent(block.hit_percent)}};
 }

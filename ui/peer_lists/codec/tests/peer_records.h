@@ -44,7 +44,7 @@ inline void PutText(uint8_t* bytes, size_t offset, const std::string& text, size
 
 inline UserRecord MakeUserRecord(const PeerFields& f) {
   UserRecord r{};
-  uint8_t* b = r.bytes;
+  auto* b = reinterpret_cast<uint8_t*>(&r);
   PutLe(b, 4, f.userId, 8);
   std::memcpy(b + 12, f.address.data(), 4);
   PutLe(b, 16, f.port, 2);
@@ -67,7 +67,7 @@ inline UserRecord MakeUserRecord(const PeerFields& f) {
 
 inline UploadRecord MakeUploadRecord(const UploadFields& f) {
   UploadRecord r{};
-  uint8_t* b = r.bytes;
+  auto* b = reinterpret_cast<uint8_t*>(&r);
   std::memcpy(b, f.fid.data(), 16);
   PutText(b, 16, f.path, 255);
   PutLe(b, 272, f.size, 8);

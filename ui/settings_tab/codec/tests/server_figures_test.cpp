@@ -76,19 +76,22 @@ TEST(StatusTexts, FtpAndP2pFiguresBeyond32Bits) {
 
   P2pTotals totals{};
   P2pStatBlock block{};
-  Put(totals.bytes, 0, 6ULL << 30, 8);  // running total
-  Put(totals.bytes, 8, 111, 4);         // not shown
-  Put(totals.bytes, 12, 262144, 4);
-  Put(totals.bytes, 16, 52, 4);
-  Put(block.bytes, 0, 17, 4);
-  Put(block.bytes, 4, 230, 4);
-  Put(block.bytes, 8, 0x2'0000'0000ULL, 8);
-  Put(block.bytes, 16, 0x1'0000'0001ULL, 8);
-  Put(block.bytes, 24, 5ULL << 30, 8);
-  Put(block.bytes, 32, 3ULL << 20, 8);
-  Put(block.bytes, 40, 4096, 4);
-  Put(block.bytes, 44, 66, 4);
-  Put(block.bytes, 48, static_cast<uint32_t>(-1), 4);
+  // Laid out by offset, as the core's blocks are given.
+  auto* t = reinterpret_cast<uint8_t*>(&totals);
+  auto* k = reinterpret_cast<uint8_t*>(&block);
+  Put(t, 0, 6ULL << 30, 8);  // running total
+  Put(t, 8, 111, 4);         // not shown
+  Put(t, 12, 262144, 4);
+  Put(t, 16, 52, 4);
+  Put(k, 0, 17, 4);
+  Put(k, 4, 230, 4);
+  Put(k, 8, 0x2'0000'0000ULL, 8);
+  Put(k, 16, 0x1'0000'0001ULL, 8);
+  Put(k, 24, 5ULL << 30, 8);
+  Put(k, 32, 3ULL << 20, 8);
+  Put(k, 40, 4096, 4);
+  Put(k, 44, 66, 4);
+  Put(k, 48, static_cast<uint32_t>(-1), 4);
   EXPECT_EQ(ByControl(P2pStatusTexts(totals, block)),
             (std::map<int, std::string>{{IDC_STATUS_P2P_SENT, "6.00 GB"},
                                         {IDC_STATUS_P2P_SPEED, "256.00 KB/S"},
