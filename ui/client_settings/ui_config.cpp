@@ -4,8 +4,9 @@
 #include <windows.h>
 #include <shlwapi.h>
 
-#include "ui/client_settings/ui_log.h"
 #include "foundation/util/code_pages.h"
+#include "foundation/util/path_ops.h"
+#include "ui/client_settings/ui_log.h"
 
 namespace {
 
@@ -43,14 +44,7 @@ UiConfig& Config() {
   return config;
 }
 
-std::wstring UiConfigPath() {
-  wchar_t module[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, module, MAX_PATH);
-  PathRemoveFileSpecW(module);
-  std::wstring path = module;
-  if (!path.empty() && path.back() != L'\\') path += L'\\';
-  return path + L"od_ui_cfg.ini";
-}
+std::wstring UiConfigPath() { return ModulePathOf(L"od_ui_cfg.ini"); }
 
 void LoadUiConfig(const std::wstring& path, UiConfig& config) {
   if (!PathFileExistsW(path.c_str())) {

@@ -8,8 +8,14 @@
 #include "ui/peer_lists/list_helpers.h"
 #include "ui/res/resource.h"
 
-CRecordListPage::CRecordListPage(int templateId, int listId, int copyColumns)
-    : CModelessDialog(templateId), layout_(templateId), listId_(listId), copyColumns_(copyColumns) {}
+CRecordListPage::CRecordListPage(int templateId, int listId, int copyColumns, UINT_PTR timerId,
+                                 FailedRefresh onFailure)
+    : CModelessDialog(templateId),
+      layout_(templateId),
+      listId_(listId),
+      copyColumns_(copyColumns),
+      timerId_(timerId),
+      onFailure_(onFailure) {}
 
 void CRecordListPage::StartList(DWORD extendedStyles) {
   layout_.Start(hwnd_);
@@ -22,6 +28,27 @@ void CRecordListPage::StartList(DWORD extendedStyles) {
 void CRecordListPage::ShowRecords() {
   SortRecords();
   list_.SetRowCount(RecordCount());
+}
+
+void CRecordListPage::RefreshList(bool evenHidden) {
+  if (!evenHidden && !IsVisible()) return;
+  if (LoadRecords()) {
+    ShowRecords();
+    OnRecordsShown();
+  } else if (onFailure_ == FailedRefresh::kClearRows) {
+    ClearRecords();
+    list_.SetRowCount(0);  // no row may stay without its record
+  }
+}
+
+void CRecordListPage::StartTimer(UINT periodMs) {
+  if (timer_ == 0) timer_ = ::SetTimer(hwnd_, timerId_, periodMs, nullptr);
+}
+
+bool CRecordListPage::OnTimer(UINT_PTR id) {
+  if (id != timerId_) return false;
+  RefreshList();
+  return true;
 }
 
 bool CRecordListPage::OnSize(UINT /*type*/, int width, int height) {

@@ -21,7 +21,9 @@ const ListColumn kColumns[kUploadColumns] = {{IDS_COL_FID, 240},           {IDS_
 
 }  // namespace
 
-CUploadingDlg::CUploadingDlg() : CRecordListPage(IDD_UPLOADINGDLG, IDC_UPLOAD_LIST, kUploadCopyColumns) {}
+CUploadingDlg::CUploadingDlg()
+    : CRecordListPage(IDD_UPLOADINGDLG, IDC_UPLOAD_LIST, kUploadCopyColumns, kUploadListTimer,
+                      FailedRefresh::kKeepRows) {}
 
 BOOL CUploadingDlg::OnInitDialog() {
   StartList(kListStyles);
@@ -30,30 +32,27 @@ BOOL CUploadingDlg::OnInitDialog() {
   ShowCount();
   InsertListColumns(list_, kColumns, kUploadColumns);
   RefreshList(true);
-  if (timer_ == 0) timer_ = ::SetTimer(hwnd_, kUploadListTimer, kUploadListPeriodMs, nullptr);
+  StartTimer(kUploadListPeriodMs);
   return TRUE;
 }
 
-void CUploadingDlg::RefreshList(bool evenHidden) {
-  if (!evenHidden && !IsVisible()) return;
+bool CUploadingDlg::LoadRecords() {
   std::vector<UploadRecord> loaded;
-  if (GetUploadingList(loaded) != 1) return;  // the rows stay as they were
+  if (GetUploadingList(loaded) != 1) return false;  // the rows stay as they were
   received_.clear();
   for (const UploadRecord& record : loaded) {
     if (IsUploading(record)) received_.push_back(record);
   }
-  ShowRecords();
-  ShowCount();
+  return true;
+}
+
+void CUploadingDlg::ClearRecords() {
+  received_.clear();
+  records_.clear();
 }
 
 void CUploadingDlg::ShowCount() {
   SetItemText(IDC_UPLOAD_COUNT, LoadResString(IDS_UPLOADING_FILES) + L":" + std::to_wstring(records_.size()));
-}
-
-bool CUploadingDlg::OnTimer(UINT_PTR id) {
-  if (id != kUploadListTimer) return false;
-  RefreshList();
-  return true;
 }
 
 std::wstring CUploadingDlg::CellText(size_t row, int column) const {

@@ -16,14 +16,14 @@ class CUploadingDlg : public CRecordListPage {
  public:
   CUploadingDlg();
 
-  // Reloads the records; a hidden page loads nothing unless `evenHidden`.
-  void RefreshList(bool evenHidden = false);
   const std::vector<UploadRecord>& Records() const { return records_; }
 
  protected:
   BOOL OnInitDialog() override;
-  bool OnTimer(UINT_PTR id) override;
 
+  bool LoadRecords() override;
+  void ClearRecords() override;
+  void OnRecordsShown() override { ShowCount(); }
   size_t RecordCount() const override { return records_.size(); }
   std::wstring CellText(size_t row, int column) const override;
   void SortRecords() override;
@@ -34,5 +34,4 @@ class CUploadingDlg : public CRecordListPage {
 
   std::vector<UploadRecord> received_;  // the files being sent in the server's order, which ties keep
   std::vector<UploadRecord> records_;   // as shown
-  UINT_PTR timer_ = 0;
 };

@@ -21,7 +21,8 @@ const ListColumn kColumns[kUserColumns] = {
 
 }  // namespace
 
-CUserDlg::CUserDlg() : CRecordListPage(IDD_USERDLG, IDC_USER_LIST, kUserCopyColumns) {}
+CUserDlg::CUserDlg()
+    : CRecordListPage(IDD_USERDLG, IDC_USER_LIST, kUserCopyColumns, kUserListTimer, FailedRefresh::kClearRows) {}
 
 BOOL CUserDlg::OnInitDialog() {
   StartList(kListStyles);
@@ -29,32 +30,22 @@ BOOL CUserDlg::OnInitDialog() {
   // row would say something false.
   InsertListColumns(list_, kColumns, kUserColumns);
   // The rows show at once rather than at the first tick.
-  if (Load()) ShowRecords();
-  if (timer_ == 0) timer_ = ::SetTimer(hwnd_, kUserListTimer, kUserListPeriodMs, nullptr);
+  RefreshList(true);
+  StartTimer(kUserListPeriodMs);
   return TRUE;
 }
 
-bool CUserDlg::Load() {
+bool CUserDlg::LoadRecords() {
+  // A failure means the records are gone (the core logged out, the channel failed).
+  std::vector<UserRecord> loaded;
+  if (GetUserList(loaded) != 1) return false;
+  received_ = std::move(loaded);
+  return true;
+}
+
+void CUserDlg::ClearRecords() {
   received_.clear();
   records_.clear();
-  return GetUserList(received_) == 1;
-}
-
-void CUserDlg::RefreshList() {
-  if (!IsVisible()) return;
-  if (Load()) {
-    ShowRecords();
-  } else {
-    // The records are gone (the core logged out, the channel failed): no
-    // row may stay without its record.
-    list_.SetRowCount(0);
-  }
-}
-
-bool CUserDlg::OnTimer(UINT_PTR id) {
-  if (id != kUserListTimer) return false;
-  RefreshList();
-  return true;
 }
 
 std::wstring CUserDlg::CellText(size_t row, int column) const {

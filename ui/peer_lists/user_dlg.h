@@ -15,23 +15,19 @@ class CUserDlg : public CRecordListPage {
  public:
   CUserDlg();
 
-  // Reloads the records when the page is visible.
-  void RefreshList();
   const std::vector<UserRecord>& Records() const { return records_; }
 
  protected:
   BOOL OnInitDialog() override;
-  bool OnTimer(UINT_PTR id) override;
 
+  bool LoadRecords() override;
+  void ClearRecords() override;
   size_t RecordCount() const override { return records_.size(); }
   std::wstring CellText(size_t row, int column) const override;
   void SortRecords() override;
   std::string RecordPath(size_t row) const override;
 
  private:
-  bool Load();
-
   std::vector<UserRecord> received_;  // in the server's order, which ties keep
   std::vector<UserRecord> records_;   // as shown
-  UINT_PTR timer_ = 0;
 };

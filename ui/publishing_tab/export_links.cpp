@@ -8,6 +8,7 @@
 #include <cwchar>
 
 #include "foundation/util/desktop_ops.h"
+#include "foundation/util/path_ops.h"
 #include "ui/app/codec/export_title.h"
 #include "ui/app/res_string.h"
 #include "ui/client/control_client.h"
@@ -35,9 +36,7 @@ BOOL CALLBACK FirstEditChild(HWND window, LPARAM param) {
 std::wstring ExportFolder() {
   wchar_t folder[MAX_PATH] = {};
   if (SHGetSpecialFolderPathW(nullptr, folder, CSIDL_TEMPLATES, TRUE)) return folder;
-  GetModuleFileNameW(nullptr, folder, MAX_PATH);
-  PathRemoveFileSpecW(folder);
-  return folder;
+  return GetModuleDir(nullptr);
 }
 
 bool WriteExportFile(const std::wstring& path, const std::wstring& text) {
