@@ -8,6 +8,7 @@
 
 #include "foundation/log/server_logs.h"
 #include "foundation/util/code_pages.h"
+#include "foundation/util/file_ops.h"
 #include "foundation/text/hex_text.h"
 #include "foundation/util/path_ops.h"
 #include "foundation/util/wide_text.h"
@@ -377,11 +378,11 @@ int LoadFile(const wchar_t* table, HANDLE stopEvent, ShareStoredFile share, void
   int rc = SQLITE_DONE;
   while (!stopped() && (rc = s.StepOrCode()) == SQLITE_ROW) {
     const std::wstring path = s.ColumnText(1);
-    WIN32_FILE_ATTRIBUTE_DATA fa;
-    if (path.empty() || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &fa)) continue;
-    const int64_t size = static_cast<int64_t>((static_cast<uint64_t>(fa.nFileSizeHigh) << 32) | fa.nFileSizeLow);
-    const int64_t lmt = static_cast<int64_t>((static_cast<uint64_t>(fa.ftLastWriteTime.dwHighDateTime) << 32) |
-                                             fa.ftLastWriteTime.dwLowDateTime);
+    uint64_t fileSize = 0;
+    FILETIME written{};
+    if (path.empty() || !GetFileInfo(path.c_str(), &fileSize, &written)) continue;
+    const int64_t size = static_cast<int64_t>(fileSize);
+    const int64_t lmt = static_cast<int64_t>(FileTimeValue(written));
     if (sqlite3_column_int64(s.get(), 2) != size || sqlite3_column_int64(s.get(), 3) != lmt) {
       WriteLog(&g_MainLog, 1, "LoadFile - file changed - %s", Utf16ToGbk(path).c_str());
       continue;

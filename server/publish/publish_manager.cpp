@@ -9,14 +9,13 @@
 #include "foundation/text/hex_text.h"
 #include "foundation/util/path_ops.h"
 #include "foundation/util/wide_text.h"
+#include "foundation/util/file_ops.h"
 #include "server/db/published_db.h"
+#include "server/publish/file_record.h"
 
 namespace {
 const char16_t* U16(const std::wstring& s) { return reinterpret_cast<const char16_t*>(s.c_str()); }
-std::wstring PathOf(const void* field) {
-  const std::u16string path = RecordPathText(field);
-  return std::wstring(path.begin(), path.end());
-}
+std::wstring PathOf(const void* field) { return ToWide(RecordPathText(field)); }
 
 bool EqualNoCase(const wchar_t* a, const wchar_t* b, size_t n) {
   return n == 0 || CompareStringOrdinal(a, static_cast<int>(n), b, static_cast<int>(n), TRUE) == CSTR_EQUAL;
@@ -40,8 +39,6 @@ void Pattern(const std::wstring& path, std::wstring* pattern, std::wstring* base
     *pattern = *base + L"\\*";
   }
 }
-
-uint64_t SizeOf(const WIN32_FIND_DATAW& fd) { return (uint64_t{fd.nFileSizeHigh} << 32) | fd.nFileSizeLow; }
 
 bool IsDirectoryPath(const std::wstring& p) { return !p.empty() && IsDirectory(p.c_str()); }
 
@@ -92,17 +89,7 @@ std::vector<CPublishDir> CPublishManager::Dirs() const {
 }
 
 bool CPublishManager::BuildRecord(const std::wstring& path, const CPublishDir* dir, CPublishItem* item) const {
-  std::memset(item, 0, sizeof *item);
-  if (!SetRecordPath(item->fileName, U16(path), path.size())) return false;
-  MakePathRecordId(path, item->id);
-  if (dir) std::memcpy(item->dirId, dir->dirId, 16);
-  WIN32_FILE_ATTRIBUTE_DATA fa;
-  if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &fa)) {
-    item->attributes = fa.dwFileAttributes;
-    item->fileSize = static_cast<int64_t>((uint64_t{fa.nFileSizeHigh} << 32) | fa.nFileSizeLow);
-    item->lastModTime = static_cast<int64_t>((uint64_t{fa.ftLastWriteTime.dwHighDateTime} << 32) |
-                                             fa.ftLastWriteTime.dwLowDateTime);
-  }
+  if (!FillFileRecord(item, dir, path)) return false;
   item->state = kPublishNone;
   return true;
 }
@@ -225,7 +212,7 @@ void CPublishManager::ScanDir(const std::wstring& path, int action, const CPubli
       ScanDir(full, action, dir);
       continue;
     }
-    if (SizeOf(fd) == 0 || !IsPublishableFile(full)) continue;
+    if (FileSizeOf(fd) == 0 || !IsPublishableFile(full)) continue;
     if (full.size() >= kRecordPathUnits) {
       LogPathTooLong("ScanDir", full);
       continue;
@@ -299,7 +286,7 @@ int CPublishManager::ListDir(const std::wstring& path, std::vector<CPublishItem>
       list->push_back(item);
       continue;
     }
-    if (SizeOf(fd) == 0 || !IsPublishableFile(full)) continue;
+    if (FileSizeOf(fd) == 0 || !IsPublishableFile(full)) continue;
     BuildRecord(full, &dir, &item);
     if (IsFileRecorded(&item)) {
       item.state = kPublishDone;

@@ -24,22 +24,14 @@
 #include "server/hash/quick_hash.h"
 #include "server/links/codec/link_log.h"
 #include "server/links/links.h"
+#include "server/publish/file_record.h"
 
 namespace {
 CPublishTask* g_task = nullptr;
 CLock g_instanceLock;
 
 std::string Gbk(const wchar_t* text) { return Utf16ToGbk(text ? std::wstring_view(text) : std::wstring_view()); }
-std::wstring PathOf(const CPublishItem& item) {
-  const std::u16string path = RecordPathText(item.fileName);
-  return std::wstring(path.begin(), path.end());
-}
-bool CurrentSize(const wchar_t* path, uint64_t* size) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return false;
-  *size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  return true;
-}
+std::wstring PathOf(const CPublishItem& item) { return ToWide(RecordPathText(item.fileName)); }
 constexpr DWORD kLookupTimeoutMs = 3000;
 }  // namespace
 
@@ -79,24 +71,10 @@ void CPublishTask::Start() {
   if (!publisher_.Start(PublishThread, this)) WriteLog(&g_MainLog, 3, "PUBTASK - publish thread not started");
 }
 
-bool CPublishTask::FillItem(CPublishItem* item, const CPublishDir& dir, const std::wstring& path) {
-  std::memset(item, 0, sizeof *item);
-  std::memcpy(item->dirId, dir.dirId, 16);
-  if (!SetRecordPath(item->fileName, AsU16(path).data(), path.size())) return false;
-  MakePathRecordId(path, item->id);
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-    item->attributes = data.dwFileAttributes;
-    item->fileSize = int64_t((uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-    item->lastModTime = int64_t((uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime);
-  }
-  return true;
-}
-
 void CPublishTask::AddTask(const CPublishDir& dir, const std::wstring& path) {
   if (Stopping()) return;
   auto entry = std::make_unique<TaskEntry>();
-  if (!FillItem(&entry->item, dir, path)) {
+  if (!FillFileRecord(&entry->item, &dir, path)) {
     WriteLog(&g_MainLog, 1, "PUBTASK - Error - %s path too long", Gbk(path.c_str()).c_str());
     return;
   }
@@ -236,7 +214,7 @@ int CPublishTask::DoTask(TaskCopy& task, HANDLE stop) {
     SetAside(task, 0);
     return 0;
   }
-  CurrentSize(path.c_str(), &size);
+  GetFileInfo(path.c_str(), &size, nullptr);
   if (size == 0) {
     WriteLog(&g_MainLog, 1, "PUBTASK - Error - %s大小为0", narrow.c_str());
     SetAside(task, 0);
@@ -288,7 +266,7 @@ int CPublishTask::DoTask(TaskCopy& task, HANDLE stop) {
   if (needHash) {
     // Hashing: a failure leaves the file "not published", set aside for a retry.
     uint64_t hashSize = 0;
-    CurrentSize(path.c_str(), &hashSize);
+    GetFileInfo(path.c_str(), &hashSize, nullptr);
     if (hashSize != size ||
         !CalcHash(path.c_str(), hashSize, &fid, &sid, &cid, &pieces, fullHash, stop)) {
       WriteLog(&g_MainLog, 3, "Calclate file hash fail!");
@@ -327,11 +305,11 @@ int CPublishTask::DoTask(TaskCopy& task, HANDLE stop) {
     CLockGuard guard(taskLock_);
     TaskEntry* e = CurrentEntry(task);
     if (e && e->item.state != kPublishCancelled) {
-      WIN32_FILE_ATTRIBUTE_DATA data;
-      if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-        item.fileSize = int64_t((uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-        item.lastModTime =
-            int64_t((uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime);
+      uint64_t nowSize = 0;
+      FILETIME written{};
+      if (GetFileInfo(path.c_str(), &nowSize, &written)) {
+        item.fileSize = int64_t(nowSize);
+        item.lastModTime = int64_t(FileTimeValue(written));
       }
       item.state = kPublishDone;
       item.pubTime = int64_t(GetLocalFileTime());

@@ -54,10 +54,6 @@ class CPublishTask : public IPublishQueue {
   static constexpr DWORD kStopLaterWaitMs = CPublishReporter::kStopLaterWaitMs;
   size_t TaskCount();
 
-  // Fills a record from its directory and the file's attributes; false when
-  // the path does not fit the record with its terminator.
-  static bool FillItem(CPublishItem* item, const CPublishDir& dir, const std::wstring& path);
-
   // Reads the file once in 0x40000-byte blocks: SHA-1 pieces always, MD5
   // pieces (fid, sid, piece digests) only with fullHash. 1 on success.
   static int CalcHash(const wchar_t* path, uint64_t size, DigestHolder* fid, DigestHolder* sid, DigestHolder* cid,

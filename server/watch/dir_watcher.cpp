@@ -9,6 +9,7 @@
 #include "foundation/log/server_logs.h"
 #include "foundation/text/ascii_case.h"
 #include "foundation/util/code_pages.h"
+#include "foundation/util/file_ops.h"
 #include "foundation/util/path_ops.h"
 #include "foundation/util/wide_text.h"
 #include "server/config/svr_config.h"
@@ -25,11 +26,10 @@ std::wstring Wide(const std::u16string& s) { return ToWide(s); }
 
 ChangedEntry Look(const std::wstring& path) {
   ChangedEntry entry;
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return entry;
+  DWORD attributes = 0;
+  if (!GetFileInfo(path.c_str(), &entry.size, nullptr, &attributes)) return entry;
   entry.exists = true;
-  entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  entry.size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  entry.isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   return entry;
 }
 
