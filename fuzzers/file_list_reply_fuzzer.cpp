@@ -9,8 +9,8 @@
 
 #include "fuzzers/fuzz_check.h"
 #include "ui/client/codec/control_codec.h"
-#include "ui/lists/codec/column_sort.h"
-#include "ui/pages/codec/file_rows.h"
+#include "ui/peer_lists/codec/column_sort.h"
+#include "ui/publishing_tab/codec/file_rows.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> body(data, data + size);

@@ -15,8 +15,8 @@
 
 #include "fuzzers/fuzz_check.h"
 #include "ui/client/codec/control_codec.h"
-#include "ui/config/codec/server_figures.h"
-#include "ui/lists/codec/peer_rows.h"
+#include "ui/settings_tab/codec/server_figures.h"
+#include "ui/peer_lists/codec/peer_rows.h"
 #include "ui/res/resource.h"
 
 namespace {
@@ -117,7 +117,7 @@ void CheckList(const ReplyReader& reply, int columns, Cell cell, Compare compare
 
 // The user list's cells, by the 456-byte record's offsets.
 void CheckUserCells(const UserRecord& r) {
-  const uint8_t* b = r.bytes;
+  const auto* b = reinterpret_cast<const uint8_t*>(&r);  // by offset, apart from the fields the code reads
   const NarrowCodePage latin1{};
   auto cell = [&](int column) { return UserCellText(r, column, latin1); };
   FUZZ_CHECK(cell(0) == Dec(U64(b, 4)) + u" : " + Dec(int64_t(I32(b, 424))));
@@ -141,7 +141,7 @@ void CheckUserCells(const UserRecord& r) {
 
 // The upload list's cells, by the 304-byte record's offsets.
 void CheckUploadCells(const UploadRecord& r) {
-  const uint8_t* b = r.bytes;
+  const auto* b = reinterpret_cast<const uint8_t*>(&r);  // by offset, apart from the fields the code reads
   const NarrowCodePage latin1{};
   auto cell = [&](int column) { return UploadCellText(r, column, latin1); };
   FUZZ_CHECK(cell(0) == Hex(b));

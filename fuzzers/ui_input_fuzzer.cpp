@@ -9,7 +9,7 @@
 
 #include "fuzzers/fuzz_check.h"
 #include "ui/app/codec/command_line.h"
-#include "ui/settings/codec/site_list.h"
+#include "ui/client_settings/codec/site_list.h"
 
 namespace {
 

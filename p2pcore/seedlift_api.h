@@ -278,7 +278,7 @@ SEEDLIFT_API int p2p_add_share_ex(const wchar_t* path, uint64_t size, const uint
 SEEDLIFT_API void p2p_delete_share_byfid(const uint8_t* fid, int length, int flag);
 SEEDLIFT_API int p2p_pause_share_byfid(const uint8_t* fid, int length, int flag);
 SEEDLIFT_API int p2p_get_share_count(void);
-SEEDLIFT_API int p2p_get_share_filelist(void* rows, uint32_t max_rows);
+SEEDLIFT_API int p2p_get_share_filelist(share_file_info* rows, uint32_t max_rows);
 SEEDLIFT_API int p2p_find_share(const uint8_t* fid, uint64_t* out);
 SEEDLIFT_API int p2p_get_share_file_by_md5(const uint8_t* fid, void* out);
 SEEDLIFT_API int p2p_delete_share(const wchar_t* path);
@@ -287,8 +287,8 @@ SEEDLIFT_API int p2p_pause_share(const wchar_t* path, int flag);
 SEEDLIFT_API int get_filesize(const wchar_t* path);
 
 /* Peers, lists and statistics. */
-SEEDLIFT_API int p2p_get_uplist(void* rows, int max_rows);
-SEEDLIFT_API int p2p_get_statinfo(void* totals24, void* info56);
+SEEDLIFT_API int p2p_get_uplist(upload_user_info* rows, int max_rows);
+SEEDLIFT_API int p2p_get_statinfo(p2p_stat_totals* totals, p2p_stat_info* info);
 SEEDLIFT_API int get_p2p_id(uint64_t* machine_id, uint64_t* user_id, int* nat_class, int* nat_detail,
                             uint32_t* public_ip, int* public_port, uint32_t* lan_ip, int* lan_port);
 SEEDLIFT_API void get_p2p_version(uint32_t* version, uint32_t* build);

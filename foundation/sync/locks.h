@@ -1,6 +1,8 @@
-// Critical-section locks: CLock with its scope guard CLockGuard (the control
-// channel's), CCritSec with CAutoLock (the publishing code's). A thread may
-// enter a lock it already holds, as a critical section allows.
+// The one lock of the Windows-side code: CLock, a critical section that can
+// say whether the calling thread holds it (so "under this lock" is an
+// ORCHARD_ASSERT), with its scope guard CLockGuard. A thread may enter a lock
+// it already holds, as a critical section allows. The platform-free halves
+// (codec/ folders) keep the standard library's mutex.
 #pragma once
 #include <windows.h>
 
@@ -47,42 +49,4 @@ class CLockGuard {
  private:
   CLock& lock_;
   uint8_t held_;
-};
-
-class CCritSec {
- public:
-  CCritSec() { Init(); }
-  ~CCritSec() { Delete(); }
-  CCritSec(const CCritSec&) = delete;
-  CCritSec& operator=(const CCritSec&) = delete;
-  void Init() {
-    if (!live_) {
-      InitializeCriticalSection(&cs_);
-      live_ = true;
-    }
-  }
-  void Delete() {
-    if (live_) {
-      DeleteCriticalSection(&cs_);
-      live_ = false;
-    }
-  }
-  void Enter() { EnterCriticalSection(&cs_); }
-  void Leave() { LeaveCriticalSection(&cs_); }
-  bool HeldByThisThread() const { return live_ && CriticalSectionHeldByThisThread(cs_); }
-
- private:
-  CRITICAL_SECTION cs_;
-  bool live_ = false;
-};
-
-class CAutoLock {
- public:
-  explicit CAutoLock(CCritSec& lock) : lock_(lock) { lock_.Enter(); }
-  ~CAutoLock() { lock_.Leave(); }
-  CAutoLock(const CAutoLock&) = delete;
-  CAutoLock& operator=(const CAutoLock&) = delete;
-
- private:
-  CCritSec& lock_;
 };

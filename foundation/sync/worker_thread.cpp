@@ -1,42 +1,68 @@
-// CWorkerThread: start and bounded stop of a server worker.
+// CWorkerThread: start and bounded stop of a worker thread.
 #include "foundation/sync/worker_thread.h"
-
-#include <atomic>
 
 namespace {
 std::atomic<int> g_threadsLeft{0};
+
+void WriteStopLine(const ThreadStopLog& log, int level, const char* line) {
+  if (log.write != nullptr && line != nullptr) log.write(level, line);
+}
 }  // namespace
 
 void NoteThreadLeftRunning() { ++g_threadsLeft; }
 int ThreadsLeftRunning() { return g_threadsLeft.load(); }
 
 bool CWorkerThread::Start(ThreadProc procedure, void* argument) {
-  if (HandlePresent(thread_)) return false;
-  if (!HandlePresent(stop_)) stop_ = EventCreate(true);
-  if (!HandlePresent(stop_)) return false;
-  EventSet(stop_, false);
-  thread_ = ThreadStart(procedure, argument);
-  if (!HandlePresent(thread_)) {
-    thread_ = nullptr;
-    EventClose(&stop_);
+  if (HandlePresent(thread_.load())) return false;
+  HANDLE stop = stop_.load();
+  if (!HandlePresent(stop)) stop = EventCreate(true);
+  if (!HandlePresent(stop)) return false;
+  EventSet(stop, false);
+  stopping_ = false;
+  stop_ = stop;
+  HANDLE thread = ThreadStart(procedure, argument);
+  if (!HandlePresent(thread)) {
+    stop_ = nullptr;
+    EventClose(&stop);
     return false;
   }
+  thread_ = thread;
   return true;
 }
 
-bool CWorkerThread::Stop(DWORD ms) {
-  EventSet(stop_, true);
-  if (!HandlePresent(thread_)) {
-    EventClose(&stop_);
+void CWorkerThread::RequestStop() {
+  stopping_ = true;
+  EventSet(stop_.load(), true);
+}
+
+bool CWorkerThread::StopRequested(DWORD ms) const {
+  if (stopping_.load()) return true;
+  const HANDLE stop = stop_.load();
+  return HandlePresent(stop) && EventWait(stop, ms);
+}
+
+bool CWorkerThread::Stop(DWORD firstWaitMs, DWORD laterWaitMs, const ThreadStopLog& log) {
+  RequestStop();
+  HANDLE thread = thread_.load();
+  HANDLE stop = stop_.load();
+  if (!HandlePresent(thread)) {
+    stop_ = nullptr;
+    EventClose(&stop);
     return true;
   }
-  if (!ThreadWait(thread_, ms)) {
-    thread_ = nullptr;
-    stop_ = nullptr;
+  bool ended = ThreadWait(thread, firstWaitMs);
+  if (!ended && laterWaitMs != 0) {
+    WriteStopLine(log, 1, log.waiting);
+    ended = ThreadWait(thread, laterWaitMs);
+  }
+  thread_ = nullptr;
+  stop_ = nullptr;
+  if (!ended) {
+    WriteStopLine(log, 3, log.leftRunning);
     NoteThreadLeftRunning();
     return false;
   }
-  ThreadClose(&thread_);
-  EventClose(&stop_);
+  ThreadClose(&thread);
+  EventClose(&stop);
   return true;
 }

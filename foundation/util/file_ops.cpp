@@ -43,11 +43,12 @@ uint32_t WriteFileRange(const wchar_t* path, uint64_t offset, const void* buffer
   return put;
 }
 
-bool GetFileInfo(const wchar_t* path, uint64_t* size, FILETIME* lastWrite) {
+bool GetFileInfo(const wchar_t* path, uint64_t* size, FILETIME* lastWrite, DWORD* attributes) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return false;
-  if (size != nullptr) *size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+  if (size != nullptr) *size = JoinHalves(data.nFileSizeHigh, data.nFileSizeLow);
   if (lastWrite != nullptr) *lastWrite = data.ftLastWriteTime;
+  if (attributes != nullptr) *attributes = data.dwFileAttributes;
   return true;
 }
 

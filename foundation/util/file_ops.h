@@ -24,8 +24,13 @@ uint32_t WriteFileRange(const wchar_t* path, uint64_t offset, const void* buffer
 bool ReplaceFileWhole(const wchar_t* path, const void* data, size_t size);
 constexpr wchar_t kReplaceNewSuffix[] = L".new";
 
-// False when the file is missing.
-bool GetFileInfo(const wchar_t* path, uint64_t* size, FILETIME* lastWrite);
+// A size or a time that the system gives in two 32-bit halves, as one value.
+inline uint64_t JoinHalves(DWORD high, DWORD low) { return (uint64_t{high} << 32) | low; }
+inline uint64_t FileSizeOf(const WIN32_FIND_DATAW& entry) { return JoinHalves(entry.nFileSizeHigh, entry.nFileSizeLow); }
+inline uint64_t FileTimeValue(const FILETIME& time) { return JoinHalves(time.dwHighDateTime, time.dwLowDateTime); }
+
+// False when the file is missing; each output may be null.
+bool GetFileInfo(const wchar_t* path, uint64_t* size, FILETIME* lastWrite, DWORD* attributes = nullptr);
 // 0 when missing, as for an empty file.
 uint64_t GetFileSize64(const wchar_t* path);
 // The whole file as narrow text; empty when it cannot be read.

@@ -171,17 +171,16 @@ int p2p_pause_share_byfid(const uint8_t* fid, int, int flag) {
 
 int p2p_get_share_count(void) { return get_shareres_manager()->share_count(); }
 
-int p2p_get_share_filelist(void* rows, uint32_t max_rows) {
-  return get_shareres_manager()->copy_share_filelist(static_cast<share_file_info*>(rows), max_rows);
+int p2p_get_share_filelist(share_file_info* rows, uint32_t max_rows) {
+  return get_shareres_manager()->copy_share_filelist(rows, max_rows);
 }
 
-int p2p_get_uplist(void* rows, int max_rows) {
-  return get_upload_user_manager()->copy_uplist(static_cast<upload_user_info*>(rows), max_rows,
-                                                uint32_t(time(nullptr)));
+int p2p_get_uplist(upload_user_info* rows, int max_rows) {
+  return get_upload_user_manager()->copy_uplist(rows, max_rows, uint32_t(time(nullptr)));
 }
 
-int p2p_get_statinfo(void* totals24, void* info56) {
-  stat_copy_info(totals24, info56);
+int p2p_get_statinfo(p2p_stat_totals* totals, p2p_stat_info* info) {
+  stat_copy_info(totals, info);
   return 1;
 }
 

@@ -19,9 +19,6 @@ class CListView : public CWindow {
 
   void SetExtendedStyle(DWORD style) const { Send(LVM_SETEXTENDEDLISTVIEWSTYLE, style, style); }
   DWORD ExtendedStyle() const { return static_cast<DWORD>(Send(LVM_GETEXTENDEDLISTVIEWSTYLE)); }
-  void ModifyStyle(LONG remove, LONG add) const {
-    ::SetWindowLongW(hwnd_, GWL_STYLE, (::GetWindowLongW(hwnd_, GWL_STYLE) & ~remove) | add);
-  }
 
   bool InsertColumn(int index, const std::wstring& text, int width) const {
     LVCOLUMNW column{};

@@ -24,6 +24,11 @@ class CPopupMenu {
   // Tracks the menu with the right button at a screen point kept inside its
   // monitor; the chosen entry's id, 0 when none was chosen.
   UINT Track(HWND owner, POINT screen) const;
+  // Tracks the menu with the left button, as a notification icon's menu is:
+  // the chosen entry comes to the owner as WM_COMMAND.
+  bool TrackForCommand(HWND owner, POINT screen) const {
+    return ::TrackPopupMenu(menu_, TPM_LEFTBUTTON, screen.x, screen.y, 0, owner, nullptr) != FALSE;
+  }
 
  private:
   HMENU menu_;

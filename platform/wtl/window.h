@@ -21,6 +21,10 @@ class CWindow {
   bool Move(int x, int y, int width, int height, bool repaint = true) const {
     return ::MoveWindow(hwnd_, x, y, width, height, repaint) != FALSE;
   }
+  bool Invalidate(bool erase = true) const { return ::InvalidateRect(hwnd_, nullptr, erase) != FALSE; }
+  void ModifyStyle(LONG remove, LONG add) const {
+    ::SetWindowLongW(hwnd_, GWL_STYLE, (::GetWindowLongW(hwnd_, GWL_STYLE) & ~remove) | add);
+  }
   bool SetText(const std::wstring& text) const { return ::SetWindowTextW(hwnd_, text.c_str()) != FALSE; }
   std::wstring Text(int maxChars = 260) const {
     std::wstring text(static_cast<size_t>(maxChars) + 1, L'\0');

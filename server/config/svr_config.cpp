@@ -37,7 +37,7 @@ int CSvrConfig::Load(const wchar_t* dir) {
   p2pLogLevel = ini.GetInt(L"p2p", L"loglevel", 0);
   p2pPort = ini.GetInt(L"p2p", L"port", 8000);
   {
-    std::lock_guard<std::mutex> hold(lock_);
+    CLockGuard hold(lock_);
     ftp_.user = ini.GetText(L"ftp", L"user", L"");
     ftp_.password = ini.GetText(L"ftp", L"pswd", L"");
     ftp_.hostType = ini.GetInt(L"ftp", L"hosttype", 1);
@@ -76,16 +76,16 @@ void CSvrConfig::ApplyP2PSettings() {
 }
 
 FtpConfig CSvrConfig::Ftp() const {
-  std::lock_guard<std::mutex> hold(lock_);
+  CLockGuard hold(lock_);
   return ftp_;
 }
 
 std::wstring CSvrConfig::AutoDir() const {
-  std::lock_guard<std::mutex> hold(lock_);
+  CLockGuard hold(lock_);
   return autoDir_;
 }
 
 void CSvrConfig::SetAutoDir(const std::wstring& dir) {
-  std::lock_guard<std::mutex> hold(lock_);
+  CLockGuard hold(lock_);
   autoDir_ = dir;
 }

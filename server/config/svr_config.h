@@ -1,10 +1,10 @@
 // CSvrConfig: OrchardSvc's one settings object, the values of "od_svr_cfg.ini"
 // next to the program, the FTP account and address, and the data directory.
 #pragma once
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "foundation/sync/locks.h"
 #include "server/config/ini_file.h"
 
 // Bits of the service type.
@@ -44,7 +44,7 @@ class CSvrConfig {
   // so a compare-and-store is one step for every other thread.
   template <class Change>
   auto UpdateFtp(Change change) {
-    std::lock_guard<std::mutex> hold(lock_);
+    CLockGuard hold(lock_);
     return change(ftp_);
   }
   // [auto] dir, the directory the watcher publishes from; set by the watcher's
@@ -74,7 +74,7 @@ class CSvrConfig {
   CIniFile ini;
 
  private:
-  mutable std::mutex lock_;  // guards ftp_ and autoDir_
+  mutable CLock lock_;  // guards ftp_ and autoDir_
   FtpConfig ftp_;
   std::wstring autoDir_;     // [auto] dir
 };

@@ -16,7 +16,7 @@ const wchar_t kStatusP2pPaused[] = L"暂停P2P服务";
 
 namespace {
 std::atomic<bool> g_loggedIn{false};
-CCritSec g_identityLock;
+CLock g_identityLock;
 P2pIdentity g_identity;
 // Only ever points at one of the constant texts above, so a reader on another
 // thread always sees a whole text.
@@ -28,7 +28,7 @@ bool P2pLoggedIn() { return g_loggedIn.load(); }
 
 void SetP2pLoggedIn(const P2pIdentity& identity) {
   {
-    CAutoLock hold(g_identityLock);
+    CLockGuard hold(g_identityLock);
     g_identity = identity;
   }
   g_loggedIn.store(true);
@@ -37,7 +37,7 @@ void SetP2pLoggedIn(const P2pIdentity& identity) {
 void ClearP2pLoggedIn() { g_loggedIn.store(false); }
 
 P2pIdentity P2pLoginIdentity() {
-  CAutoLock hold(g_identityLock);
+  CLockGuard hold(g_identityLock);
   return g_identity;
 }
 

@@ -8,9 +8,11 @@
 
 #include "foundation/log/server_logs.h"
 #include "foundation/util/code_pages.h"
+#include "foundation/util/file_ops.h"
 #include "foundation/text/hex_text.h"
 #include "foundation/util/path_ops.h"
 #include "foundation/util/wide_text.h"
+#include "server/control/p2p_api.h"
 #include "sqlite3.h"
 
 namespace {
@@ -376,11 +378,11 @@ int LoadFile(const wchar_t* table, HANDLE stopEvent, ShareStoredFile share, void
   int rc = SQLITE_DONE;
   while (!stopped() && (rc = s.StepOrCode()) == SQLITE_ROW) {
     const std::wstring path = s.ColumnText(1);
-    WIN32_FILE_ATTRIBUTE_DATA fa;
-    if (path.empty() || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &fa)) continue;
-    const int64_t size = static_cast<int64_t>((static_cast<uint64_t>(fa.nFileSizeHigh) << 32) | fa.nFileSizeLow);
-    const int64_t lmt = static_cast<int64_t>((static_cast<uint64_t>(fa.ftLastWriteTime.dwHighDateTime) << 32) |
-                                             fa.ftLastWriteTime.dwLowDateTime);
+    uint64_t fileSize = 0;
+    FILETIME written{};
+    if (path.empty() || !GetFileInfo(path.c_str(), &fileSize, &written)) continue;
+    const int64_t size = static_cast<int64_t>(fileSize);
+    const int64_t lmt = static_cast<int64_t>(FileTimeValue(written));
     if (sqlite3_column_int64(s.get(), 2) != size || sqlite3_column_int64(s.get(), 3) != lmt) {
       WriteLog(&g_MainLog, 1, "LoadFile - file changed - %s", Utf16ToGbk(path).c_str());
       continue;
@@ -388,7 +390,7 @@ int LoadFile(const wchar_t* table, HANDLE stopEvent, ShareStoredFile share, void
     uint8_t fid[16];
     s.Column16(6, fid);
     const int added = share ? share(path.c_str(), static_cast<uint64_t>(size), fid, context) : -1;
-    if (added == 0 || added == 1) WriteLog(&g_MainLog, 1, "LoadFile - file add - %s", Utf16ToGbk(path).c_str());
+    if (IsShared(added)) WriteLog(&g_MainLog, 1, "LoadFile - file add - %s", Utf16ToGbk(path).c_str());
   }
   if (stopped()) return 0;
   return StepDone(rc, "LoadFile", table) ? 1 : 0;

@@ -56,7 +56,7 @@ bool QueryFile(CPublishItem* item);
 // Inserts or updates the file's row. 1 only once the row is committed.
 int SaveFile(const CPublishItem& item);
 
-// Shares one stored file again; the P2P core's add-share result (0 added, 1 already shared).
+// Shares one stored file again; the P2P core's add-share result (P2P_SHARE_*).
 using ShareStoredFile = int (*)(const wchar_t* path, uint64_t size, const uint8_t fid[16], void* context);
 // Re-shares a directory's stored files that still exist unchanged. 1 when the
 // walk ran to its end; 0 when the stop event ended it or a step failed.

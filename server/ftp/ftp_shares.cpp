@@ -3,8 +3,7 @@
 
 #include <windows.h>
 
-#include <mutex>
-
+#include "foundation/sync/locks.h"
 #include "foundation/text/ascii_case.h"
 #include "foundation/text/hex_text.h"
 #include "foundation/util/path_ops.h"
@@ -12,7 +11,7 @@
 #include "server/config/svr_config.h"
 
 namespace {
-std::mutex g_lock;
+CLock g_lock;
 FtpShareDirList g_list;  // under g_lock
 
 bool SamePath(const std::wstring& a, const std::wstring& b) { return CompareNoCase(AsU16(a), AsU16(b)) == 0; }
@@ -34,17 +33,17 @@ std::wstring FtpSidePath(const std::wstring& home, const std::wstring& dir) {
 std::wstring FtpHomeFolder() { return GetAppDataDir(L"ODHomeDir"); }
 
 FtpShareDirList FtpShareDirsSnapshot() {
-  std::lock_guard<std::mutex> guard(g_lock);
+  CLockGuard guard(g_lock);
   return g_list;
 }
 
 void SetFtpShareDirs(const FtpShareDirList& list) {
-  std::lock_guard<std::mutex> guard(g_lock);
+  CLockGuard guard(g_lock);
   g_list = list;
 }
 
 void MergeFtpShareDirs(const FtpShareDirList& fromLibrary, const std::vector<std::wstring>& publishedDirs) {
-  std::lock_guard<std::mutex> guard(g_lock);
+  CLockGuard guard(g_lock);
   if (!fromLibrary.empty()) g_list = fromLibrary;
   std::wstring home;
   for (const FtpShareDir& e : g_list) {
@@ -67,7 +66,7 @@ void MergeFtpShareDirs(const FtpShareDirList& fromLibrary, const std::vector<std
 
 void CFtpShares::AddShare(const std::wstring& dir) {
   {
-    std::lock_guard<std::mutex> guard(g_lock);
+    CLockGuard guard(g_lock);
     if (g_list.empty()) {
       const std::wstring home = FtpHomeFolder();
       if (IsDirectory(home.c_str())) g_list.push_back({home, L"", 1});
@@ -80,7 +79,7 @@ void CFtpShares::AddShare(const std::wstring& dir) {
 
 void CFtpShares::RemoveShare(const std::wstring& dir) {
   {
-    std::lock_guard<std::mutex> guard(g_lock);
+    CLockGuard guard(g_lock);
     for (auto it = g_list.begin(); it != g_list.end(); ++it) {
       if (SamePath(it->localPath, dir)) {
         g_list.erase(it);

@@ -5,10 +5,9 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include <mutex>
-
 #include "foundation/codec/md5.h"
 #include "foundation/log/server_logs.h"
+#include "foundation/sync/locks.h"
 #include "foundation/text/ascii_case.h"
 #include "foundation/text/hex_text.h"
 #include "foundation/util/code_pages.h"
@@ -22,7 +21,7 @@ namespace {
 // One push at a time, each with the list and the account as they are when it
 // leaves: two threads pushing at once could otherwise leave the library with
 // the older list.
-std::mutex g_pushLock;
+CLock g_pushLock;
 
 std::wstring BufferText(wchar_t (&buffer)[FRLI_TEXT_UNITS]) {
   buffer[FRLI_TEXT_UNITS - 1] = 0;
@@ -87,14 +86,14 @@ void CSvrConfig::SyncAccount(const std::vector<std::wstring>& publishedDirs) {
 }
 
 void CSvrConfig::AddShareDir() {
-  std::lock_guard<std::mutex> push(g_pushLock);
+  CLockGuard push(g_pushLock);
   const FtpConfig ftp = Ftp();
   FtpAddShareDirs(ftp.user, ftp.password, FtpShareDirsSnapshot());
   FRLI_SetAccount();
 }
 
 void CSvrConfig::SetCustomAddress() {
-  std::lock_guard<std::mutex> push(g_pushLock);
+  CLockGuard push(g_pushLock);
   const FtpConfig ftp = Ftp();
   FRLI_SetCustomAddress(ftp.host.c_str(), uint32_t(ftp.port));
 }

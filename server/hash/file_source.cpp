@@ -2,6 +2,8 @@
 // each ReadFile call asks for less than 4 GiB.
 #include "server/hash/file_source.h"
 
+#include "foundation/util/file_ops.h"
+
 bool CFileByteSource::Open(const wchar_t* path) {
   Close();
   if (path == nullptr || path[0] == 0) return false;
@@ -41,9 +43,4 @@ size_t CFileByteSource::ReadAt(uint64_t offset, void* buffer, size_t n) {
   return total;
 }
 
-bool QueryFileSize64(const wchar_t* path, uint64_t* size) {
-  WIN32_FILE_ATTRIBUTE_DATA fa;
-  if (path == nullptr || !GetFileAttributesExW(path, GetFileExInfoStandard, &fa)) return false;
-  *size = (static_cast<uint64_t>(fa.nFileSizeHigh) << 32) | fa.nFileSizeLow;
-  return true;
-}
+bool QueryFileSize64(const wchar_t* path, uint64_t* size) { return path != nullptr && GetFileInfo(path, size, nullptr); }

@@ -10,10 +10,9 @@ bool CAutoPublish::Start() { return worker_.Running() || worker_.Start(Run, this
 
 void CAutoPublish::Stop() {
   if (!worker_.Running()) return;
-  EventSet(worker_.StopEvent(), true);
-  if (!ThreadWait(worker_.Thread(), 1000)) WriteLog(&g_MainLog, 1, "AutoPublish - waiting for the thread to end");
-  if (!worker_.Stop(kStopLaterWaitMs))
-    WriteLog(&g_MainLog, 3, "AutoPublish - the thread did not end in time; it is left running");
+  worker_.Stop(1000, kStopLaterWaitMs,
+               MainLogStopLines("AutoPublish - waiting for the thread to end",
+                                "AutoPublish - the thread did not end in time; it is left running"));
 }
 
 unsigned __stdcall CAutoPublish::Run(void* self) {

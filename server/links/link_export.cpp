@@ -7,6 +7,7 @@
 
 #include "foundation/log/server_logs.h"
 #include "foundation/util/code_pages.h"
+#include "foundation/util/file_ops.h"
 #include "foundation/util/path_ops.h"
 #include "foundation/util/wide_text.h"
 #include "server/control/control_reply.h"
@@ -36,7 +37,7 @@ void ExportDirLinks(const std::wstring& path, const ExportOptions& options, std:
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       // Links and junctions are left alone, as the publish scans do.
       if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) ExportDirLinks(child, options, lines);
-    } else if (entry.nFileSizeHigh != 0 || entry.nFileSizeLow != 0) {
+    } else if (FileSizeOf(entry) != 0) {
       ExportFileLinks(child, options, lines);
     }
   } while (FindNextFileW(find, &entry));

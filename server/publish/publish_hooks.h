@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "server/control/p2p_api.h"
 #include "server/publish/codec/publish_records.h"
 
 class IPublishQueue {
@@ -24,7 +25,7 @@ class IShareCore {
  public:
   virtual ~IShareCore() = default;
   virtual bool IsLoggedIn() = 0;
-  // p2p_add_share: 0 added, 1 already shared, other values failures.
+  // p2p_add_share: a P2P_SHARE_* result.
   virtual int AddShare(const wchar_t* path, uint64_t size, const uint8_t fid[16]) = 0;
   // p2p_delete_share_byfid.
   virtual void DeleteShare(const uint8_t fid[16]) = 0;

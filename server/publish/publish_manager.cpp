@@ -1,24 +1,21 @@
-// The publish manager: directory list, scans, cancel, listing and the loader.
+// The publish manager: directory list, scans, cancel and listing; the
+// start-up loader is in startup_loader.cpp.
 #include "server/publish/publish_manager.h"
-
-#include <process.h>
 
 #include <cstring>
 
 #include "foundation/log/server_logs.h"
-#include "foundation/sync/worker_thread.h"
 #include "foundation/util/code_pages.h"
 #include "foundation/text/hex_text.h"
 #include "foundation/util/path_ops.h"
 #include "foundation/util/wide_text.h"
+#include "foundation/util/file_ops.h"
 #include "server/db/published_db.h"
+#include "server/publish/file_record.h"
 
 namespace {
 const char16_t* U16(const std::wstring& s) { return reinterpret_cast<const char16_t*>(s.c_str()); }
-std::wstring PathOf(const void* field) {
-  const std::u16string path = RecordPathText(field);
-  return std::wstring(path.begin(), path.end());
-}
+std::wstring PathOf(const void* field) { return ToWide(RecordPathText(field)); }
 
 bool EqualNoCase(const wchar_t* a, const wchar_t* b, size_t n) {
   return n == 0 || CompareStringOrdinal(a, static_cast<int>(n), b, static_cast<int>(n), TRUE) == CSTR_EQUAL;
@@ -43,13 +40,7 @@ void Pattern(const std::wstring& path, std::wstring* pattern, std::wstring* base
   }
 }
 
-uint64_t SizeOf(const WIN32_FIND_DATAW& fd) { return (uint64_t{fd.nFileSizeHigh} << 32) | fd.nFileSizeLow; }
-
 bool IsDirectoryPath(const std::wstring& p) { return !p.empty() && IsDirectory(p.c_str()); }
-
-int ShareStored(const wchar_t* path, uint64_t size, const uint8_t fid[16], void* core) {
-  return core ? static_cast<IShareCore*>(core)->AddShare(path, size, fid) : -1;
-}
 
 void LogPathTooLong(const char* where, const std::wstring& path) {
   WriteLog(&g_MainLog, 3, "%s - path too long - %s", where, Utf16ToGbk(path).c_str());
@@ -72,7 +63,7 @@ CPublishManager::~CPublishManager() {
 
 bool CPublishManager::FindDir(const std::wstring& path, CPublishDir* dir) const {
   if (path.empty()) return false;
-  std::lock_guard<std::mutex> lock(dirsLock_);
+  CLockGuard lock(dirsLock_);
   for (const CPublishDir& d : dirs_) {
     if (Covers(PathOf(d.path), path)) {
       if (dir) *dir = d;
@@ -84,7 +75,7 @@ bool CPublishManager::FindDir(const std::wstring& path, CPublishDir* dir) const 
 
 bool CPublishManager::OverlapsPublished(const std::wstring& path) const {
   if (path.empty()) return false;
-  std::lock_guard<std::mutex> lock(dirsLock_);
+  CLockGuard lock(dirsLock_);
   for (const CPublishDir& d : dirs_) {
     const std::wstring p = PathOf(d.path);
     if (Covers(p, path) || Covers(path, p)) return true;
@@ -93,22 +84,12 @@ bool CPublishManager::OverlapsPublished(const std::wstring& path) const {
 }
 
 std::vector<CPublishDir> CPublishManager::Dirs() const {
-  std::lock_guard<std::mutex> lock(dirsLock_);
+  CLockGuard lock(dirsLock_);
   return dirs_;
 }
 
 bool CPublishManager::BuildRecord(const std::wstring& path, const CPublishDir* dir, CPublishItem* item) const {
-  std::memset(item, 0, sizeof *item);
-  if (!SetRecordPath(item->fileName, U16(path), path.size())) return false;
-  MakePathRecordId(path, item->id);
-  if (dir) std::memcpy(item->dirId, dir->dirId, 16);
-  WIN32_FILE_ATTRIBUTE_DATA fa;
-  if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &fa)) {
-    item->attributes = fa.dwFileAttributes;
-    item->fileSize = static_cast<int64_t>((uint64_t{fa.nFileSizeHigh} << 32) | fa.nFileSizeLow);
-    item->lastModTime = static_cast<int64_t>((uint64_t{fa.ftLastWriteTime.dwHighDateTime} << 32) |
-                                             fa.ftLastWriteTime.dwLowDateTime);
-  }
+  if (!FillFileRecord(item, dir, path)) return false;
   item->state = kPublishNone;
   return true;
 }
@@ -125,7 +106,7 @@ AddDirResult CPublishManager::AddDirEx(const std::wstring& path, int pubAll) {
   dir.pubAll = pubAll ? 1 : 0;
   {
     // Checked and appended under one lock, so two adds cannot both pass the check.
-    std::lock_guard<std::mutex> lock(dirsLock_);
+    CLockGuard lock(dirsLock_);
     for (const CPublishDir& d : dirs_) {
       const std::wstring p = PathOf(d.path);
       if (Covers(p, path) || Covers(path, p)) {
@@ -150,7 +131,7 @@ void CPublishManager::RemoveDir(const std::wstring& path) {
   CPublishDir dir;
   bool found = false;
   {
-    std::lock_guard<std::mutex> lock(dirsLock_);
+    CLockGuard lock(dirsLock_);
     for (const CPublishDir& d : dirs_) {
       const std::wstring p = PathOf(d.path);
       if (p.size() == path.size() && EqualNoCase(p.c_str(), path.c_str(), p.size())) {
@@ -166,7 +147,7 @@ void CPublishManager::RemoveDir(const std::wstring& path) {
   ::RemoveDir(dirPath.c_str());
   CancelFile(dirPath, &dir);
   DropTable(DirTableName(dir.dirId).c_str());
-  std::lock_guard<std::mutex> lock(dirsLock_);
+  CLockGuard lock(dirsLock_);
   for (auto it = dirs_.begin(); it != dirs_.end(); ++it) {
     if (std::memcmp(it->dirId, dir.dirId, 16) == 0) {
       dirs_.erase(it);
@@ -231,7 +212,7 @@ void CPublishManager::ScanDir(const std::wstring& path, int action, const CPubli
       ScanDir(full, action, dir);
       continue;
     }
-    if (SizeOf(fd) == 0 || !IsPublishableFile(full)) continue;
+    if (FileSizeOf(fd) == 0 || !IsPublishableFile(full)) continue;
     if (full.size() >= kRecordPathUnits) {
       LogPathTooLong("ScanDir", full);
       continue;
@@ -305,7 +286,7 @@ int CPublishManager::ListDir(const std::wstring& path, std::vector<CPublishItem>
       list->push_back(item);
       continue;
     }
-    if (SizeOf(fd) == 0 || !IsPublishableFile(full)) continue;
+    if (FileSizeOf(fd) == 0 || !IsPublishableFile(full)) continue;
     BuildRecord(full, &dir, &item);
     if (IsFileRecorded(&item)) {
       item.state = kPublishDone;
@@ -320,109 +301,16 @@ int CPublishManager::ListDir(const std::wstring& path, std::vector<CPublishItem>
   return 1;
 }
 
-int CPublishManager::LoadFromDatabase() {
-  // Opened here at start-up; an open connection (a test's) is used as it is.
-  if (!IsDatabaseOpen() && !OpenDatabase()) return 0;
-  std::vector<CPublishDir> stored;
-  LoadDirs([](const CPublishDir& d, void* ctx) { static_cast<std::vector<CPublishDir>*>(ctx)->push_back(d); },
-           &stored);
-  for (const CPublishDir& d : stored) {
-    const std::wstring p = PathOf(d.path);
-    if (p.empty() || !IsDirectoryPath(p)) continue;  // the row stays for when the directory comes back
-    {
-      std::lock_guard<std::mutex> lock(dirsLock_);
-      dirs_.push_back(d);
-    }
-    WriteLog(&g_MainLog, 1, "publish dir - %s", Utf16ToGbk(p).c_str());
-    QueueLoad(d);
-  }
-  return 1;
-}
-
-void CPublishManager::QueueLoad(const CPublishDir& dir) {
-  std::lock_guard<std::mutex> lock(loadLock_);
-  loadQueue_.push_back(dir);
-}
-
-size_t CPublishManager::LoadQueueSize() const {
-  std::lock_guard<std::mutex> lock(loadLock_);
-  return loadQueue_.size();
-}
-
-bool CPublishManager::TakeQueued(CPublishDir* dir) {
-  std::lock_guard<std::mutex> lock(loadLock_);
-  if (loadQueue_.empty()) return false;
-  *dir = loadQueue_.front();
-  loadQueue_.pop_front();
-  return true;
-}
-
-bool CPublishManager::StartLoader() {
-  if (LoadQueueSize() == 0) return false;
-  if (loaderThread_ && WaitForSingleObject(loaderThread_, 0) == WAIT_OBJECT_0) {
-    CloseHandle(loaderThread_);
-    loaderThread_ = nullptr;
-  }
-  if (loaderStop_ == nullptr) loaderStop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (loaderStop_ == nullptr) return false;
-  if (loaderThread_ == nullptr) {
-    ResetEvent(loaderStop_);
-    loaderThread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &LoaderThread, this, 0, nullptr));
-    if (loaderThread_ == nullptr) return false;
-  }
-  WriteLog(&g_MainLog, 1, "Start add files to p2p");
-  return true;
-}
-
-unsigned __stdcall CPublishManager::LoaderThread(void* self) {
-  static_cast<CPublishManager*>(self)->LoaderLoop();
-  return 0;
-}
-
-void CPublishManager::LoaderLoop() {
-  for (;;) {
-    if (WaitForSingleObject(loaderStop_, 0) == WAIT_OBJECT_0) return;
-    CPublishDir dir;
-    if (!TakeQueued(&dir)) {
-      if (loaderDone_) loaderDone_();
-      return;
-    }
-    const std::wstring p = PathOf(dir.path);
-    WriteLog(&g_MainLog, 1, "Load directory - %s", Utf16ToGbk(p).c_str());
-    LoadFile(DirTableName(dir.dirId).c_str(), loaderStop_, &ShareStored, core_);
-    // The queue lived in memory: what a publish-all directory had not stored
-    // yet is queued again, without the user publishing it anew.
-    if (dir.pubAll && WaitForSingleObject(loaderStop_, 0) != WAIT_OBJECT_0) {
-      WriteLog(&g_MainLog, 1, "Load directory - queue files not stored - %s", Utf16ToGbk(p).c_str());
-      ScanDir(p, kScanQueueUnstored, &dir);
-    }
-  }
-}
-
-bool CPublishManager::WaitLoader(DWORD ms) {
-  return loaderThread_ == nullptr || WaitForSingleObject(loaderThread_, ms) == WAIT_OBJECT_0;
-}
-
 void CPublishManager::BeginStop() {
   stopping_ = true;
-  if (loaderStop_) SetEvent(loaderStop_);
+  loader_.RequestStop();
 }
 
 void CPublishManager::UnInit() {
   WriteLog(&g_MainLog, 1, "UnInit - Database");
   BeginStop();
-  // A loader still inside SQLite after the wait keeps its handles: closing them
-  // under a live thread would be worse than leaking them.
-  if (WaitLoader(5000)) {
-    if (loaderThread_) CloseHandle(loaderThread_);
-    loaderThread_ = nullptr;
-    if (loaderStop_) CloseHandle(loaderStop_);
-    loaderStop_ = nullptr;
-  } else {
-    WriteLog(&g_MainLog, 3, "UnInit - the loader thread did not end in time; it is left running");
-    NoteThreadLeftRunning();
-  }
+  StopLoader();
   if (queue_) queue_->Stop();
-  std::lock_guard<std::mutex> lock(dirsLock_);
+  CLockGuard lock(dirsLock_);
   dirs_.clear();
 }

@@ -9,10 +9,11 @@
 
 #include <atomic>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "foundation/sync/locks.h"
+#include "foundation/sync/worker_thread.h"
 #include "server/publish/codec/publish_records.h"
 #include "server/publish/publish_hooks.h"
 
@@ -50,6 +51,8 @@ class CPublishManager {
   void ScanDir(const std::wstring& path, int action, const CPublishDir* dir);
   std::vector<CPublishDir> Dirs() const;
 
+  // The start-up load (startup_loader.cpp): the stored directories listed
+  // and queued for the loader thread.
   int LoadFromDatabase();
   void QueueLoad(const CPublishDir& dir);
   size_t LoadQueueSize() const;
@@ -67,18 +70,19 @@ class CPublishManager {
 
  private:
   static unsigned __stdcall LoaderThread(void* self);
-  void LoaderLoop();
+  void LoaderLoop(HANDLE stop);
   bool TakeQueued(CPublishDir* dir);
+  // Waits 5000 ms for the loader; one that does not end is logged and left running.
+  void StopLoader();
   void QueueIfUnstored(const std::wstring& path, const CPublishDir* dir);
   // File record for a path with its attributes from the file system.
   bool BuildRecord(const std::wstring& path, const CPublishDir* dir, CPublishItem* item) const;
 
-  mutable std::mutex dirsLock_;
+  mutable CLock dirsLock_;
   std::vector<CPublishDir> dirs_;
-  mutable std::mutex loadLock_;
+  mutable CLock loadLock_;
   std::deque<CPublishDir> loadQueue_;
-  HANDLE loaderStop_ = nullptr;
-  HANDLE loaderThread_ = nullptr;
+  CWorkerThread loader_;
   std::atomic<bool> stopping_{false};
 
   IPublishQueue* queue_ = nullptr;

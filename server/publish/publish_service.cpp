@@ -16,20 +16,9 @@ class CP2pShareCore : public IShareCore {
  public:
   bool IsLoggedIn() override { return P2pLoggedIn(); }
   int AddShare(const wchar_t* path, uint64_t size, const uint8_t fid[16]) override {
-#if ORCHARD_HAVE_SEEDLIFT
     return p2p_add_share(path, size, fid);
-#else
-    (void)path, (void)size, (void)fid;
-    return 4;  // as the core answers for a file it cannot read
-#endif
   }
-  void DeleteShare(const uint8_t fid[16]) override {
-#if ORCHARD_HAVE_SEEDLIFT
-    p2p_delete_share_byfid(fid, 16, 0);
-#else
-    (void)fid;
-#endif
-  }
+  void DeleteShare(const uint8_t fid[16]) override { p2p_delete_share_byfid(fid, 16, 0); }
 };
 
 CP2pShareCore g_shareCore;

@@ -7,9 +7,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "foundation/check/orchard_assert.h"
 #include "foundation/log/server_logs.h"
-#include "foundation/sync/event_thread.h"
-#include "foundation/sync/worker_thread.h"
 #include "foundation/text/hex_text.h"
 #include "foundation/util/code_pages.h"
 #include "foundation/util/file_ops.h"
@@ -25,33 +24,25 @@
 #include "server/hash/quick_hash.h"
 #include "server/links/codec/link_log.h"
 #include "server/links/links.h"
+#include "server/publish/file_record.h"
 
 namespace {
 CPublishTask* g_task = nullptr;
-std::mutex g_instanceLock;
+CLock g_instanceLock;
 
 std::string Gbk(const wchar_t* text) { return Utf16ToGbk(text ? std::wstring_view(text) : std::wstring_view()); }
-std::wstring PathOf(const CPublishItem& item) {
-  const std::u16string path = RecordPathText(item.fileName);
-  return std::wstring(path.begin(), path.end());
-}
-bool CurrentSize(const wchar_t* path, uint64_t* size) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return false;
-  *size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  return true;
-}
+std::wstring PathOf(const CPublishItem& item) { return ToWide(RecordPathText(item.fileName)); }
 constexpr DWORD kLookupTimeoutMs = 3000;
 }  // namespace
 
 CPublishTask* CPublishTask::GetInstance() {
-  std::lock_guard<std::mutex> guard(g_instanceLock);
+  CLockGuard guard(g_instanceLock);
   if (!g_task) g_task = new CPublishTask();
   return g_task;
 }
 
 void CPublishTask::FreeInstance() {
-  std::lock_guard<std::mutex> guard(g_instanceLock);
+  CLockGuard guard(g_instanceLock);
   // A thread left running after its stop wait still uses the object: it is
   // let go with the process instead of freed under that thread.
   if (g_task && !g_task->threadLeft_) delete g_task;
@@ -59,57 +50,36 @@ void CPublishTask::FreeInstance() {
 }
 
 uint32_t PublishQueueLength() {
-  std::lock_guard<std::mutex> guard(g_instanceLock);
+  CLockGuard guard(g_instanceLock);
   return g_task ? uint32_t(g_task->TaskCount()) : 0;
 }
 
-CPublishTask::CPublishTask() : reportLogPath_(ModulePathOf(L"p2s_speedup.dat")) {}
+CPublishTask::CPublishTask() { reporter_.SetLogPath(ModulePathOf(L"p2s_speedup.dat")); }
 
 CPublishTask::~CPublishTask() {
   Stop();
-  EventClose(&stopEvent_);
   tasks_.clear();
-  reports_.clear();
 }
 
 size_t CPublishTask::TaskCount() {
-  std::lock_guard<std::mutex> guard(taskLock_);
+  CLockGuard guard(taskLock_);
   return tasks_.size();
 }
 
-bool CPublishTask::Stopping() const { return HandlePresent(stopEvent_) && EventWait(stopEvent_, 0); }
-
 void CPublishTask::Start() {
-  if (stopEvent_) return;
-  stopEvent_ = EventCreate(true);
-  if (!stopEvent_) return;
-  publishThread_ = ThreadStart(PublishThread, this);
-  if (!publishThread_) WriteLog(&g_MainLog, 3, "PUBTASK - publish thread not started");
-}
-
-bool CPublishTask::FillItem(CPublishItem* item, const CPublishDir& dir, const std::wstring& path) {
-  std::memset(item, 0, sizeof *item);
-  std::memcpy(item->dirId, dir.dirId, 16);
-  if (!SetRecordPath(item->fileName, AsU16(path).data(), path.size())) return false;
-  MakePathRecordId(path, item->id);
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-    item->attributes = data.dwFileAttributes;
-    item->fileSize = int64_t((uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-    item->lastModTime = int64_t((uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime);
-  }
-  return true;
+  if (Stopping() || publisher_.Running()) return;
+  if (!publisher_.Start(PublishThread, this)) WriteLog(&g_MainLog, 3, "PUBTASK - publish thread not started");
 }
 
 void CPublishTask::AddTask(const CPublishDir& dir, const std::wstring& path) {
   if (Stopping()) return;
   auto entry = std::make_unique<TaskEntry>();
-  if (!FillItem(&entry->item, dir, path)) {
+  if (!FillFileRecord(&entry->item, &dir, path)) {
     WriteLog(&g_MainLog, 1, "PUBTASK - Error - %s path too long", Gbk(path.c_str()).c_str());
     return;
   }
   const std::string key = HexText(entry->item.id, 16);
-  std::lock_guard<std::mutex> guard(taskLock_);
+  CLockGuard guard(taskLock_);
   auto it = tasks_.find(key);
   if (it == tasks_.end()) {
     entry->item.state = kPublishWaiting;
@@ -136,60 +106,48 @@ void CPublishTask::AddTask(const CPublishDir& dir, const std::wstring& path) {
 
 void CPublishTask::CancelTask(const std::string& idHex) {
   if (idHex.empty()) return;
-  std::lock_guard<std::mutex> guard(taskLock_);
+  CLockGuard guard(taskLock_);
   auto it = tasks_.find(idHex);
   if (it != tasks_.end()) it->second->item.state = kPublishCancelled;
 }
 
 bool CPublishTask::FindTask(const std::string& idHex, CPublishItem* item) {
-  std::lock_guard<std::mutex> guard(taskLock_);
+  CLockGuard guard(taskLock_);
   auto it = tasks_.find(idHex);
   if (it == tasks_.end()) return false;
   if (item) *item = it->second->item;
   return true;
 }
 
-bool CPublishTask::JoinThread(HANDLE* thread, DWORD firstWaitMs, DWORD laterWaitMs, const char* waitingLine) {
-  if (!HandlePresent(*thread)) return true;
-  if (!ThreadWait(*thread, firstWaitMs)) {
-    WriteLog(&g_MainLog, 1, "%s", waitingLine);
-    if (!ThreadWait(*thread, laterWaitMs)) {
-      // Left running: what it uses must outlive it, so nothing is freed.
-      WriteLog(&g_MainLog, 3, "PUBTASK - a thread did not end in time; it is left running");
-      threadLeft_ = true;
-      NoteThreadLeftRunning();
-      return false;
-    }
-  }
-  ThreadClose(thread);
-  return true;
-}
-
 void CPublishTask::Stop() {
-  if (HandlePresent(stopEvent_)) EventSet(stopEvent_, true);
-  // What the thread uses stays until it has ended.
-  JoinThread(&publishThread_, 3000, kStopLaterWaitMs, "PUBTASK - waiting for the publish thread to end");
-  StopReport();
-  // The stop event stays, so nothing is queued after the stop.
+  // Nothing is queued after the stop.
+  stopping_ = true;
+  // Left running, a thread keeps what it uses: the singleton is not freed.
+  const ThreadStopLog log = MainLogStopLines("PUBTASK - waiting for the publish thread to end",
+                                             "PUBTASK - a thread did not end in time; it is left running");
+  if (!publisher_.Stop(3000, kStopLaterWaitMs, log)) threadLeft_ = true;
+  if (!reporter_.StopReport()) threadLeft_ = true;
 }
 
 unsigned __stdcall CPublishTask::PublishThread(void* self) {
   WriteLog(&g_MainLog, 1, "PublishTask Start, ThreadID=(%lu)", GetCurrentThreadId());
-  static_cast<CPublishTask*>(self)->PublishLoop();
+  auto* task = static_cast<CPublishTask*>(self);
+  // Its own copy: the event stays open for a thread let go after its stop wait.
+  task->PublishLoop(task->publisher_.StopEvent());
   return 0;
 }
 
-void CPublishTask::PublishLoop() {
+void CPublishTask::PublishLoop(HANDLE stop) {
   WriteLog(&g_MainLog, 1, "PublishTask running");
   while (!Stopping()) {
     TaskCopy task;
-    if (NextTask(&task) && DoTask(task)) AddReport(task.item);
-    WaitForSingleObject(stopEvent_, 100);
+    if (NextTask(&task) && DoTask(task, stop)) reporter_.AddReport(task.item);
+    WaitForSingleObject(stop, 100);
   }
 }
 
 bool CPublishTask::NextTask(TaskCopy* task) {
-  std::lock_guard<std::mutex> guard(taskLock_);
+  CLockGuard guard(taskLock_);
   const DWORD now = GetTickCount();
   for (auto it = tasks_.begin(); it != tasks_.end();) {
     if (Stopping()) return false;
@@ -213,25 +171,26 @@ bool CPublishTask::NextTask(TaskCopy* task) {
 }
 
 CPublishTask::TaskEntry* CPublishTask::CurrentEntry(const TaskCopy& task) {
+  ORCHARD_ASSERT(taskLock_.HeldByThisThread());
   auto it = tasks_.find(task.key);
   if (it == tasks_.end() || it->second->generation != task.generation) return nullptr;
   return it->second.get();
 }
 
 bool CPublishTask::IsCancelled(const TaskCopy& task) {
-  std::lock_guard<std::mutex> guard(taskLock_);
+  CLockGuard guard(taskLock_);
   TaskEntry* e = CurrentEntry(task);
   return !e || e->item.state == kPublishCancelled;
 }
 
 void CPublishTask::SetState(const TaskCopy& task, uint8_t state) {
-  std::lock_guard<std::mutex> guard(taskLock_);
+  CLockGuard guard(taskLock_);
   TaskEntry* e = CurrentEntry(task);
   if (e && e->item.state != kPublishCancelled) e->item.state = state;
 }
 
 void CPublishTask::SetAside(const TaskCopy& task, uint8_t state) {
-  std::lock_guard<std::mutex> guard(taskLock_);
+  CLockGuard guard(taskLock_);
   TaskEntry* e = CurrentEntry(task);
   if (!e) return;
   if (state && e->item.state != kPublishCancelled) e->item.state = state;
@@ -242,7 +201,7 @@ void CPublishTask::SetAside(const TaskCopy& task, uint8_t state) {
   ++e->failures;
 }
 
-int CPublishTask::DoTask(TaskCopy& task) {
+int CPublishTask::DoTask(TaskCopy& task, HANDLE stop) {
   CPublishItem& item = task.item;
   const std::wstring path = PathOf(item);
   const std::string narrow = Gbk(path.c_str());
@@ -255,7 +214,7 @@ int CPublishTask::DoTask(TaskCopy& task) {
     SetAside(task, 0);
     return 0;
   }
-  CurrentSize(path.c_str(), &size);
+  GetFileInfo(path.c_str(), &size, nullptr);
   if (size == 0) {
     WriteLog(&g_MainLog, 1, "PUBTASK - Error - %s大小为0", narrow.c_str());
     SetAside(task, 0);
@@ -285,7 +244,7 @@ int CPublishTask::DoTask(TaskCopy& task) {
     const std::string fidHex = HexText(fid.digest, 16);
     LookupReply reply;
     ILookupClient& lookup = lookup_ ? *lookup_ : UnreachableLookupClient();
-    const int error = lookup.Query(fidHex, stopEvent_, kLookupTimeoutMs, &reply);
+    const int error = lookup.Query(fidHex, stop, kLookupTimeoutMs, &reply);
     if (Stopping() || error != kHttpOk) {
       WriteLog(&g_MainLog, 1, "MapsSearch %s Fail, error=%d\n", fidHex.c_str(), error);
     } else if (reply.status != 0 && (reply.status < 200 || reply.status > 299)) {
@@ -307,9 +266,9 @@ int CPublishTask::DoTask(TaskCopy& task) {
   if (needHash) {
     // Hashing: a failure leaves the file "not published", set aside for a retry.
     uint64_t hashSize = 0;
-    CurrentSize(path.c_str(), &hashSize);
+    GetFileInfo(path.c_str(), &hashSize, nullptr);
     if (hashSize != size ||
-        !CalcHash(path.c_str(), hashSize, &fid, &sid, &cid, &pieces, fullHash, stopEvent_)) {
+        !CalcHash(path.c_str(), hashSize, &fid, &sid, &cid, &pieces, fullHash, stop)) {
       WriteLog(&g_MainLog, 3, "Calclate file hash fail!");
       SetAside(task, kPublishNone);
       return 0;
@@ -330,9 +289,9 @@ int CPublishTask::DoTask(TaskCopy& task) {
   std::memcpy(item.fid, fid.digest, 16);
   std::memcpy(item.sid, sid.digest, 16);
 
-  const int result = core_ ? core_->AddShare(path.c_str(), size, item.fid) : 4;
+  const int result = core_ ? core_->AddShare(path.c_str(), size, item.fid) : P2P_SHARE_UNREADABLE;
   WriteLog(&g_MainLog, 1, "PUBTASK - AddShare - %s:%d", narrow.c_str(), result);
-  if (result != 0 && result != 1) {
+  if (!IsShared(result)) {
     SetAside(task, kPublishNone);
     return 0;
   }
@@ -343,14 +302,14 @@ int CPublishTask::DoTask(TaskCopy& task) {
   {
     // Cancel wins: a cancel that came while the share was made removes it;
     // one that comes after this finds the stored row and removes both.
-    std::lock_guard<std::mutex> guard(taskLock_);
+    CLockGuard guard(taskLock_);
     TaskEntry* e = CurrentEntry(task);
     if (e && e->item.state != kPublishCancelled) {
-      WIN32_FILE_ATTRIBUTE_DATA data;
-      if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-        item.fileSize = int64_t((uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-        item.lastModTime =
-            int64_t((uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime);
+      uint64_t nowSize = 0;
+      FILETIME written{};
+      if (GetFileInfo(path.c_str(), &nowSize, &written)) {
+        item.fileSize = int64_t(nowSize);
+        item.lastModTime = int64_t(FileTimeValue(written));
       }
       item.state = kPublishDone;
       item.pubTime = int64_t(GetLocalFileTime());
@@ -372,7 +331,7 @@ int CPublishTask::DoTask(TaskCopy& task) {
       // taken back, and the file is tried again after the failing-file wait.
       WriteLog(&g_MainLog, 3, "PUBTASK - SaveFile failed, SQLite error %d, retried later - %s", dbError,
                narrow.c_str());
-      if (result == 0 && core_) core_->DeleteShare(item.fid);
+      if (result == P2P_SHARE_ADDED && core_) core_->DeleteShare(item.fid);
       SetAside(task, kPublishNone);
       return 0;
     case Outcome::kCancelled:

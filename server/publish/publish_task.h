@@ -8,28 +8,20 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "foundation/sync/locks.h"
+#include "foundation/sync/worker_thread.h"
 #include "server/hash/codec/piece_hash.h"
 #include "server/publish/codec/publish_records.h"
 #include "server/publish/publish_hooks.h"
+#include "server/publish/publish_reporter.h"
 #include "server/publish/publish_task_clients.h"
-
-// One published file waiting to be reported; zero-filled when made.
-struct CReportItem {
-  uint8_t fid[16];
-  uint8_t sid[16];
-  wchar_t path[kRecordPathUnits];  // terminated
-  uint64_t fileSize;
-  uint32_t done;   // 1 once reported
-  uint32_t tries;  // failed attempts
-};
 
 class CPublishTask : public IPublishQueue {
  public:
@@ -40,9 +32,9 @@ class CPublishTask : public IPublishQueue {
   // clients default to a server that cannot be reached.
   void SetShareCore(IShareCore* core) { core_ = core; }
   void SetLookupClient(ILookupClient* client) { lookup_ = client; }
-  void SetReportClient(IReportClient* client) { reporter_ = client; }
+  void SetReportClient(IReportClient* client) { reporter_.SetClient(client); }
   // Where the optional report log lies ("p2s_speedup.dat" in the program's directory).
-  void SetReportLogPath(const std::wstring& path) { reportLogPath_ = path; }
+  void SetReportLogPath(const std::wstring& path) { reporter_.SetLogPath(path); }
   // The first wait of a file set aside after a failure; it doubles with
   // every failure up to kMaxRetryMs.
   void SetRetryBase(DWORD ms) { retryBaseMs_ = ms; }
@@ -59,12 +51,8 @@ class CPublishTask : public IPublishQueue {
   // system call outlasts that. What they use is freed by FreeInstance, unless
   // one of them was left running.
   void Stop() override;
-  static constexpr DWORD kStopLaterWaitMs = 5000;
+  static constexpr DWORD kStopLaterWaitMs = CPublishReporter::kStopLaterWaitMs;
   size_t TaskCount();
-
-  // Fills a record from its directory and the file's attributes; false when
-  // the path does not fit the record with its terminator.
-  static bool FillItem(CPublishItem* item, const CPublishDir& dir, const std::wstring& path);
 
   // Reads the file once in 0x40000-byte blocks: SHA-1 pieces always, MD5
   // pieces (fid, sid, piece digests) only with fullHash. 1 on success.
@@ -88,13 +76,11 @@ class CPublishTask : public IPublishQueue {
   CPublishTask();
   ~CPublishTask();
   static unsigned __stdcall PublishThread(void* self);
-  // Waits firstWaitMs, logs waitingLine, then waits laterWaitMs more; closes
-  // the handle of a thread that ended. False (and the thread marked as left
-  // running) when it did not end.
-  bool JoinThread(HANDLE* thread, DWORD firstWaitMs, DWORD laterWaitMs, const char* waitingLine);
-  void PublishLoop();
+  // On the publish thread; stop is its stop event, which also cancels the
+  // lookup and the hashing.
+  void PublishLoop(HANDLE stop);
   bool NextTask(TaskCopy* task);
-  int DoTask(TaskCopy& task);
+  int DoTask(TaskCopy& task, HANDLE stop);
   // Under the task lock: the entry of this task, unless it was queued anew since.
   TaskEntry* CurrentEntry(const TaskCopy& task);
   bool IsCancelled(const TaskCopy& task);
@@ -103,38 +89,19 @@ class CPublishTask : public IPublishQueue {
   void SetAside(const TaskCopy& task, uint8_t state);
   // The vxhd and FTP lines of a stored file in the link log.
   static void WriteLinkLines(const CPublishItem& item, const std::wstring& path);
-  bool Stopping() const;
-
-  void AddReport(const CPublishItem& item);
-  bool StartReport();
-  static unsigned __stdcall ReportThread(void* self);
-  void ReportLoop();
-  CReportItem* NextReport();
-  // The client's code: 0 reported.
-  int Report(const CReportItem& item);
-  void StopReport();
-  void ReportLogLine(const std::string& text);
-  void CloseReportLog();
+  // From Stop on: nothing is queued and the publish thread ends its pass.
+  bool Stopping() const { return stopping_.load(); }
 
   std::map<std::string, std::unique_ptr<TaskEntry>> tasks_;  // keys: 32 hex digits of the record id
-  std::mutex taskLock_;
-  HANDLE stopEvent_ = nullptr;
-  HANDLE publishThread_ = nullptr;
-
-  std::mutex reportLock_;
-  HANDLE reportStop_ = nullptr;  // ends the report thread and cancels its request
-  HANDLE reportThread_ = nullptr;
-  bool reportRunning_ = false;   // under reportLock_: a report thread will look at the queue again
-  bool reportsClosed_ = false;   // under reportLock_: stopped, nothing more is queued
-  std::deque<std::unique_ptr<CReportItem>> reports_;
-  HANDLE reportLog_ = nullptr;
+  CLock taskLock_;  // the task map and the records in it
+  CWorkerThread publisher_;
+  std::atomic<bool> stopping_{false};
+  CPublishReporter reporter_;
 
   bool threadLeft_ = false;  // a thread outlived its stop wait
 
   IShareCore* core_ = nullptr;
   ILookupClient* lookup_ = nullptr;
-  IReportClient* reporter_ = nullptr;
-  std::wstring reportLogPath_;
   DWORD retryBaseMs_ = 1000;
 };
 

@@ -5,11 +5,11 @@
 #include <memory>
 #include <vector>
 
+#include "foundation/check/orchard_assert.h"
 #include "foundation/log/server_logs.h"
-#include "foundation/sync/event_thread.h"
-#include "foundation/sync/worker_thread.h"
 #include "foundation/text/ascii_case.h"
 #include "foundation/util/code_pages.h"
+#include "foundation/util/file_ops.h"
 #include "foundation/util/path_ops.h"
 #include "foundation/util/wide_text.h"
 #include "server/config/svr_config.h"
@@ -26,11 +26,10 @@ std::wstring Wide(const std::u16string& s) { return ToWide(s); }
 
 ChangedEntry Look(const std::wstring& path) {
   ChangedEntry entry;
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return entry;
+  DWORD attributes = 0;
+  if (!GetFileInfo(path.c_str(), &entry.size, nullptr, &attributes)) return entry;
   entry.exists = true;
-  entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  entry.size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  entry.isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   return entry;
 }
 
@@ -61,8 +60,9 @@ std::wstring WithoutTrailingBackslash(std::wstring dir) {
 // stop that stops waiting frees nothing under it.
 struct CDirWatcher::Session {
   CPublishManager* manager;
+  const CWorkerThread* worker;
   std::wstring dir;
-  HANDLE stop = nullptr;  // a duplicate of the watcher's stop event
+  HANDLE stop = nullptr;  // the worker's stop event, taken at the thread's start
   HANDLE directory = INVALID_HANDLE_VALUE;
   HANDLE change = nullptr;
   OVERLAPPED overlapped = {};
@@ -74,7 +74,6 @@ struct CDirWatcher::Session {
     if (pending) CancelRead();
     if (HandlePresent(directory)) CloseHandle(directory);
     EventClose(&change);
-    EventClose(&stop);
   }
   bool Stopping() const { return EventWait(stop, 0); }
   void Watch();
@@ -242,17 +241,21 @@ void CDirWatcher::Session::Watch() {
 
 unsigned __stdcall CDirWatcher::Run(void* argument) {
   std::unique_ptr<Session> session(static_cast<Session*>(argument));
+  // The worker closes the event once the thread has ended, or leaves it open
+  // for a thread let go after its stop wait.
+  session->stop = session->worker->StopEvent();
   WriteLog(&g_MainLog, 1, "AutoPublish Start, ThreadID=(%lu)", GetCurrentThreadId());
   session->Watch();
   return 0;
 }
 
 int CDirWatcher::Start(const std::wstring& dir) {
-  std::lock_guard<std::mutex> hold(lock_);
+  CLockGuard hold(lock_);
   return StartLocked(dir);
 }
 
 int CDirWatcher::StartLocked(const std::wstring& path) {
+  ORCHARD_ASSERT(lock_.HeldByThisThread());
   if (closed_ || path.empty()) return 0;
   const std::wstring dir = WithoutTrailingBackslash(path);
   if (!IsDirectory(dir.c_str())) {
@@ -263,59 +266,47 @@ int CDirWatcher::StartLocked(const std::wstring& path) {
   g_SvrConfig.SetAutoDir(dir);
   if (!enabled_) return 1;  // watched from the P2P login on
 
-  stop_ = EventCreate(true);
   auto session = std::make_unique<Session>();
   session->manager = &manager_;
+  session->worker = &watch_;
   session->dir = dir;
-  if (!stop_ || !DuplicateHandle(GetCurrentProcess(), stop_, GetCurrentProcess(), &session->stop, 0, FALSE,
-                                 DUPLICATE_SAME_ACCESS)) {
-    EventClose(&stop_);
-    return 0;
-  }
-  thread_ = ThreadStart(Run, session.get());
-  if (!thread_) {
-    EventClose(&stop_);
-    return 0;
-  }
+  if (!watch_.Start(Run, session.get())) return 0;
   session.release();  // the thread's now
   return 1;
 }
 
-void CDirWatcher::StopLocked(DWORD firstWaitMs, bool waitToEnd) {
-  EventSet(stop_, true);
-  if (HandlePresent(thread_) && !ThreadWait(thread_, firstWaitMs) && waitToEnd) {
-    // Its scans look at the stop between files, so only a stuck system call
-    // keeps it longer; then it is left running and what it uses is kept.
-    WriteLog(&g_MainLog, 1, "AutoPub - waiting for the watch thread to end");
-    if (!ThreadWait(thread_, kStopLaterWaitMs)) {
-      WriteLog(&g_MainLog, 3, "AutoPub - the watch thread did not end in time; it is left running");
-      NoteThreadLeftRunning();
-    }
-  }
-  // The thread holds its own handle to the stop event and owns the rest.
-  ThreadClose(&thread_);
-  EventClose(&stop_);
+void CDirWatcher::StopLocked(bool waitToEnd) {
+  ORCHARD_ASSERT(lock_.HeldByThisThread());
+  // Its scans look at the stop between files, so only a stuck system call
+  // keeps it longer; then it is left running and what it uses is kept. The
+  // thread owns its session.
+  if (waitToEnd)
+    watch_.Stop(kStopWaitMs, kStopLaterWaitMs,
+                MainLogStopLines("AutoPub - waiting for the watch thread to end",
+                                 "AutoPub - the watch thread did not end in time; it is left running"));
+  else
+    watch_.Stop(kStopWaitMs);
 }
 
 int CDirWatcher::SetDir(const std::wstring& path) {
-  std::lock_guard<std::mutex> hold(lock_);
+  CLockGuard hold(lock_);
   if (path.empty()) return 0;
   const std::wstring dir = WithoutTrailingBackslash(path);
   const bool same = CompareNoCase(AsU16(dir), AsU16(dir_)) == 0;
   if (same && (enabled_ ? WatchingLocked() : !dir_.empty())) return 0;
-  StopLocked(kStopWaitMs, false);
+  StopLocked(false);
   dir_.clear();
   return StartLocked(dir);
 }
 
 void CDirWatcher::Stop() {
-  std::lock_guard<std::mutex> hold(lock_);
-  StopLocked(kStopWaitMs, false);
+  CLockGuard hold(lock_);
+  StopLocked(false);
   dir_.clear();
 }
 
 void CDirWatcher::Enable(bool loaderStarts) {
-  std::lock_guard<std::mutex> hold(lock_);
+  CLockGuard hold(lock_);
   if (enabled_ || closed_) return;
   enabled_ = true;
   const std::wstring named = dir_;
@@ -324,23 +315,26 @@ void CDirWatcher::Enable(bool loaderStarts) {
 }
 
 void CDirWatcher::UnInit() {
-  std::lock_guard<std::mutex> hold(lock_);
+  CLockGuard hold(lock_);
   WriteLog(&g_MainLog, 1, "UnInit - DirWatcher");
   closed_ = true;
   // Waited for to its end: the publish manager it calls goes next.
-  StopLocked(kStopWaitMs, true);
+  StopLocked(true);
   dir_.clear();
 }
 
-bool CDirWatcher::WatchingLocked() const { return HandlePresent(thread_) && !ThreadWait(thread_, 0); }
+bool CDirWatcher::WatchingLocked() const {
+  ORCHARD_ASSERT(lock_.HeldByThisThread());
+  return watch_.Running() && !watch_.Ended();
+}
 
 bool CDirWatcher::Watching() const {
-  std::lock_guard<std::mutex> hold(lock_);
+  CLockGuard hold(lock_);
   return WatchingLocked();
 }
 
 std::wstring CDirWatcher::Dir() const {
-  std::lock_guard<std::mutex> hold(lock_);
+  CLockGuard hold(lock_);
   return dir_;
 }
 

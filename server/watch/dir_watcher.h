@@ -5,8 +5,10 @@
 #pragma once
 #include <windows.h>
 
-#include <mutex>
 #include <string>
+
+#include "foundation/sync/locks.h"
+#include "foundation/sync/worker_thread.h"
 
 class CPublishManager;
 
@@ -26,7 +28,8 @@ class CDirWatcher {
   // case, while its watch runs); otherwise Stop, then Start(dir).
   int SetDir(const std::wstring& dir);
   // Sets the stop event, waits up to 1000 ms for the thread and lets go of
-  // it: a thread still running owns what it uses and ends at its next wait.
+  // it: a thread still running owns what it uses, ends at its next wait and
+  // is counted as left running.
   void Stop();
   // At P2P login, before the loader starts: watching may begin. A directory
   // named before it is watched now, unless the loader is to start the watch
@@ -47,15 +50,15 @@ class CDirWatcher {
  private:
   struct Session;
   static unsigned __stdcall Run(void* session);
+  // With lock_ held.
   int StartLocked(const std::wstring& dir);
-  void StopLocked(DWORD firstWaitMs, bool waitToEnd);
+  void StopLocked(bool waitToEnd);
   bool WatchingLocked() const;
 
   CPublishManager& manager_;
-  mutable std::mutex lock_;  // the fields below; held by Start, SetDir, Stop and UnInit
+  mutable CLock lock_;  // the fields below; held by Start, SetDir, Stop and UnInit
   std::wstring dir_;
-  HANDLE thread_ = nullptr;
-  HANDLE stop_ = nullptr;    // manual reset; the thread holds a handle of its own to it
+  CWorkerThread watch_;
   bool enabled_ = false;
   bool closed_ = false;
 };

@@ -9,7 +9,9 @@ its threads and sockets, and its log file.
   double.wait_for("login", 30, count=2)  the first two
   double.of_kind("login"), double.count("login")
   double.stop()                          closes the sockets, joins the threads, closes the log
+  self._thread(self._accept_loop, listener, self._serve)   each connection on a thread of its own
 """
+import socket
 import threading
 import time
 
@@ -64,6 +66,19 @@ class DoubleBase:
         t = threading.Thread(target=fn, args=args, daemon=True)
         t.start()
         self.threads.append(t)
+
+    def _accept_loop(self, listener, serve, *args):
+        """Accepts on a listener with a time-out until the stop; each connection
+        is kept for the stop to close and served by serve(conn, *args) on a thread."""
+        while not self.stopping.is_set():
+            try:
+                conn, _ = listener.accept()
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            self.sockets.append(conn)
+            self._thread(serve, conn, *args)
 
     def stop(self):
         self.stopping.set()

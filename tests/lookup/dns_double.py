@@ -79,7 +79,7 @@ class DnsDouble(DoubleBase):
         self.tcp.settimeout(0.2)
         self.sockets += [self.udp, self.tcp]
         self._thread(self._udp_loop)
-        self._thread(self._tcp_loop)
+        self._thread(self._accept_loop, self.tcp, self._tcp_serve)
         return self
 
     def queries(self, name):
@@ -121,17 +121,6 @@ class DnsDouble(DoubleBase):
             reply = self._reply_for(packet, "udp")
             if reply:
                 self._later(reply[1], lambda r=reply[0], p=peer: self.udp.sendto(r, p))
-
-    def _tcp_loop(self):
-        while not self.stopping.is_set():
-            try:
-                conn, _ = self.tcp.accept()
-            except socket.timeout:
-                continue
-            except OSError:
-                return
-            self.sockets.append(conn)
-            self._thread(self._tcp_serve, conn)
 
     def _tcp_serve(self, conn):
         data = b""

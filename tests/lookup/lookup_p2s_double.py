@@ -73,20 +73,9 @@ class LookupP2sDouble(DoubleBase):
         self.listener.listen(64)
         self.listener.settimeout(0.2)
         self.sockets.append(self.listener)
-        self._thread(self._accept_loop)
+        self._thread(self._accept_loop, self.listener, self._serve)
         self.log("started", "lookup and p2s double on %s:%d" % (self.host, self.port))
         return self
-
-    def _accept_loop(self):
-        while not self.stopping.is_set():
-            try:
-                conn, _ = self.listener.accept()
-            except socket.timeout:
-                continue
-            except OSError:
-                return
-            self.sockets.append(conn)
-            self._thread(self._serve, conn)
 
     # --- one connection
 

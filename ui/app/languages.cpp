@@ -1,7 +1,7 @@
 // Win32 half of the language choice: locale queries and LoadLibraryW.
 #include "ui/app/languages.h"
 
-#include "ui/settings/ui_log.h"
+#include "ui/client_settings/ui_log.h"
 #include "foundation/util/code_pages.h"
 
 namespace {

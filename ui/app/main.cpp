@@ -3,15 +3,15 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
-#include <shlwapi.h>
 
+#include "foundation/util/path_ops.h"
 #include "monitor/crash/crash_reporter.h"
 #include "platform/wtl/module.h"
 #include "ui/app/languages.h"
 #include "ui/app/run_ui.h"
 #include "ui/layout/dialog_layout.h"
-#include "ui/settings/ui_config.h"
-#include "ui/settings/ui_log.h"
+#include "ui/client_settings/ui_config.h"
+#include "ui/client_settings/ui_log.h"
 
 namespace {
 
@@ -21,22 +21,13 @@ std::wstring ProgramPath() {
   return path;
 }
 
-std::wstring ProgramDirectoryFile(const wchar_t* name) {
-  wchar_t dir[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, dir, MAX_PATH);
-  PathRemoveFileSpecW(dir);
-  wchar_t joined[MAX_PATH] = {};
-  PathCombineW(joined, dir, name);
-  return joined;
-}
-
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR commandLine, int showCommand) {
   wtl::InitModule(instance);
   CoInitialize(nullptr);
 
-  std::wstring logPath = ProgramDirectoryFile(L"od_client.Log");
+  std::wstring logPath = ModulePathOf(L"od_client.Log");
   if (!logPath.empty()) {
     SetUiLogThreshold(1);
     OpenUiLog(logPath);

@@ -12,7 +12,7 @@
 #include "ui/client/control_client.h"
 #include "ui/dialogs/conn_dlg.h"
 #include "ui/dialogs/main_dlg.h"
-#include "ui/settings/ui_log.h"
+#include "ui/client_settings/ui_log.h"
 
 namespace {
 

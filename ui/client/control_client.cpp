@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "foundation/channel/tcp_channel.h"
-#include "ui/settings/ui_log.h"
+#include "ui/client_settings/ui_log.h"
 #include "foundation/util/code_pages.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wide strings");

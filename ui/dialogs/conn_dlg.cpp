@@ -8,7 +8,7 @@
 #include "platform/wtl/module.h"
 #include "ui/app/run_ui.h"
 #include "ui/app/res_string.h"
-#include "ui/settings/ui_config.h"
+#include "ui/client_settings/ui_config.h"
 #include "foundation/util/code_pages.h"
 
 namespace {

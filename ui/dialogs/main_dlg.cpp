@@ -4,32 +4,24 @@
 
 #include <commctrl.h>
 #include <shellapi.h>
-#include <shlwapi.h>
 
 #include <cstring>
 
+#include "foundation/util/path_ops.h"
+#include "platform/wtl/menu.h"
 #include "platform/wtl/module.h"
 #include "ui/app/run_ui.h"
 #include "ui/app/res_string.h"
 #include "ui/client/control_client.h"
 #include "ui/dialogs/about_dlg.h"
 #include "ui/dialogs/conn_dlg.h"
-#include "ui/settings/settings_cache.h"
-#include "ui/settings/ui_log.h"
+#include "ui/client_settings/settings_cache.h"
+#include "ui/client_settings/ui_log.h"
 
 namespace {
 CMainDlg* g_mainDialog = nullptr;
 
 const wchar_t kFeedbackPage[] = L"http://127.0.0.1/orchard/feedback.html";
-
-std::wstring ProgramDirectoryFile(const wchar_t* name) {
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  PathRemoveFileSpecW(path);
-  wchar_t joined[MAX_PATH] = {};
-  PathCombineW(joined, path, name);
-  return joined;
-}
 
 HICON LoadSmallIcon(int id) {
   return static_cast<HICON>(LoadImageW(wtl::ModuleInstance(), MAKEINTRESOURCEW(id), IMAGE_ICON,
@@ -73,28 +65,20 @@ void CMainDlg::InitControls() {
   SetServiceMenu(false);
   EnableMenuItem(menu_, ID_SERVICE_START, MF_BYCOMMAND | MF_GRAYED);
 
-  tab_ = Item(IDC_MAIN_TAB);
-  if (tab_ != nullptr) {
-    SetWindowLongW(tab_, GWL_STYLE, GetWindowLongW(tab_, GWL_STYLE) | WS_CLIPSIBLINGS | WS_CLIPCHILDREN);
+  tab_.Attach(Item(IDC_MAIN_TAB));
+  if (tab_.Handle() != nullptr) {
+    tab_.ModifyStyle(0, WS_CLIPSIBLINGS | WS_CLIPCHILDREN);
     const unsigned titles[kMainPageCount] = {IDS_TAB_FILES, IDS_TAB_USERS, IDS_TAB_UPLOADS, IDS_TAB_SETTINGS};
-    for (int i = 0; i < kMainPageCount; ++i) {
-      std::wstring title = LoadResString(titles[i]);
-      TCITEMW item{};
-      item.mask = TCIF_TEXT;
-      item.pszText = title.data();
-      SendMessageW(tab_, TCM_INSERTITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
-    }
-    SendMessageW(tab_, TCM_SETMINTABWIDTH, 0, 100);
+    for (int i = 0; i < kMainPageCount; ++i) tab_.InsertItem(i, LoadResString(titles[i]));
+    tab_.SetMinTabWidth(100);
   }
 
   statusIcon_ = LoadSmallIcon(IDI_STATUS);
   statusIconAlt_ = LoadSmallIcon(IDI_STATUS_ALT);
-  status_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | CCS_BOTTOM | SBARS_SIZEGRIP, 0, 0, 0,
-                            0, hwnd_, nullptr, wtl::ModuleInstance(), nullptr);
-  if (status_ != nullptr) {
-    int parts[2] = {22, -1};
-    SendMessageW(status_, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
-    SendMessageW(status_, SB_SETICON, 0, reinterpret_cast<LPARAM>(statusIcon_));
+  if (status_.Create(hwnd_, WS_CHILD | WS_VISIBLE | CCS_BOTTOM | SBARS_SIZEGRIP, wtl::ModuleInstance())) {
+    const int parts[2] = {22, -1};
+    status_.SetParts(2, parts);
+    status_.SetIcon(0, statusIcon_);
   }
 
   NOTIFYICONDATAW tray = TrayRecord(hwnd_);
@@ -120,13 +104,13 @@ bool CMainDlg::OnSize(UINT /*type*/, int width, int height) {
 }
 
 void CMainDlg::LayoutControls() {
-  if (tab_ == nullptr) return;
+  if (tab_.Handle() == nullptr) return;
   RECT client{};
   GetClientRect(hwnd_, &client);
-  if (status_ != nullptr) MoveWindow(status_, 0, client.bottom - 20, client.right, 20, TRUE);
+  if (status_.Handle() != nullptr) status_.Move(0, client.bottom - 20, client.right, 20);
   RECT tabRect{0, 0, client.right, client.bottom - 16};
-  MoveWindow(tab_, tabRect.left, tabRect.top, tabRect.right - tabRect.left, tabRect.bottom - tabRect.top, TRUE);
-  SendMessageW(tab_, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&tabRect));
+  tab_.Move(tabRect.left, tabRect.top, tabRect.right - tabRect.left, tabRect.bottom - tabRect.top);
+  tab_.AdjustRect(&tabRect);
   for (auto& page : pages_) {
     if (page != nullptr && page->Handle() != nullptr) {
       page->Move(tabRect.left, tabRect.top, tabRect.right - tabRect.left, tabRect.bottom - tabRect.top);
@@ -134,16 +118,16 @@ void CMainDlg::LayoutControls() {
   }
   // A move keeps the pixels of the bar that still fit and draws only what is
   // new, but the bar's last part and its grip follow the width: drawn whole.
-  if (status_ != nullptr) InvalidateRect(status_, nullptr, TRUE);
+  if (status_.Handle() != nullptr) status_.Invalidate();
 }
 
 void CMainDlg::ShowPage(int index) {
-  if (tab_ == nullptr || index == current_ || index < 0 || index >= kMainPageCount) return;
+  if (tab_.Handle() == nullptr || index == current_ || index < 0 || index >= kMainPageCount) return;
   current_ = index;
-  SendMessageW(tab_, TCM_SETCURSEL, static_cast<WPARAM>(index), 0);
+  tab_.SetCurSel(index);
   if (pages_[index] == nullptr) {
     pages_[index] = MakeMainPage(index);
-    if (pages_[index] != nullptr) pages_[index]->Create(tab_);
+    if (pages_[index] != nullptr) pages_[index]->Create(tab_.Handle());
   }
   for (int i = 0; i < kMainPageCount; ++i) {
     if (pages_[i] != nullptr && pages_[i]->Handle() != nullptr) pages_[i]->Show(i == index ? SW_SHOW : SW_HIDE);
@@ -153,7 +137,7 @@ void CMainDlg::ShowPage(int index) {
 
 bool CMainDlg::OnNotify(int id, NMHDR* header, LRESULT& /*result*/) {
   if (id == IDC_MAIN_TAB && header->code == TCN_SELCHANGE) {
-    ShowPage(static_cast<int>(SendMessageW(tab_, TCM_GETCURSEL, 0, 0)));
+    ShowPage(tab_.CurSel());
     return true;
   }
   return false;
@@ -198,25 +182,23 @@ void CMainDlg::OnTrayNotify(UINT mouseMessage) {
     }
     SetForegroundWindow(hwnd_);
   } else if (mouseMessage == WM_RBUTTONDOWN) {
-    HMENU popup = CreatePopupMenu();
-    if (popup == nullptr) return;
-    auto add = [&](UINT id, unsigned text) { AppendMenuW(popup, MF_STRING, id, LoadResString(text).c_str()); };
-    auto separator = [&] { AppendMenuW(popup, MF_SEPARATOR, 0, nullptr); };
+    wtl::CPopupMenu popup;
+    if (popup.Handle() == nullptr) return;
+    auto add = [&](UINT id, unsigned text) { popup.Append(id, LoadResString(text)); };
     add(ID_TRAY_OPEN, IDS_TRAY_OPEN);
-    separator();
+    popup.AppendSeparator();
     add(ID_TRAY_ABOUT, IDS_TRAY_ABOUT);
-    separator();
+    popup.AppendSeparator();
     add(ID_TRAY_HELP, IDS_TRAY_HELP);
     add(ID_TRAY_FEEDBACK, IDS_TRAY_FEEDBACK);
-    separator();
+    popup.AppendSeparator();
     add(ID_TRAY_SWITCH_SITE, IDS_TRAY_SWITCH_SITE);
-    separator();
+    popup.AppendSeparator();
     add(ID_TRAY_EXIT, IDS_TRAY_EXIT);
     POINT at{};
     GetCursorPos(&at);
     SetForegroundWindow(hwnd_);
-    TrackPopupMenu(popup, TPM_LEFTBUTTON, at.x, at.y, 0, hwnd_, nullptr);
-    DestroyMenu(popup);
+    popup.TrackForCommand(hwnd_, at);
   }
 }
 
@@ -262,7 +244,7 @@ bool CMainDlg::OnCommand(int id, int /*code*/, HWND /*control*/) {
       OnExit();
       return true;
     case ID_TRAY_HELP:
-      ShellExecuteW(nullptr, L"open", ProgramDirectoryFile(L"Orchard_Help.chm").c_str(), nullptr, nullptr, SW_SHOW);
+      ShellExecuteW(nullptr, L"open", ModulePathOf(L"Orchard_Help.chm").c_str(), nullptr, nullptr, SW_SHOW);
       return true;
     case ID_TRAY_ABOUT:
     case ID_HELP_ABOUT:

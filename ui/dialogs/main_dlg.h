@@ -8,6 +8,8 @@
 
 #include "platform/wtl/dialog.h"
 #include "platform/wtl/message_loop.h"
+#include "platform/wtl/status_bar.h"
+#include "platform/wtl/tab_control.h"
 #include "ui/dialogs/main_pages.h"
 #include "ui/layout/dialog_layout.h"
 #include "ui/res/resource.h"
@@ -48,8 +50,8 @@ class CMainDlg : public wtl::CModelessDialog, public wtl::CMessageFilter {
 
   CDialogLayout layout_;
   HMENU menu_ = nullptr;
-  HWND tab_ = nullptr;
-  HWND status_ = nullptr;
+  wtl::CTabControl tab_;
+  wtl::CStatusBar status_;
   HICON statusIcon_ = nullptr;
   HICON statusIconAlt_ = nullptr;
   HICON trayIcon_ = nullptr;

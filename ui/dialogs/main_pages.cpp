@@ -1,10 +1,10 @@
 // The pages of the main dialog's tabs.
 #include "ui/dialogs/main_pages.h"
 
-#include "ui/config/config_dlg.h"
-#include "ui/lists/uploading_dlg.h"
-#include "ui/lists/user_dlg.h"
-#include "ui/pages/file_pub_dlg.h"
+#include "ui/settings_tab/config_dlg.h"
+#include "ui/peer_lists/uploading_dlg.h"
+#include "ui/peer_lists/user_dlg.h"
+#include "ui/publishing_tab/file_pub_dlg.h"
 
 std::unique_ptr<wtl::CModelessDialog> MakeMainPage(int index) {
   switch (index) {

@@ -1,4 +1,4 @@
-// CLock, CLockGuard, CCritSec and CAutoLock: who holds the lock when.
+// CLock and CLockGuard: who holds the lock when.
 #include "foundation/sync/locks.h"
 
 #include <gtest/gtest.h>
@@ -61,15 +61,15 @@ TEST(CLock, SameThreadMayEnterAgain) {
   }
 }
 
-TEST(CAutoLock, HoldsForItsScope) {
-  CCritSec cs;
-  Contender<CCritSec>* other = nullptr;
+TEST(CLockGuard, HoldsForItsScope) {
+  CLock lock;
+  Contender<CLock>* other = nullptr;
   {
-    CAutoLock hold(cs);
+    CLockGuard hold(lock);
     {
-      CAutoLock again(cs);  // re-entry on the same thread
+      CLockGuard again(lock);  // re-entry on the same thread
     }
-    other = new Contender<CCritSec>(&cs);
+    other = new Contender<CLock>(&lock);
     EXPECT_FALSE(other->Got(100)) << "still held after the inner scope";
   }
   EXPECT_TRUE(other->Got(10000)) << "released at the end of the scope";
@@ -78,7 +78,7 @@ TEST(CAutoLock, HoldsForItsScope) {
 
 TEST(CLock, HeldByThisThreadOnlyWhileEntered) {
   CLock lock;
-  CCritSec cs;
+  CLock guarded;
   auto heldElsewhere = [](const auto& l) {
     struct Args {
       decltype(&l) lock;
@@ -103,24 +103,17 @@ TEST(CLock, HeldByThisThreadOnlyWhileEntered) {
   lock.Leave();
   EXPECT_FALSE(lock.HeldByThisThread());
 
-  EXPECT_FALSE(cs.HeldByThisThread());
+  EXPECT_FALSE(guarded.HeldByThisThread());
   {
-    CAutoLock hold(cs);
-    EXPECT_TRUE(cs.HeldByThisThread());
-    EXPECT_FALSE(heldElsewhere(cs));
+    CLockGuard hold(guarded);
+    EXPECT_TRUE(guarded.HeldByThisThread());
+    EXPECT_FALSE(heldElsewhere(guarded));
+    hold.Leave();
+    EXPECT_FALSE(guarded.HeldByThisThread()) << "left before the end of the scope";
+    hold.Enter();
+    EXPECT_TRUE(guarded.HeldByThisThread());
   }
-  EXPECT_FALSE(cs.HeldByThisThread());
-  cs.Delete();
-  EXPECT_FALSE(cs.HeldByThisThread());
-}
-
-TEST(CCritSec, DeleteAndInitAgain) {
-  CCritSec cs;
-  cs.Delete();
-  cs.Delete();  // twice is harmless
-  cs.Init();
-  cs.Enter();
-  cs.Leave();
+  EXPECT_FALSE(guarded.HeldByThisThread());
 }
 
 }  // namespace

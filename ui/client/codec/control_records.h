@@ -5,29 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "p2pcore/seedlift_api.h"
 #include "server/control/codec/control_records.h"
 
-#pragma pack(push, 1)
-
-// Rows of the peer and upload lists; their pages read the fields by offset.
-struct UserRecord {
-  uint8_t bytes[456];
-};
-static_assert(sizeof(UserRecord) == 456);
-
-struct UploadRecord {
-  uint8_t bytes[304];
-};
-static_assert(sizeof(UploadRecord) == 304);
-
-struct P2pTotals {
-  uint8_t bytes[24];
-};
-static_assert(sizeof(P2pTotals) == 24);
-
-struct P2pStatBlock {
-  uint8_t bytes[56];
-};
-static_assert(sizeof(P2pStatBlock) == 56);
-
-#pragma pack(pop)
+// The rows of the peer and upload lists and the two statistics blocks are the
+// P2P core's own records, which the server forwards unchanged; their layouts
+// (and the static_asserts of their sizes and offsets) are in seedlift_api.h.
+using UserRecord = upload_user_info;
+using UploadRecord = share_file_info;
+using P2pTotals = p2p_stat_totals;
+using P2pStatBlock = p2p_stat_info;

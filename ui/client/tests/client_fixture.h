@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "ui/client/tests/fake_channel.h"
-#include "ui/settings/ui_log.h"
+#include "ui/client_settings/ui_log.h"
 
 class ClientTest : public testing::Test {
  protected:

@@ -11,9 +11,9 @@
 #include "ui/app/res_string.h"
 #include "ui/client/tests/client_fixture.h"
 #include "ui/client/control_client.h"
-#include "ui/config/svr_info_dlg.h"
-#include "ui/settings/settings_cache.h"
-#include "ui/settings/ui_config.h"
+#include "ui/settings_tab/svr_info_dlg.h"
+#include "ui/client_settings/settings_cache.h"
+#include "ui/client_settings/ui_config.h"
 
 namespace {
 
