@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "foundation/text/address_text.h"
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/io/SimpleUdpServer.h"
 #include "p2pcore/ke/options.h"
@@ -229,7 +230,7 @@ void p2phandle::query_peers(const download_context& ctx, uint32_t now) {
   q.node_flag = ctx.node_type;
   download_send(peer_query_body(q), ctx.sp_ip, ctx.sp_port);
   static const std::string format = gbk("查询共享 : sp[ %s:%u ] \r\n");
-  P2P_LOG(9, format.c_str(), ipv4_text(ctx.sp_ip).c_str(), unsigned(ctx.sp_port));
+  P2P_LOG(9, format.c_str(), Ipv4Text(ctx.sp_ip).c_str(), unsigned(ctx.sp_port));
   ++queries_;
   last_query_tick_ = now;
   query_asked_ = false;
@@ -280,7 +281,7 @@ void p2phandle::on_peer_list(const download_context& ctx, const PeerListHead& he
   for (const peer_entry& e : entries)
     P2P_LOG(2, " [%2d]: userid = %llu, nattype = %d, nodetype = %d, percent = %d,  ip = %s, port = %u\r\n", index++,
             (unsigned long long)e.user_id, int(e.nat_type), int(e.node_type), int(e.percent),
-            ipv4_text(e.ip).c_str(), unsigned(e.port));
+            Ipv4Text(e.ip).c_str(), unsigned(e.port));
   static const std::string summary =
       gbk("p2phandle::incoming_peersinfoV2:本次查询总计%d, 重复%d, 有效%d, 服务器上总计 %u%s");
   P2P_LOG(9, summary.c_str(), int(entries.size()), int(plan.duplicates), int(plan.new_links), unsigned(head.count),
@@ -299,7 +300,7 @@ bool p2phandle::on_command(const download_context& ctx, uint16_t command, const 
       if (!link) link = find(sender);
       if (!link) {
         P2P_LOG(1, "handshake of an unknown peer %llu from [%s:%u]", (unsigned long long)a.peer_id,
-                ipv4_text(ip).c_str(), unsigned(port));
+                Ipv4Text(ip).c_str(), unsigned(port));
         return true;
       }
       // A relayed answer carries the super node's address, not the peer's.
@@ -319,7 +320,7 @@ bool p2phandle::on_command(const download_context& ctx, uint16_t command, const 
       on_relayed_request(ctx, body, n, now);
       return true;
     default:
-      P2P_LOG(3, "unknown cmd : %d, from:[%s:%d]\r\n", int(command), ipv4_text(ip).c_str(), int(port));
+      P2P_LOG(3, "unknown cmd : %d, from:[%s:%d]\r\n", int(command), Ipv4Text(ip).c_str(), int(port));
       return false;
   }
 }
@@ -344,7 +345,7 @@ void p2phandle::on_have_map(const download_context& ctx, uint16_t command, const
   const PeerError e = parse_have_map(body, n, m);
   if (e != PeerError::kNone) {
     P2P_LOG(3, "have-map cmd %u len %u from [%s:%u] dropped: %s", unsigned(command), unsigned(n),
-            ipv4_text(ip).c_str(), unsigned(port), peer_error_text(e));
+            Ipv4Text(ip).c_str(), unsigned(port), peer_error_text(e));
     return;
   }
   peer_connection* link = find(sender);

@@ -3,6 +3,7 @@
 
 #include <ctime>
 
+#include "foundation/text/address_text.h"
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/ke/ShareResources_new.h"
 #include "p2pcore/ke/peer_commands.h"
@@ -19,7 +20,7 @@ uint32_t now_seconds() { return uint32_t(std::time(nullptr)); }
 // The upload rows of the statistics dump: a peer announced is a try, its first transfer an ok.
 transfer_stats::side& stats_side(transfer_stats::row& row, uint32_t ip) {
   const uint8_t* octets = reinterpret_cast<const uint8_t*>(&ip);
-  return address_class(octets) == 2 ? row.pub : row.lan;
+  return AddressClass(octets) == 2 ? row.pub : row.lan;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "foundation/text/address_text.h"
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/ke/options.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
@@ -133,7 +134,7 @@ void stat_start() {
   std::srand(unsigned(std::time(nullptr)));
   uint32_t address;
   std::memcpy(&address, host->h_addr_list[std::rand() % count], 4);
-  std::string text = ipv4_text(address);
+  std::string text = Ipv4Text(address);
   P2P_LOG(4, "stat host %s is %s", kStatHost, text.c_str());
   CTallyhub::SetServer(text.c_str(), kStatPort);
 }
