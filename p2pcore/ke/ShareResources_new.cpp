@@ -8,12 +8,12 @@
 #include <ctime>
 
 #include "foundation/check/orchard_assert.h"
+#include "foundation/sync/locks.h"
 #include "p2pcore/codec/share_report.h"
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/ke/options.h"
 #include "p2pcore/ke/uploaduser.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
-#include "p2pcore/p2pbase/inc/scoped_lock.h"
 #include "p2pcore/p2pbase/inc/winutil.h"
 #include "p2pcore/stat/StatAPI.h"
 
@@ -26,7 +26,7 @@ uint64_t now_seconds() { return uint64_t(std::time(nullptr)); }
 
 // ---- recently requested files
 
-high_priority_file_manager::high_priority_file_manager() { InitializeCriticalSection(&lock_); }
+high_priority_file_manager::high_priority_file_manager() {}
 
 high_priority_file_manager* get_high_priority_file_manager() {
   static high_priority_file_manager* m = new high_priority_file_manager;
@@ -34,7 +34,7 @@ high_priority_file_manager* get_high_priority_file_manager() {
 }
 
 void high_priority_file_manager::check_timeout(uint64_t now) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   if (now - last_pass_ < 11) return;
   P2P_LOG(9, "high_priority_file_manager::check_timeout totoal file [%d]", int(files_.size()));
   for (auto it = files_.begin(); it != files_.end();) {
@@ -54,7 +54,7 @@ int high_priority_file_manager::note_request(const uint8_t* fid, int kind) {
   const uint64_t now = now_seconds();
   check_timeout(now);
   const std::string hex = hash_hex(fid);
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   if (kind == 8) {
     files_[hex] = now;
     return 1;
@@ -64,31 +64,29 @@ int high_priority_file_manager::note_request(const uint8_t* fid, int kind) {
 
 int high_priority_file_manager::is_not_listed(const uint8_t* fid) {
   if (!fid) return 1;
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   return files_.count(hash_hex(fid)) ? 0 : 1;
 }
 
 void high_priority_file_manager::remove(const std::string& fid_hex) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   files_.erase(fid_hex);
 }
 
 void high_priority_file_manager::clear(uint64_t now) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   files_.clear();
   last_pass_ = now;
 }
 
 size_t high_priority_file_manager::size() {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   return files_.size();
 }
 
 // ---- share list
 
 shareres_manager::shareres_manager() {
-  InitializeCriticalSection(&lock_);
-  InitializeCriticalSection(&limiter_lock_);
   buckets_[0] = new share_hash_manager;
   buckets_[1] = new share_hash_manager;
   limiter_ = new clocked_speed_limiter;
@@ -96,7 +94,7 @@ shareres_manager::shareres_manager() {
   stat_set_upload_limit(limiter_->limit());
 }
 
-CRITICAL_SECTION& shareres_manager::ordered_lock() {
+CLock& shareres_manager::ordered_lock() {
   ORCHARD_ASSERT(held_by_this_thread() ||
                  (!buckets_[0]->held_by_this_thread() && !buckets_[1]->held_by_this_thread()));
   return lock_;
@@ -110,31 +108,31 @@ shareres_manager* get_shareres_manager() {
 int shareres_manager::add_share(const char* path, uint64_t size, const uint8_t* fid, uint32_t last_access,
                                 int extra) {
   if (!fid) return 2;
-  scoped_lock h(ordered_lock());
+  CLockGuard h(ordered_lock());
   return bucket_for(fid)->add_file_sharelist(path, size, fid, last_access, extra);
 }
 
 bool shareres_manager::delete_share_byfid(const uint8_t* fid, int flag) {
   if (!fid) return false;
-  scoped_lock h(ordered_lock());
+  CLockGuard h(ordered_lock());
   return bucket_for(fid)->delete_file_from_sharelist(fid, flag);
 }
 
 bool shareres_manager::pause_share_byfid(const uint8_t* fid, int flag) {
   if (!fid) return false;
-  scoped_lock h(ordered_lock());
+  CLockGuard h(ordered_lock());
   return bucket_for(fid)->pause_file_from_sharelist(fid, flag);
 }
 
 int shareres_manager::add_item(share_item* item) {
-  scoped_lock h(ordered_lock());
+  CLockGuard h(ordered_lock());
   shares_[key_of(item->head.fid)] = item;
   report_pending_ = 1;
   return 1;
 }
 
 bool shareres_manager::remove_item(const uint8_t* fid) {
-  scoped_lock h(ordered_lock());
+  CLockGuard h(ordered_lock());
   auto it = shares_.find(key_of(fid));
   if (it == shares_.end()) return false;
   share_item* item = it->second;
@@ -145,12 +143,12 @@ bool shareres_manager::remove_item(const uint8_t* fid) {
 }
 
 int shareres_manager::share_count() {
-  scoped_lock h(ordered_lock());
+  CLockGuard h(ordered_lock());
   return int(shares_.size());
 }
 
 int shareres_manager::copy_share_filelist(share_file_info* rows, uint32_t max_rows) {
-  scoped_lock h(ordered_lock());
+  CLockGuard h(ordered_lock());
   if (!rows || max_rows == 0) return int(shares_.size());
   const uint32_t now = GetTickCount();
   uint32_t n = 0;
@@ -186,7 +184,7 @@ bool shareres_manager::query_share_counted(const uint8_t* fid, char path[255], u
 }
 
 void shareres_manager::set_upload_speed_limit(uint64_t bytes_per_second) {
-  scoped_lock h(limiter_lock_);
+  CLockGuard h(limiter_lock_);
   P2P_LOG(9, "shareres_manager::set_upload_speed_limit speed limit[%lld]", (long long)bytes_per_second);
   limiter_->set_limit(bytes_per_second);
   limit_now_ = bytes_per_second;
@@ -194,13 +192,13 @@ void shareres_manager::set_upload_speed_limit(uint64_t bytes_per_second) {
 }
 
 uint64_t shareres_manager::upload_speed_limit() {
-  scoped_lock h(limiter_lock_);
+  CLockGuard h(limiter_lock_);
   return limiter_->limit();
 }
 
 bool shareres_manager::allow_upload(uint64_t bytes) {
   if (bytes == 0) return true;  // nothing to count (a piece past the end of its file, refused later)
-  scoped_lock h(limiter_lock_);
+  CLockGuard h(limiter_lock_);
   return limiter_->allow(bytes) != 0;
 }
 
@@ -263,7 +261,7 @@ size_t shareres_manager::load_share(const std::wstring& path, share_list_collect
 }
 
 void shareres_manager::reload_new_share() {
-  scoped_lock h(ordered_lock());
+  CLockGuard h(ordered_lock());
   const DWORD started = GetTickCount();
   const std::wstring dir = app_dir();
   share_list_collector records;
@@ -314,7 +312,7 @@ void shareres_manager::collect_batch(bool was_waiting, size_t max_items, std::ve
 }
 
 void shareres_manager::send_shareres_to_sp(share_report_link& link) {
-  scoped_lock h(ordered_lock());
+  CLockGuard h(ordered_lock());
   if (!waiting_ && !report_pending_) return;
   const bool was_waiting = waiting_ != 0;
   if (!was_waiting) ++serial_;
@@ -347,7 +345,7 @@ void shareres_manager::server_accept_share(const uint8_t* body, size_t n, share_
   uint32_t serial = 0;
   if (!accept_serial(body, n, &serial)) return;
   {
-    scoped_lock h(ordered_lock());
+    CLockGuard h(ordered_lock());
     for (auto& [key, item] : shares_)
       if (item->report_serial == serial) item->report_state = kReportAcked;
     waiting_ = 0;
@@ -358,7 +356,7 @@ void shareres_manager::server_accept_share(const uint8_t* body, size_t n, share_
 }
 
 int shareres_manager::send_shareres_to_up(bool periodic, share_report_link& link) {
-  scoped_lock h(ordered_lock());
+  CLockGuard h(ordered_lock());
   const uint32_t was_waiting = waiting_;
   if (!report_pending_ || (was_waiting && !periodic)) return int(was_waiting);
   if (!was_waiting) ++serial_;
@@ -401,7 +399,7 @@ int shareres_manager::send_shareres_to_up(bool periodic, share_report_link& link
 void shareres_manager::server_accept_share_up(share_report_link& link) {
   link.stamp_up_tick();
   {
-    scoped_lock h(ordered_lock());
+    CLockGuard h(ordered_lock());
     for (auto& [key, item] : shares_)
       if (item->report_serial == serial_) item->report_state = kReportAcked;
     P2P_LOG(9, "server_accept_share : type add SerialID %u and totaladd %u", serial_, last_up_batch_);
@@ -412,7 +410,7 @@ void shareres_manager::server_accept_share_up(share_report_link& link) {
 }
 
 void shareres_manager::reset_shareres_stat() {
-  scoped_lock h(ordered_lock());
+  CLockGuard h(ordered_lock());
   for (auto& [key, item] : shares_) item->report_state = kReportNew;
   report_pending_ = 1;
   delete_queue_.clear();
@@ -447,7 +445,7 @@ std::string shareres_manager::statistics_dump() {
 
 void shareres_manager::clear() {
   {
-    scoped_lock h(ordered_lock());
+    CLockGuard h(ordered_lock());
     P2P_LOG(9, "Begin file ok!");
     P2P_LOG(9, "%s", statistics_dump().c_str());
     for (share_hash_manager* b : buckets_) b->lock();
@@ -465,7 +463,7 @@ void shareres_manager::clear() {
     }
     waiting_ = report_pending_ = presend_ = 0;
     {
-      scoped_lock l(limiter_lock_);
+      CLockGuard l(limiter_lock_);
       delete limiter_;
       limiter_ = new clocked_speed_limiter;
       limit_now_ = limiter_->limit();

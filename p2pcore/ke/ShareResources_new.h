@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/check/lock_owner.h"
+#include "foundation/sync/locks.h"
 #include "p2pcore/codec/share_list_file.h"
 #include "p2pcore/ke/sharehash.h"
 #include "p2pcore/p2pbase/ke/speedlimit.h"
@@ -32,7 +32,7 @@ class high_priority_file_manager {
   size_t size();
 
  private:
-  CRITICAL_SECTION lock_;
+  CLock lock_;
   std::map<std::string, uint64_t> files_;
   uint64_t last_pass_ = 0;
 };
@@ -61,15 +61,15 @@ class shareres_manager {
   shareres_manager(const shareres_manager&) = delete;
   shareres_manager& operator=(const shareres_manager&) = delete;
 
-  volatile int pause_upload = 0;
+  std::atomic<int> pause_upload{0};  // set by the export, read by the scheduler and workers
   transfer_stats download_stats = {};
   transfer_stats upload_stats = {};
 
   // Locks are taken in one order: this one, then a bucket's. A thread that
   // holds a bucket lock enters this one only when it holds it already.
-  void lock() { EnterCriticalSection(&ordered_lock()); }
-  void unlock() { LeaveCriticalSection(&lock_); }
-  bool held_by_this_thread() const { return CriticalSectionHeldByThisThread(lock_); }
+  void lock() { ordered_lock().Enter(); }
+  void unlock() { lock_.Leave(); }
+  bool held_by_this_thread() const { return lock_.HeldByThisThread(); }
   share_hash_manager* bucket_for(const uint8_t* fid) { return buckets_[fid[0] & 1]; }
 
   int add_share(const char* path, uint64_t size, const uint8_t* fid, uint32_t last_access, int extra = 0);
@@ -120,11 +120,11 @@ class shareres_manager {
 
  private:
   // The share list's lock, checked against the lock order before it is entered.
-  CRITICAL_SECTION& ordered_lock();
+  CLock& ordered_lock();
   void collect_batch(bool was_waiting, size_t max_items, std::vector<share_item*>& taken);
   std::string statistics_dump();
 
-  CRITICAL_SECTION lock_;
+  CLock lock_;
   std::map<std::string, share_item*> shares_;
   share_hash_manager* buckets_[2];
   uint32_t files_limit_ = 100000;
@@ -135,7 +135,7 @@ class shareres_manager {
   uint32_t waiting_ = 0;
   uint32_t report_pending_ = 0;
   uint16_t batch_max_ = 0;
-  CRITICAL_SECTION limiter_lock_;
+  CLock limiter_lock_;
   clocked_speed_limiter* limiter_;
   std::atomic<uint64_t> limit_now_{0};
   uint32_t presend_ = 0;

@@ -6,13 +6,14 @@
 #include <cstring>
 #include <string>
 
+#include "foundation/check/orchard_assert.h"
+#include "foundation/sync/locks.h"
 #include "foundation/text/address_text.h"
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/io/SimpleUdpServer.h"
 #include "p2pcore/ke/options.h"
 #include "p2pcore/ke/session.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
-#include "p2pcore/p2pbase/inc/scoped_lock.h"
 #include "p2pcore/p2pbase/inc/winutil.h"
 #include "p2pcore/stat/StatAPI.h"
 #include "p2pcore/wire/peer_udp.h"
@@ -23,9 +24,9 @@ namespace {
 
 // The process-wide byte budget, limited by set_p2p_download_speed_max.
 struct process_budget {
-  CRITICAL_SECTION lock;
+  CLock lock;
   byte_budget budget;
-  process_budget() { InitializeCriticalSection(&lock); }
+  process_budget() {}
 };
 process_budget& downloads_budget() {
   static process_budget b;
@@ -68,48 +69,44 @@ bool download_send(const std::vector<uint8_t>& body, uint32_t ip, uint16_t port)
 }
 
 p2phandle::p2phandle(const task_setup& setup) : setup_(setup) {
-  InitializeCriticalSection(&lock_);
-  InitializeCriticalSection(&budget_lock_);
   block_count_ = uint32_t(std::min<uint64_t>(file_block_count(setup.file_size), 0xFFFFFFFFu));
 }
 
 p2phandle::~p2phandle() {
   {
-    scoped_lock h(lock_);
+    CLockGuard h(lock_);
     stopped_ = true;
     clear_links(GetTickCount());
   }
-  DeleteCriticalSection(&budget_lock_);
-  DeleteCriticalSection(&lock_);
 }
 
 // ---- the export layer
 
 void p2phandle::stop() {
   // Taken after any event or write in progress on the scheduler thread.
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   stopped_ = true;
   state_ = kHandleStopped;
 }
 
 void p2phandle::ask_query() {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   query_asked_ = true;
 }
 
 void p2phandle::ask_remove(uint64_t user_id) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   removals_asked_.push_back(user_id);
 }
 
 void p2phandle::set_speed_limit(uint32_t bytes_per_second) {
-  scoped_lock h(budget_lock_);
+  CLockGuard h(budget_lock_);
   budget_.set_limit(bytes_per_second);
 }
 
 bool p2phandle::copy_info(p2p_handle_info* out) {
   if (!out || out->size != sizeof(p2p_handle_info)) return false;
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   p2p_handle_info info = {};
   info.size = sizeof info;
   const uint32_t now = GetTickCount();
@@ -130,7 +127,7 @@ bool p2phandle::copy_info(p2p_handle_info* out) {
 
 int p2phandle::copy_links(p2p_peer_row* rows, int max_rows) {
   if (!rows || max_rows <= 0) return 0;
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   const uint32_t now = GetTickCount();
   int n = 0;
   for (const auto& link : links_) {
@@ -144,7 +141,7 @@ int p2phandle::copy_links(p2p_peer_row* rows, int max_rows) {
 
 int p2phandle::copy_server_logs(p2p_server_log* rows, int max_rows) {
   if (!rows || max_rows <= 0) return 0;
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   int n = 0;
   for (const p2p_server_log& log : server_logs_) {
     if (n >= max_rows) break;
@@ -155,7 +152,7 @@ int p2phandle::copy_server_logs(p2p_server_log* rows, int max_rows) {
 
 int p2phandle::copy_status(char* out, int max_bytes) {
   if (!out || max_bytes <= 0) return 0;
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   failed_.expire(GetTickCount());
   int connected = 0, connecting = 0, lan = 0;
   for (const auto& link : links_) {
@@ -175,19 +172,19 @@ int p2phandle::copy_status(char* out, int max_bytes) {
 }
 
 have_map_ranges p2phandle::own_have_map() {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   return own_map_;
 }
 
 // ---- the scheduler thread
 
 void p2phandle::start() {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   started_ = true;
 }
 
 void p2phandle::set_have_map(const uint8_t* record, size_t n) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   have_map_ranges m;
   if (!parse_finish_record(record, n, m)) {
     P2P_LOG(3, "p2p_set_finish: have-map refused (width or count out of range)");
@@ -199,7 +196,7 @@ void p2phandle::set_have_map(const uint8_t* record, size_t n) {
 }
 
 void p2phandle::pass(const download_context& ctx, uint32_t now) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   std::vector<uint64_t> removals;
   removals.swap(removals_asked_);
   for (uint64_t id : removals) remove(id, false, now);
@@ -248,7 +245,7 @@ p2p_server_log& p2phandle::server_log(uint32_t ip, uint16_t port) {
 }
 
 void p2phandle::on_peer_list(const download_context& ctx, const PeerListHead& head, uint32_t now) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   if (stopped_) return;
   const std::vector<peer_entry> entries = peer_list_entries(head);
   link_counts counts;
@@ -290,7 +287,7 @@ void p2phandle::on_peer_list(const download_context& ctx, const PeerListHead& he
 
 bool p2phandle::on_command(const download_context& ctx, uint16_t command, const uint8_t* body, size_t n,
                            uint64_t sender, uint32_t ip, uint16_t port, uint32_t now) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   if (stopped_) return true;
   switch (command) {
     case kPeerHandshakeAnswer: {
@@ -415,7 +412,7 @@ void p2phandle::clear_links(uint32_t now) {
 
 void p2phandle::on_block(const download_context& ctx, const BlockPacket& p, uint32_t ip, uint16_t port,
                          uint32_t now) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   peer_connection* link = find(p.sender_id);
   if (!link) return;  // not ours to write: a removed or unknown peer
   link->set_address(ip, port);
@@ -456,32 +453,36 @@ int p2phandle::event(int kind, const peer_connection* link, void* data, uint32_t
 }
 
 uint32_t p2phandle::task_pick(const peer_connection& link, uint32_t* blocks, uint32_t max) {
+  ORCHARD_ASSERT(lock_.HeldByThisThread());
   const int n = event(P2P_TASK_PICK_BLOCKS, &link, blocks, max);
   return n <= 0 ? 0 : std::min<uint32_t>(uint32_t(n), max);
 }
 
 bool p2phandle::budgets_allow(uint32_t floor, uint32_t now) {
+  ORCHARD_ASSERT(lock_.HeldByThisThread());
   {
-    scoped_lock h(budget_lock_);
+    CLockGuard h(budget_lock_);
     if (budget_.remaining(0, now) < floor) return false;
   }
   process_budget& all = downloads_budget();
-  scoped_lock h(all.lock);
+  CLockGuard h(all.lock);
   all.budget.set_limit(uint32_t(options().download_limit));
   return all.budget.remaining(0, now) >= floor;
 }
 
 void p2phandle::charge(uint32_t bytes, uint32_t now) {
+  ORCHARD_ASSERT(lock_.HeldByThisThread());
   {
-    scoped_lock h(budget_lock_);
+    CLockGuard h(budget_lock_);
     budget_.add(bytes, now);
   }
   process_budget& all = downloads_budget();
-  scoped_lock h(all.lock);
+  CLockGuard h(all.lock);
   all.budget.add(bytes, now);
 }
 
 void p2phandle::send_own_have_map(uint16_t command, uint32_t ip, uint16_t port) {
+  ORCHARD_ASSERT(lock_.HeldByThisThread());
   if (size_t(own_map_.width) * own_map_.ranges.size() > kHaveMapEntryBytes) return;
   download_send(have_map_body(command, setup_.file_hash, own_map_.flag, own_map_.unit, own_map_.width, own_map_.ranges),
                 ip, port);
