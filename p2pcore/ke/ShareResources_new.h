@@ -1,7 +1,7 @@
 // The share list (shareres_manager): both share buckets, the ordered map of
-// every share, the share-list files loaded at start, the share reports and
-// their state, the upload speed limiter and pause flag; and the list of
-// files peers asked for recently (high_priority_file_manager).
+// every share, the share-list files loaded at start (share_list_files.cpp),
+// the share reports and their state (share_reports.cpp), the upload speed
+// limiter and pause flag. The recently requested files: recent_requests.h.
 #pragma once
 #include <winsock2.h>
 #include <windows.h>
@@ -14,29 +14,11 @@
 
 #include "foundation/sync/locks.h"
 #include "p2pcore/codec/share_list_file.h"
+#include "p2pcore/ke/recent_requests.h"
 #include "p2pcore/ke/sharehash.h"
 #include "p2pcore/p2pbase/ke/speedlimit.h"
 
 namespace p2p {
-
-class high_priority_file_manager {
- public:
-  high_priority_file_manager();
-  // Kind 8 adds or refreshes the fid and gives 1; other kinds give 0 when the
-  // list holds files but not this one, else 1.
-  int note_request(const uint8_t* fid, int kind);
-  int is_not_listed(const uint8_t* fid);
-  void remove(const std::string& fid_hex);
-  void check_timeout(uint64_t now);
-  void clear(uint64_t now);
-  size_t size();
-
- private:
-  CLock lock_;
-  std::map<std::string, uint64_t> files_;
-  uint64_t last_pass_ = 0;
-};
-high_priority_file_manager* get_high_priority_file_manager();
 
 // What a share report needs of the session's current server link.
 class share_report_link {

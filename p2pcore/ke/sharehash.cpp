@@ -57,6 +57,7 @@ int share_hash_manager::add_file_sharelist(const char* path, uint64_t size, cons
 int share_hash_manager::insert_share(const uint64_t* recorded_time, const char* path, uint64_t size,
                                      const uint8_t* fid, uint8_t paused, uint32_t last_access, int extra) {
   ORCHARD_ASSERT(held_by_this_thread());
+  ORCHARD_ASSERT(get_shareres_manager()->held_by_this_thread());  // taken before this bucket's
   if (!fid || size == 0) return 2;
   if (!path || !table_) return 4;
   // The fields hold at most 254 characters: a longer path cannot be kept exactly.
