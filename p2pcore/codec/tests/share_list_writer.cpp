@@ -1,6 +1,6 @@
 // Test-only share-list writer: the inverse of the reader's descrambling,
 // applied in reverse order (XOR, then rotate right).
-#include "p2pcore/tests/share_list_writer.h"
+#include "p2pcore/codec/tests/share_list_writer.h"
 
 #include <cstring>
 
