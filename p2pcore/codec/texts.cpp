@@ -7,14 +7,9 @@
 
 namespace p2p {
 
-static const char kHexDigits[] = "0123456789ABCDEF";
-
 void hash_to_hex(const uint8_t hash[16], char out[33]) {
-  for (int i = 0; i < 16; ++i) {
-    out[i * 2] = kHexDigits[hash[i] >> 4];
-    out[i * 2 + 1] = kHexDigits[hash[i] & 15];
-  }
-  out[32] = 0;
+  const std::string text = HexText(hash, 16);
+  std::memcpy(out, text.c_str(), 33);
 }
 
 std::string hash_hex(const uint8_t hash[16]) { return HexText(hash, 16); }
