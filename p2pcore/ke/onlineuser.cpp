@@ -25,11 +25,9 @@ online_clock g_clock = system_seconds;
 void set_online_clock(online_clock clock) { g_clock = clock ? clock : system_seconds; }
 uint64_t online_now() { return g_clock(); }
 
-online_user::online_user() : session_(*this, *this) {
-}
+online_user::online_user() : session_(*this, *this) {}
 
-online_user::~online_user() {
-}
+online_user::~online_user() {}
 
 void online_user::reset(SOCKET s, uint32_t piece_blocks) {
   CLockGuard r(receive_lock_);

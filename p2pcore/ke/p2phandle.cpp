@@ -26,7 +26,6 @@ namespace {
 struct process_budget {
   CLock lock;
   byte_budget budget;
-  process_budget() {}
 };
 process_budget& downloads_budget() {
   static process_budget b;

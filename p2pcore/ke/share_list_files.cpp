@@ -1,5 +1,7 @@
 // The share list's start from its files: "vxsecushr.dat" and "vxpup.dat" read,
 // checked and their records handed to the buckets.
+#include "p2pcore/ke/ShareResources_new.h"
+
 #include <algorithm>
 #include <ctime>
 #include <string>
@@ -8,7 +10,6 @@
 #include "foundation/sync/locks.h"
 #include "p2pcore/codec/share_list_file.h"
 #include "p2pcore/codec/texts.h"
-#include "p2pcore/ke/ShareResources_new.h"
 #include "p2pcore/ke/options.h"
 #include "p2pcore/ke/uploaduser.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"

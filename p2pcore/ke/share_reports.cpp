@@ -1,5 +1,7 @@
 // The share reports: batches of shared files to the SP server (UDP command 28)
 // or the upload server (TCP command 10), their answers and their resends.
+#include "p2pcore/ke/ShareResources_new.h"
+
 #include <algorithm>
 #include <ctime>
 #include <vector>
@@ -7,7 +9,6 @@
 #include "foundation/sync/locks.h"
 #include "p2pcore/codec/share_report.h"
 #include "p2pcore/codec/texts.h"
-#include "p2pcore/ke/ShareResources_new.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
 #include "p2pcore/p2pbase/inc/winutil.h"
 

@@ -5,8 +5,7 @@
 
 namespace p2p {
 
-task_requests::task_requests() {
-}
+task_requests::task_requests() {}
 
 task_requests::~task_requests() {
   drop_all();

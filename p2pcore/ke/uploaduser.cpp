@@ -66,8 +66,7 @@ class p2p_upload_user_manager::log_events : public upload_user_events {
   }
 };
 
-p2p_upload_user_manager::p2p_upload_user_manager() : events_(new log_events), table_(events_) {
-}
+p2p_upload_user_manager::p2p_upload_user_manager() : events_(new log_events), table_(events_) {}
 
 p2p_upload_user_manager* get_upload_user_manager() {
   static p2p_upload_user_manager* m = new p2p_upload_user_manager;
