@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "foundation/text/address_text.h"
 #include "fuzzers/fuzz_check.h"
 #include "p2pcore/codec/settings_values.h"
 #include "p2pcore/codec/texts.h"
@@ -48,9 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string dotted = std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
                                std::to_string(bytes[2]) + "." + std::to_string(bytes[3]);
     FUZZ_CHECK(parse_ipv4(dotted, &again) && again == address);
-    FUZZ_CHECK(address_class(bytes) >= 0 && address_class(bytes) <= 2);
+    FUZZ_CHECK(AddressClass(bytes) >= 0 && AddressClass(bytes) <= 2);
   }
-  usable_ipv4(text);
+  IsUsableAddressText(text);
 
   FuzzedSource source(in);
   p2p_settings s;

@@ -12,7 +12,7 @@
 
 #include "fuzzers/fuzz_check.h"
 #include "p2pcore/codec/share_list_file.h"
-#include "p2pcore/tests/share_list_writer.h"
+#include "p2pcore/codec/tests/share_list_writer.h"
 
 using namespace p2p;
 

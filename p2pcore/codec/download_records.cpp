@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "foundation/text/address_text.h"
 #include "p2pcore/codec/nat_names.h"
 #include "p2pcore/codec/texts.h"
 
@@ -46,7 +47,7 @@ void fill_peer_row(const link_view& link, p2p_peer_row& row) {
   row.unknown_blocks = link.unknown_blocks;
   row.seconds_connected = link.seconds_connected;
   std::snprintf(row.nat_name, sizeof row.nat_name, "%s", nat_type_name(link.nat_type));
-  std::snprintf(row.address, sizeof row.address, "%s:%u", ipv4_text(link.ip).c_str(), unsigned(link.port));
+  std::snprintf(row.address, sizeof row.address, "%s:%u", Ipv4Text(link.ip).c_str(), unsigned(link.port));
 }
 
 void fill_server_log(uint32_t type, uint32_t ip, uint16_t port, p2p_server_log& row) {
@@ -56,7 +57,7 @@ void fill_server_log(uint32_t type, uint32_t ip, uint16_t port, p2p_server_log& 
   row.ip = ip;
   row.port = port;
   char text[32];
-  std::snprintf(text, sizeof text, "%s:%u", ipv4_text(ip).c_str(), unsigned(port));
+  std::snprintf(text, sizeof text, "%s:%u", Ipv4Text(ip).c_str(), unsigned(port));
   for (size_t i = 0; text[i] && i + 1 < sizeof row.address / 2; ++i) row.address[i] = uint16_t(uint8_t(text[i]));
   static const char kName[] = "P2PSP";
   for (size_t i = 0; kName[i]; ++i) row.name[i] = uint16_t(kName[i]);

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "foundation/text/address_text.h"
 #include "p2pcore/codec/texts.h"
 
 namespace p2p {
@@ -22,7 +23,7 @@ const char* nat_type_name(uint8_t nat_type) {
 std::string describe_peer(uint64_t user_id, uint8_t nat_type, uint32_t ip, uint16_t port) {
   char text[128];
   std::snprintf(text, sizeof text, "[peer: %lld, %s, ip: %-15s:%5d]", static_cast<long long>(user_id),
-                nat_type_name(nat_type), ipv4_text(ip).c_str(), int(port));
+                nat_type_name(nat_type), Ipv4Text(ip).c_str(), int(port));
   return text;
 }
 

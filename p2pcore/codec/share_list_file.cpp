@@ -5,12 +5,17 @@
 #include <algorithm>
 #include <cstring>
 
-#include "p2pcore/codec/crc32.h"
+#include "foundation/codec/crc32.h"
 
 namespace p2p {
 
 const uint8_t kShareListNewMagic[4] = {'V', 'X', 0x00, 0x01};
 const uint8_t kShareListOldMagic[4] = {'A', 'C', 0x00, 0x01};
+
+uint8_t crc32_table_byte(size_t index) {
+  index %= 1024;
+  return static_cast<uint8_t>(kCrc32Table[index / 4] >> (8 * (index % 4)));
+}
 
 void share_list_descramble(uint8_t* payload, size_t n, uint32_t seed) {
   for (size_t i = 0; i < n; ++i) {
@@ -45,7 +50,7 @@ share_list_result share_list_collector::add_file(const uint8_t* bytes, size_t n)
 
   std::vector<uint8_t> payload(bytes + kShareListHeader, bytes + n);
   share_list_descramble(payload.data(), payload.size(), le32(bytes + 4));
-  if (crc32_update(payload.data(), payload.size()) != le32(bytes + 8)) {
+  if (Crc32Update(payload.data(), payload.size()) != le32(bytes + 8)) {
     result.status = share_list_status::bad_check;
     return result;
   }

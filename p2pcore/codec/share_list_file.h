@@ -36,6 +36,9 @@ constexpr uint64_t kShareListMaxFile = 0x19000000;
 extern const uint8_t kShareListNewMagic[4];  // 'V' 'X' 0 1
 extern const uint8_t kShareListOldMagic[4];  // 'A' 'C' 0 1
 
+// The CRC-32 table as 1024 bytes in little-endian order; the index wraps at 1024.
+uint8_t crc32_table_byte(size_t index);
+
 // Byte i: rotate left by 7 - (i mod 7), then XOR with CRC-table byte (seed + i + 0x2C5) mod 1024.
 void share_list_descramble(uint8_t* payload, size_t n, uint32_t seed);
 

@@ -7,32 +7,12 @@
 
 namespace p2p {
 
-static const char kHexDigits[] = "0123456789ABCDEF";
-
-std::string bin_to_hex(const void* bytes, size_t n) {
-  const uint8_t* p = static_cast<const uint8_t*>(bytes);
-  std::string out;
-  out.reserve(n * 2);
-  for (size_t i = 0; i < n; ++i) {
-    out += kHexDigits[p[i] >> 4];
-    out += kHexDigits[p[i] & 15];
-  }
-  return out;
-}
-
 void hash_to_hex(const uint8_t hash[16], char out[33]) {
-  for (int i = 0; i < 16; ++i) {
-    out[i * 2] = kHexDigits[hash[i] >> 4];
-    out[i * 2 + 1] = kHexDigits[hash[i] & 15];
-  }
-  out[32] = 0;
+  const std::string text = HexText(hash, 16);
+  std::memcpy(out, text.c_str(), 33);
 }
 
-std::string hash_hex(const uint8_t hash[16]) {
-  char text[33];
-  hash_to_hex(hash, text);
-  return text;
-}
+std::string hash_hex(const uint8_t hash[16]) { return HexText(hash, 16); }
 
 std::string size_text(int64_t bytes) {
   char inner[64] = "";
@@ -65,13 +45,6 @@ std::string clock_text(const clock_fields& t) {
   char out[64];
   std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d:%03d", t.year, t.month, t.day, t.hour, t.minute,
                 t.second, t.millisecond);
-  return out;
-}
-
-std::string ipv4_text(uint32_t address) {
-  char out[20];
-  std::snprintf(out, sizeof out, "%u.%u.%u.%u", address & 0xFF, (address >> 8) & 0xFF, (address >> 16) & 0xFF,
-                address >> 24);
   return out;
 }
 
@@ -136,17 +109,6 @@ std::vector<std::string> text_splitter::split() const {
     start = at + separator_.size();
   }
   return fields;
-}
-
-bool usable_ipv4(const std::string& text) {
-  return !text.empty() && text != "0.0.0.0" && text != "127.0.0.1";
-}
-
-int address_class(const uint8_t a[4]) {
-  if (a[0] == 255 || (a[0] == 169 && a[1] == 254)) return 0;
-  if (a[0] == 10 || a[0] == 127 || (a[0] == 172 && a[1] >= 16 && a[1] <= 31) || (a[0] == 192 && a[1] == 168))
-    return 1;
-  return 2;
 }
 
 }  // namespace p2p

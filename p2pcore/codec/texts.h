@@ -1,14 +1,22 @@
-// Text and number formatting of the upload core: hex digests, size and
-// digit-group texts, dotted addresses, a field splitter. Platform-free.
+// Text and number formatting of the upload core where its formats differ from
+// foundation/text's: digest texts, size and digit-group texts, clock texts,
+// strict dotted quads, a field splitter. Platform-free.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "foundation/text/address_text.h"
+#include "foundation/text/hex_text.h"
+
 namespace p2p {
 
-std::string bin_to_hex(const void* bytes, size_t n);
+// foundation's HexText and Ipv4Text under their old names, for the session files
+// until they move to foundation's.
+inline std::string bin_to_hex(const void* bytes, size_t n) { return HexText(bytes, n); }
+inline std::string ipv4_text(uint32_t address) { return Ipv4Text(address); }
+
 // 32 upper-case digits and a terminator into out.
 void hash_to_hex(const uint8_t hash[16], char out[33]);
 std::string hash_hex(const uint8_t hash[16]);
@@ -22,8 +30,6 @@ std::string group_digits(int64_t value);
 struct clock_fields { int year, month, day, hour, minute, second, millisecond; };
 std::string clock_text(const clock_fields& t);
 
-// "%u.%u.%u.%u", lowest byte first.
-std::string ipv4_text(uint32_t address);
 // Strict dotted quad ("a.b.c.d", each 0..255, nothing else): the address in
 // host order (a in the top byte). False for anything else.
 bool parse_ipv4(const std::string& text, uint32_t* host_order);
@@ -45,10 +51,5 @@ class text_splitter {
   std::string separator_;
   bool drop_empty_;
 };
-
-// False for an empty text, "0.0.0.0" and "127.0.0.1".
-bool usable_ipv4(const std::string& text);
-// 0 unusable (255.x, 169.254.x), 1 private or loopback, 2 public; a is the first octet.
-int address_class(const uint8_t a[4]);
 
 }  // namespace p2p

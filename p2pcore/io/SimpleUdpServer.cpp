@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/text/address_text.h"
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/ke/options.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
@@ -116,7 +117,7 @@ bool CSimpleUdpServer::send(const uint8_t* body, size_t n, uint32_t ip, uint16_t
   if (socket_ == INVALID_SOCKET || ip == 0xFFFFFFFFu || port == 0 || !body || n < 2) return false;
   const uint16_t command = static_cast<uint16_t>(body[0] | (body[1] << 8));
   P2P_LOG(1, "send packet : proto:%d cmd:%u, len %u to [%s:%u]", 1, command, static_cast<unsigned>(n),
-          ipv4_text(ip).c_str(), port);
+          Ipv4Text(ip).c_str(), port);
   stat_count_udp_command(command);
   std::vector<uint8_t> packet = p2p::build_command_packet(user_id_.load(), ++sequence_, body, n);
   if (packet.empty()) return false;
@@ -133,7 +134,7 @@ bool CSimpleUdpServer::send(const uint8_t* body, size_t n, uint32_t ip, uint16_t
 
 p2p::UdpChecked CSimpleUdpServer::process(uint8_t* datagram, size_t n, const sockaddr_in& from) {
   p2p::UdpChecked r = p2p::check_datagram(datagram, n);
-  const std::string source = ipv4_text(from.sin_addr.s_addr);
+  const std::string source = Ipv4Text(from.sin_addr.s_addr);
   const unsigned from_port = ntohs(from.sin_port);
   switch (r.result) {
     case p2p::UdpCheck::kCommand:

@@ -1,7 +1,7 @@
 // The share list (shareres_manager): both share buckets, the ordered map of
-// every share, the share-list files loaded at start, the share reports and
-// their state, the upload speed limiter and pause flag; and the list of
-// files peers asked for recently (high_priority_file_manager).
+// every share, the share-list files loaded at start (share_list_files.cpp),
+// the share reports and their state (share_reports.cpp), the upload speed
+// limiter and pause flag. The recently requested files: recent_requests.h.
 #pragma once
 #include <winsock2.h>
 #include <windows.h>
@@ -12,31 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "foundation/check/lock_owner.h"
+#include "foundation/sync/locks.h"
 #include "p2pcore/codec/share_list_file.h"
+#include "p2pcore/ke/recent_requests.h"
 #include "p2pcore/ke/sharehash.h"
 #include "p2pcore/p2pbase/ke/speedlimit.h"
 
 namespace p2p {
-
-class high_priority_file_manager {
- public:
-  high_priority_file_manager();
-  // Kind 8 adds or refreshes the fid and gives 1; other kinds give 0 when the
-  // list holds files but not this one, else 1.
-  int note_request(const uint8_t* fid, int kind);
-  int is_not_listed(const uint8_t* fid);
-  void remove(const std::string& fid_hex);
-  void check_timeout(uint64_t now);
-  void clear(uint64_t now);
-  size_t size();
-
- private:
-  CRITICAL_SECTION lock_;
-  std::map<std::string, uint64_t> files_;
-  uint64_t last_pass_ = 0;
-};
-high_priority_file_manager* get_high_priority_file_manager();
 
 // What a share report needs of the session's current server link.
 class share_report_link {
@@ -61,15 +43,15 @@ class shareres_manager {
   shareres_manager(const shareres_manager&) = delete;
   shareres_manager& operator=(const shareres_manager&) = delete;
 
-  volatile int pause_upload = 0;
+  std::atomic<int> pause_upload{0};  // set by the export, read by the scheduler and workers
   transfer_stats download_stats = {};
   transfer_stats upload_stats = {};
 
   // Locks are taken in one order: this one, then a bucket's. A thread that
   // holds a bucket lock enters this one only when it holds it already.
-  void lock() { EnterCriticalSection(&ordered_lock()); }
-  void unlock() { LeaveCriticalSection(&lock_); }
-  bool held_by_this_thread() const { return CriticalSectionHeldByThisThread(lock_); }
+  void lock() { ordered_lock().Enter(); }
+  void unlock() { lock_.Leave(); }
+  bool held_by_this_thread() const { return lock_.HeldByThisThread(); }
   share_hash_manager* bucket_for(const uint8_t* fid) { return buckets_[fid[0] & 1]; }
 
   int add_share(const char* path, uint64_t size, const uint8_t* fid, uint32_t last_access, int extra = 0);
@@ -120,11 +102,11 @@ class shareres_manager {
 
  private:
   // The share list's lock, checked against the lock order before it is entered.
-  CRITICAL_SECTION& ordered_lock();
+  CLock& ordered_lock();
   void collect_batch(bool was_waiting, size_t max_items, std::vector<share_item*>& taken);
   std::string statistics_dump();
 
-  CRITICAL_SECTION lock_;
+  CLock lock_;
   std::map<std::string, share_item*> shares_;
   share_hash_manager* buckets_[2];
   uint32_t files_limit_ = 100000;
@@ -135,7 +117,7 @@ class shareres_manager {
   uint32_t waiting_ = 0;
   uint32_t report_pending_ = 0;
   uint16_t batch_max_ = 0;
-  CRITICAL_SECTION limiter_lock_;
+  CLock limiter_lock_;
   clocked_speed_limiter* limiter_;
   std::atomic<uint64_t> limit_now_{0};
   uint32_t presend_ = 0;

@@ -1,6 +1,7 @@
 // The session's dispatch to its download tasks.
 #include "p2pcore/ke/downloads.h"
 
+#include "foundation/text/address_text.h"
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
 #include "p2pcore/p2pbase/inc/winutil.h"
@@ -53,7 +54,7 @@ bool download_command(task_requests& tasks, const download_context& ctx, const U
                 e != ReplyError::kNone ? reply_error_text(e)
                 : head.user_id != ctx.user_id ? "another user id"
                                                : "not the super node",
-                ipv4_text(ip).c_str(), unsigned(port));
+                Ipv4Text(ip).c_str(), unsigned(port));
         return true;
       }
       if (p2phandle* task = tasks.find_by_hash(head.file_hash)) task->on_peer_list(ctx, head, now);
@@ -62,12 +63,12 @@ bool download_command(task_requests& tasks, const download_context& ctx, const U
     case kUdpTaskFailure: {
       handshake_answer a;
       if (!parse_handshake_answer(body, n, a)) {
-        P2P_LOG(3, "handshake answer of %u bytes from [%s:%u] dropped", unsigned(n), ipv4_text(ip).c_str(),
+        P2P_LOG(3, "handshake answer of %u bytes from [%s:%u] dropped", unsigned(n), Ipv4Text(ip).c_str(),
                 unsigned(port));
         return true;
       }
       if (a.result != kHandshakeOk)
-        P2P_LOG(9, "hand [userid:%llu, ip:%s, port:%u] FAIL:%s", (unsigned long long)a.peer_id, ipv4_text(ip).c_str(),
+        P2P_LOG(9, "hand [userid:%llu, ip:%s, port:%u] FAIL:%s", (unsigned long long)a.peer_id, Ipv4Text(ip).c_str(),
                 unsigned(port), gbk(handshake_failure_text(a.result)).c_str());
       if (p2phandle* task = tasks.find_by_hash(a.file_hash))
         task->on_command(ctx, command, body, n, packet.user_id, ip, port, now);
@@ -77,7 +78,7 @@ bool download_command(task_requests& tasks, const download_context& ctx, const U
       const uint8_t* hash = hash_of(command, body, n);
       p2phandle* task = hash && ctx.from_super_node(ip, port) ? tasks.find_by_hash(hash) : nullptr;
       if (task) task->on_command(ctx, command, body, n, packet.user_id, ip, port, now);
-      else P2P_LOG(1, "task command 14 of %u bytes from [%s:%u] for no task", unsigned(n), ipv4_text(ip).c_str(),
+      else P2P_LOG(1, "task command 14 of %u bytes from [%s:%u] for no task", unsigned(n), Ipv4Text(ip).c_str(),
                    unsigned(port));
       return true;
     }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "foundation/text/address_text.h"
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/p2pbase/inc/winutil.h"
 
@@ -37,7 +38,7 @@ bool limit_ip_load() {
   std::fclose(f);
   size_t count = g_limit.list.load(text);
   for (const ip_range& r : g_limit.list.ranges())
-    std::printf("[from:%s] [to:%s]\n", ipv4_text(htonl(r.first)).c_str(), ipv4_text(htonl(r.last)).c_str());
+    std::printf("[from:%s] [to:%s]\n", Ipv4Text(htonl(r.first)).c_str(), Ipv4Text(htonl(r.last)).c_str());
   std::printf("total ip count [%d]\n", int(count));
   std::fflush(stdout);
   g_limit.loaded = true;

@@ -4,9 +4,11 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
 #include <ctime>
 
+#include "foundation/sync/locks.h"
 #include "p2pcore/codec/download_records.h"
 #include "p2pcore/codec/settings_values.h"
 #include "p2pcore/codec/texts.h"
@@ -19,7 +21,6 @@
 #include "p2pcore/ke/setting.h"
 #include "p2pcore/ke/uploaduser.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
-#include "p2pcore/p2pbase/inc/scoped_lock.h"
 #include "p2pcore/p2pbase/inc/winutil.h"
 #include "p2pcore/seedlift_api.h"
 #include "p2pcore/stat/StatAPI.h"
@@ -30,9 +31,9 @@ namespace {
 
 // Start, stop, the session and the UDP servers are changed only under this
 // lock, so no export meets a session or socket object that a stop is freeing.
-CRITICAL_SECTION g_library_lock;
+CLock g_library_lock;
 
-volatile LONG g_ref_count = 0;
+std::atomic<long> g_ref_count{0};
 
 int add_share(const wchar_t* path, uint64_t size, const uint8_t* fid, int extra) {
   if (!options().allow_add_share) return P2P_SHARE_ADD_OFF;
@@ -53,10 +54,10 @@ class task_export_lock {
   task_export_lock() {
     CP2pSession* session = existing_session();
     locked_ = !(session && session->on_scheduler_thread());
-    if (locked_) EnterCriticalSection(&g_library_lock);
+    if (locked_) g_library_lock.Enter();
   }
   ~task_export_lock() {
-    if (locked_) LeaveCriticalSection(&g_library_lock);
+    if (locked_) g_library_lock.Leave();
   }
   task_export_lock(const task_export_lock&) = delete;
   task_export_lock& operator=(const task_export_lock&) = delete;
@@ -77,7 +78,6 @@ bool with_task(void* handle, F fn) {
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
-    InitializeCriticalSection(&g_library_lock);
     set_library_module(instance);
     DisableThreadLibraryCalls(instance);
     wchar_t path[MAX_PATH + 1] = {};
@@ -95,7 +95,7 @@ extern "C" {
 
 int p2p_initialize_network(uint16_t udp_port) {
   if (udp_port == 0) return 0;
-  scoped_lock h(g_library_lock);
+  CLockGuard h(g_library_lock);
   CP2pSession* session = get_session();
   session->restart_from_dns();
   P2P_LOG(4, "network init...");
@@ -110,8 +110,8 @@ int p2p_initialize_network(uint16_t udp_port) {
 }
 
 int p2p_initialize(void) {
-  scoped_lock h(g_library_lock);
-  if (InterlockedIncrement(&g_ref_count) != 1) return 1;
+  CLockGuard h(g_library_lock);
+  if (++g_ref_count != 1) return 1;
   settings_read(&settings());
   stat_start();
   const int configured = settings().serv_port;
@@ -125,14 +125,12 @@ int p2p_initialize(void) {
 }
 
 void p2p_uninitialize(void) {
-  scoped_lock h(g_library_lock);
+  CLockGuard h(g_library_lock);
   // Never below 0: a stray stop leaves the library able to start again.
-  LONG count = g_ref_count;
+  long count = g_ref_count.load();
   for (;;) {
     if (count <= 0) return;
-    LONG seen = InterlockedCompareExchange(&g_ref_count, count - 1, count);
-    if (seen == count) break;
-    count = seen;
+    if (g_ref_count.compare_exchange_weak(count, count - 1)) break;
   }
   if (count - 1 != 0) return;
   CP2pSession* session = existing_session();
@@ -186,7 +184,7 @@ int p2p_get_statinfo(p2p_stat_totals* totals, p2p_stat_info* info) {
 
 int get_p2p_id(uint64_t* machine_id, uint64_t* user_id, int* nat_class, int* nat_detail, uint32_t* public_ip,
                int* public_port, uint32_t* lan_ip, int* lan_port) {
-  scoped_lock h(g_library_lock);
+  CLockGuard h(g_library_lock);
   return get_session()->get_id(machine_id, user_id, nat_class, nat_detail, public_ip, public_port, lan_ip, lan_port)
              ? 1
              : 0;
@@ -229,7 +227,7 @@ void set_p2p_upload_speed_control(int mode) {
 void set_p2p_upload_english_ver(void) { options().english_ver = 1; }
 
 void set_p2p_download_speed_max(int limit) {
-  InterlockedExchange(reinterpret_cast<volatile LONG*>(&options().download_limit), limit > 0 ? limit : 0);
+  options().download_limit = limit > 0 ? limit : 0;
 }
 
 void set_p2p_app_path(const wchar_t* path) { options_set_app_dir(path); }
@@ -299,7 +297,7 @@ int p2p_get_netinfo(void* last_second104, void* totals104, void* udp_commands102
 }
 
 int p2p_get_nat_stat(uint8_t* nat_type, int* total, int* count) {
-  scoped_lock h(g_library_lock);
+  CLockGuard h(g_library_lock);
   const identity_block id = get_session()->identity();
   if (nat_type) *nat_type = id.nat_type;
   int probes = 0;

@@ -6,12 +6,12 @@
 #include <ctime>
 #include <new>
 
+#include "foundation/sync/locks.h"
 #include "p2pcore/ke/ShareResources_new.h"
 #include "p2pcore/ke/peer_commands.h"
 #include "p2pcore/ke/uploadtask.h"
 #include "p2pcore/ke/uploaduser.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
-#include "p2pcore/p2pbase/inc/scoped_lock.h"
 #include "p2pcore/p2pbase/inc/sockutil.h"
 #include "p2pcore/stat/StatAPI.h"
 
@@ -25,25 +25,19 @@ online_clock g_clock = system_seconds;
 void set_online_clock(online_clock clock) { g_clock = clock ? clock : system_seconds; }
 uint64_t online_now() { return g_clock(); }
 
-online_user::online_user() : session_(*this, *this) {
-  InitializeCriticalSection(&receive_lock_);
-  InitializeCriticalSection(&send_lock_);
-}
+online_user::online_user() : session_(*this, *this) {}
 
-online_user::~online_user() {
-  DeleteCriticalSection(&send_lock_);
-  DeleteCriticalSection(&receive_lock_);
-}
+online_user::~online_user() {}
 
 void online_user::reset(SOCKET s, uint32_t piece_blocks) {
-  scoped_lock r(receive_lock_);
-  scoped_lock w(send_lock_);
+  CLockGuard r(receive_lock_);
+  CLockGuard w(send_lock_);
   socket_ = s;
   session_.reset(online_now(), long(s), piece_blocks);
 }
 
 int online_user::receive(uint8_t* p, size_t n) {
-  scoped_lock h(receive_lock_);
+  CLockGuard h(receive_lock_);
   if (state() == ONLINE_BAD) {
     P2P_LOG(3, "The onlineuser fd[%d] is ONLINE_BAD", int(socket_));
     return -1;
@@ -52,22 +46,22 @@ int online_user::receive(uint8_t* p, size_t n) {
 }
 
 bool online_user::set_send_buff(uint16_t command, const uint8_t* data, uint32_t length, const answer_stamp& stamp) {
-  scoped_lock h(send_lock_);
+  CLockGuard h(send_lock_);
   return session_.answer(command, data, length, stamp, online_now());
 }
 
 bool online_user::flush() {
-  scoped_lock h(send_lock_);
+  CLockGuard h(send_lock_);
   return session_.send_cmd(nullptr, 0);
 }
 
 size_t online_user::waiting() {
-  scoped_lock h(send_lock_);
+  CLockGuard h(send_lock_);
   return session_.waiting();
 }
 
 bool online_user::is_timed_out(int mode) {
-  scoped_lock h(send_lock_);
+  CLockGuard h(send_lock_);
   return session_.is_timed_out(mode, online_now());
 }
 
@@ -102,7 +96,7 @@ tcp_upload_request* online_user::new_request(uint16_t command) {
 void online_user::on_active_request() {
   std::vector<uint8_t> frame;
   {
-    scoped_lock h(send_lock_);
+    CLockGuard h(send_lock_);
     frame = session_.packed_frame(kTcpRspActive, nullptr, 0);
   }
   if (send_when_writable(socket_, frame.data(), int(frame.size())) == int(frame.size()))

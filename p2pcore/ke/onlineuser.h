@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "foundation/sync/locks.h"
 #include "p2pcore/wire/online_session.h"
 
 namespace p2p {
@@ -62,8 +63,8 @@ class online_user : private online_session_events, private online_socket {
   long send(const uint8_t* p, size_t n, int* error) override;
   tcp_upload_request* new_request(uint16_t command);
 
-  CRITICAL_SECTION receive_lock_;
-  CRITICAL_SECTION send_lock_;
+  CLock receive_lock_;
+  CLock send_lock_;
   SOCKET socket_ = INVALID_SOCKET;
   online_session session_;
 };

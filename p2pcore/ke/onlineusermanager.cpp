@@ -4,11 +4,11 @@
 #include <ctime>
 #include <new>
 
+#include "foundation/sync/locks.h"
 #include "p2pcore/ke/ShareResources_new.h"
 #include "p2pcore/ke/onlineuser.h"
-#include "p2pcore/wire/online_session.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
-#include "p2pcore/p2pbase/inc/scoped_lock.h"
+#include "p2pcore/wire/online_session.h"
 
 namespace p2p {
 
@@ -27,11 +27,10 @@ uint32_t piece_blocks() {
 
 }  // namespace
 
-online_user_manager::online_user_manager() { InitializeCriticalSection(&lock_); }
+online_user_manager::online_user_manager() {}
 
 online_user_manager::~online_user_manager() {
   close_all();
-  DeleteCriticalSection(&lock_);
 }
 
 online_user_manager* get_online_user_manager() {
@@ -66,7 +65,7 @@ void online_user_manager::give_to_pool(std::shared_ptr<online_user> u) {
 }
 
 int online_user_manager::add_user(SOCKET s) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   std::shared_ptr<online_user> u = take_from_pool();
   if (!u) return 1;
   // The socket takes what one user may have waiting, so answers rarely wait for a pass.
@@ -78,13 +77,13 @@ int online_user_manager::add_user(SOCKET s) {
 }
 
 std::shared_ptr<online_user> online_user_manager::find_user(SOCKET s) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   auto it = online_.find(s);
   return it == online_.end() ? nullptr : it->second;
 }
 
 void online_user_manager::on_io_error(SOCKET s) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   auto it = online_.find(s);
   if (it == online_.end()) return;
   std::shared_ptr<online_user> u = std::move(it->second);
@@ -96,14 +95,14 @@ void online_user_manager::on_io_error(SOCKET s) {
 }
 
 size_t online_user_manager::count_users() {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   P2P_LOG(9, "====== online user numbber[%d] =====", int(online_.size()));
   P2P_LOG(9, "====== offline user numbber[%d] =====", int(offline_.size()));
   return online_.size() + offline_.size();
 }
 
 size_t online_user_manager::collect_sockets(SOCKET* out, size_t max) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   size_t n = 0;
   for (const auto& [s, u] : online_) {
     if (s == 0 || s == INVALID_SOCKET) continue;
@@ -118,7 +117,7 @@ size_t online_user_manager::collect_sockets(SOCKET* out, size_t max) {
 
 void online_user_manager::sweep_online() {
   const uint64_t now = online_now();
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   if (now - last_online_sweep_ <= 4) return;
   last_online_sweep_ = now;
   if (online_.size() <= kSweepOnlineAbove) return;
@@ -137,7 +136,7 @@ void online_user_manager::sweep_online() {
 
 void online_user_manager::sweep_offline() {
   const uint64_t now = online_now();
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   if (now == last_offline_sweep_) return;
   last_offline_sweep_ = now;
   std::vector<std::shared_ptr<online_user>> keep;
@@ -159,7 +158,7 @@ void online_user_manager::sweep_offline() {
 void online_user_manager::flush_and_reap() {
   std::vector<std::shared_ptr<online_user>> live;
   {
-    scoped_lock h(lock_);
+    CLockGuard h(lock_);
     for (auto it = online_.begin(); it != online_.end();) {
       if (it->second->state() != 2) {
         live.push_back(it->second);
@@ -177,12 +176,12 @@ void online_user_manager::flush_and_reap() {
 }
 
 void online_user_manager::free_pool() {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   pool_.clear();
 }
 
 void online_user_manager::close_all() {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   for (auto& [s, u] : online_) {
     close_socket(s);
     u->set_bad();
@@ -255,7 +254,7 @@ void online_user_manager::serve_readable(const fd_set& set) {
 }
 
 void online_user_manager::fill_write_set(fd_set& set) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   for (const auto& [s, u] : online_)
     if (set.fd_count < kMaxTcpSockets && u->waiting() > 0) FD_SET(s, &set);
 }
@@ -272,17 +271,17 @@ void online_user_manager::housekeeping() {
 }
 
 size_t online_user_manager::online_count() {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   return online_.size();
 }
 
 size_t online_user_manager::offline_count() {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   return offline_.size();
 }
 
 size_t online_user_manager::pool_count() {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   return pool_.size();
 }
 

@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+#include "foundation/sync/locks.h"
+
 namespace p2p {
 
 class online_user;
@@ -75,7 +77,7 @@ class online_user_manager {
   void give_to_pool(std::shared_ptr<online_user> u);
   void close_socket(SOCKET s);
 
-  CRITICAL_SECTION lock_;
+  CLock lock_;
   std::map<SOCKET, std::shared_ptr<online_user>> online_;
   std::vector<std::shared_ptr<online_user>> offline_;
   std::vector<std::shared_ptr<online_user>> pool_;

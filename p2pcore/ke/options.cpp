@@ -4,8 +4,8 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "foundation/sync/locks.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
-#include "p2pcore/p2pbase/inc/scoped_lock.h"
 #include "p2pcore/p2pbase/inc/winutil.h"
 
 namespace p2p {
@@ -16,12 +16,11 @@ const char kDefaultServerHost[] = "cp.orchard-p2p.invalid";
 
 namespace {
 struct text_options {
-  CRITICAL_SECTION lock;
+  CLock lock;
   wchar_t app_dir[kAppDirUnits + 1] = {};
   std::wstring ini_name = L"P2PCfg.ini";
   char server_host[kServerHostChars + 1] = {};
   text_options() {
-    InitializeCriticalSection(&lock);
     lstrcpynA(server_host, kDefaultServerHost, int(sizeof server_host));
   }
 };
@@ -43,12 +42,12 @@ p2p_settings& settings() {
 
 void options_set_app_dir(const wchar_t* dir) {
   if (!dir) return;
-  scoped_lock h(texts().lock);
+  CLockGuard h(texts().lock);
   lstrcpynW(texts().app_dir, dir, int(kAppDirUnits + 1));
 }
 
 std::wstring options_app_dir() {
-  scoped_lock h(texts().lock);
+  CLockGuard h(texts().lock);
   return texts().app_dir;
 }
 
@@ -58,25 +57,25 @@ void options_set_ini_name(const wchar_t* name) {
   std::string ansi;
   if (!to_ansi_exact(bounded.c_str(), &ansi)) ansi = "p2pbase";
   {
-    scoped_lock h(texts().lock);
+    CLockGuard h(texts().lock);
     texts().ini_name = bounded;
   }
   log_set_base_name(ansi + ".log");
 }
 
 std::wstring options_ini_name() {
-  scoped_lock h(texts().lock);
+  CLockGuard h(texts().lock);
   return texts().ini_name;
 }
 
 void options_set_server_host(const char* host) {
   if (!host) return;
-  scoped_lock h(texts().lock);
+  CLockGuard h(texts().lock);
   lstrcpynA(texts().server_host, host, int(sizeof texts().server_host));
 }
 
 std::string options_server_host() {
-  scoped_lock h(texts().lock);
+  CLockGuard h(texts().lock);
   return texts().server_host;
 }
 

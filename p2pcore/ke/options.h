@@ -1,7 +1,9 @@
 // Library-wide state that the exports set: texts (application directory,
 // settings file name, server host) copied bounded under a lock, option flags
-// as plain values, and the settings read at start.
+// as atomics (the exports set them, the scheduler and workers read them), and
+// the settings read at start.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -15,25 +17,25 @@ constexpr uint16_t kDefaultServerPort = 8000;
 extern const char kDefaultServerHost[];
 
 struct option_flags {
-  volatile int temp_mode = 0;
-  volatile int local_share = 0;
-  volatile int no_submit_share = 0;
-  volatile int downloader_mode = 0;
-  volatile int uploader_mode = 0;
-  volatile int english_ver = 0;
-  volatile int allow_add_share = 1;
-  volatile int auto_reload_share_list = 0;
-  volatile int speed_control_mode = 0;  // 0 auto, 1 min, 2 max
-  volatile uint8_t node_type = 5;
-  volatile int product_id = 0;
-  volatile int product_value = 0;
-  volatile int upload_cache = 0;
-  volatile uint32_t forced_sp_ip = 0;  // network order
-  volatile int forced_sp_port = 0;
-  volatile int download_limit = 0;
-  volatile int log_level = 9;
-  volatile uint16_t server_udp_port = kDefaultServerPort;
-  volatile uint16_t server_tcp_port = kDefaultServerPort;
+  std::atomic<int> temp_mode{0};
+  std::atomic<int> local_share{0};
+  std::atomic<int> no_submit_share{0};
+  std::atomic<int> downloader_mode{0};
+  std::atomic<int> uploader_mode{0};
+  std::atomic<int> english_ver{0};
+  std::atomic<int> allow_add_share{1};
+  std::atomic<int> auto_reload_share_list{0};
+  std::atomic<int> speed_control_mode{0};  // 0 auto, 1 min, 2 max
+  std::atomic<uint8_t> node_type{5};
+  std::atomic<int> product_id{0};
+  std::atomic<int> product_value{0};
+  std::atomic<int> upload_cache{0};
+  std::atomic<uint32_t> forced_sp_ip{0};  // network order
+  std::atomic<int> forced_sp_port{0};
+  std::atomic<int> download_limit{0};
+  std::atomic<int> log_level{9};
+  std::atomic<uint16_t> server_udp_port{kDefaultServerPort};
+  std::atomic<uint16_t> server_tcp_port{kDefaultServerPort};
 };
 
 option_flags& options();

@@ -6,12 +6,14 @@
 #include <cstring>
 #include <string>
 
+#include "foundation/check/orchard_assert.h"
+#include "foundation/sync/locks.h"
+#include "foundation/text/address_text.h"
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/io/SimpleUdpServer.h"
 #include "p2pcore/ke/options.h"
 #include "p2pcore/ke/session.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
-#include "p2pcore/p2pbase/inc/scoped_lock.h"
 #include "p2pcore/p2pbase/inc/winutil.h"
 #include "p2pcore/stat/StatAPI.h"
 #include "p2pcore/wire/peer_udp.h"
@@ -22,9 +24,8 @@ namespace {
 
 // The process-wide byte budget, limited by set_p2p_download_speed_max.
 struct process_budget {
-  CRITICAL_SECTION lock;
+  CLock lock;
   byte_budget budget;
-  process_budget() { InitializeCriticalSection(&lock); }
 };
 process_budget& downloads_budget() {
   static process_budget b;
@@ -67,48 +68,44 @@ bool download_send(const std::vector<uint8_t>& body, uint32_t ip, uint16_t port)
 }
 
 p2phandle::p2phandle(const task_setup& setup) : setup_(setup) {
-  InitializeCriticalSection(&lock_);
-  InitializeCriticalSection(&budget_lock_);
   block_count_ = uint32_t(std::min<uint64_t>(file_block_count(setup.file_size), 0xFFFFFFFFu));
 }
 
 p2phandle::~p2phandle() {
   {
-    scoped_lock h(lock_);
+    CLockGuard h(lock_);
     stopped_ = true;
     clear_links(GetTickCount());
   }
-  DeleteCriticalSection(&budget_lock_);
-  DeleteCriticalSection(&lock_);
 }
 
 // ---- the export layer
 
 void p2phandle::stop() {
   // Taken after any event or write in progress on the scheduler thread.
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   stopped_ = true;
   state_ = kHandleStopped;
 }
 
 void p2phandle::ask_query() {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   query_asked_ = true;
 }
 
 void p2phandle::ask_remove(uint64_t user_id) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   removals_asked_.push_back(user_id);
 }
 
 void p2phandle::set_speed_limit(uint32_t bytes_per_second) {
-  scoped_lock h(budget_lock_);
+  CLockGuard h(budget_lock_);
   budget_.set_limit(bytes_per_second);
 }
 
 bool p2phandle::copy_info(p2p_handle_info* out) {
   if (!out || out->size != sizeof(p2p_handle_info)) return false;
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   p2p_handle_info info = {};
   info.size = sizeof info;
   const uint32_t now = GetTickCount();
@@ -129,7 +126,7 @@ bool p2phandle::copy_info(p2p_handle_info* out) {
 
 int p2phandle::copy_links(p2p_peer_row* rows, int max_rows) {
   if (!rows || max_rows <= 0) return 0;
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   const uint32_t now = GetTickCount();
   int n = 0;
   for (const auto& link : links_) {
@@ -143,7 +140,7 @@ int p2phandle::copy_links(p2p_peer_row* rows, int max_rows) {
 
 int p2phandle::copy_server_logs(p2p_server_log* rows, int max_rows) {
   if (!rows || max_rows <= 0) return 0;
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   int n = 0;
   for (const p2p_server_log& log : server_logs_) {
     if (n >= max_rows) break;
@@ -154,7 +151,7 @@ int p2phandle::copy_server_logs(p2p_server_log* rows, int max_rows) {
 
 int p2phandle::copy_status(char* out, int max_bytes) {
   if (!out || max_bytes <= 0) return 0;
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   failed_.expire(GetTickCount());
   int connected = 0, connecting = 0, lan = 0;
   for (const auto& link : links_) {
@@ -174,19 +171,19 @@ int p2phandle::copy_status(char* out, int max_bytes) {
 }
 
 have_map_ranges p2phandle::own_have_map() {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   return own_map_;
 }
 
 // ---- the scheduler thread
 
 void p2phandle::start() {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   started_ = true;
 }
 
 void p2phandle::set_have_map(const uint8_t* record, size_t n) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   have_map_ranges m;
   if (!parse_finish_record(record, n, m)) {
     P2P_LOG(3, "p2p_set_finish: have-map refused (width or count out of range)");
@@ -198,7 +195,7 @@ void p2phandle::set_have_map(const uint8_t* record, size_t n) {
 }
 
 void p2phandle::pass(const download_context& ctx, uint32_t now) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   std::vector<uint64_t> removals;
   removals.swap(removals_asked_);
   for (uint64_t id : removals) remove(id, false, now);
@@ -229,7 +226,7 @@ void p2phandle::query_peers(const download_context& ctx, uint32_t now) {
   q.node_flag = ctx.node_type;
   download_send(peer_query_body(q), ctx.sp_ip, ctx.sp_port);
   static const std::string format = gbk("查询共享 : sp[ %s:%u ] \r\n");
-  P2P_LOG(9, format.c_str(), ipv4_text(ctx.sp_ip).c_str(), unsigned(ctx.sp_port));
+  P2P_LOG(9, format.c_str(), Ipv4Text(ctx.sp_ip).c_str(), unsigned(ctx.sp_port));
   ++queries_;
   last_query_tick_ = now;
   query_asked_ = false;
@@ -247,7 +244,7 @@ p2p_server_log& p2phandle::server_log(uint32_t ip, uint16_t port) {
 }
 
 void p2phandle::on_peer_list(const download_context& ctx, const PeerListHead& head, uint32_t now) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   if (stopped_) return;
   const std::vector<peer_entry> entries = peer_list_entries(head);
   link_counts counts;
@@ -280,7 +277,7 @@ void p2phandle::on_peer_list(const download_context& ctx, const PeerListHead& he
   for (const peer_entry& e : entries)
     P2P_LOG(2, " [%2d]: userid = %llu, nattype = %d, nodetype = %d, percent = %d,  ip = %s, port = %u\r\n", index++,
             (unsigned long long)e.user_id, int(e.nat_type), int(e.node_type), int(e.percent),
-            ipv4_text(e.ip).c_str(), unsigned(e.port));
+            Ipv4Text(e.ip).c_str(), unsigned(e.port));
   static const std::string summary =
       gbk("p2phandle::incoming_peersinfoV2:本次查询总计%d, 重复%d, 有效%d, 服务器上总计 %u%s");
   P2P_LOG(9, summary.c_str(), int(entries.size()), int(plan.duplicates), int(plan.new_links), unsigned(head.count),
@@ -289,7 +286,7 @@ void p2phandle::on_peer_list(const download_context& ctx, const PeerListHead& he
 
 bool p2phandle::on_command(const download_context& ctx, uint16_t command, const uint8_t* body, size_t n,
                            uint64_t sender, uint32_t ip, uint16_t port, uint32_t now) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   if (stopped_) return true;
   switch (command) {
     case kPeerHandshakeAnswer: {
@@ -299,7 +296,7 @@ bool p2phandle::on_command(const download_context& ctx, uint16_t command, const 
       if (!link) link = find(sender);
       if (!link) {
         P2P_LOG(1, "handshake of an unknown peer %llu from [%s:%u]", (unsigned long long)a.peer_id,
-                ipv4_text(ip).c_str(), unsigned(port));
+                Ipv4Text(ip).c_str(), unsigned(port));
         return true;
       }
       // A relayed answer carries the super node's address, not the peer's.
@@ -319,7 +316,7 @@ bool p2phandle::on_command(const download_context& ctx, uint16_t command, const 
       on_relayed_request(ctx, body, n, now);
       return true;
     default:
-      P2P_LOG(3, "unknown cmd : %d, from:[%s:%d]\r\n", int(command), ipv4_text(ip).c_str(), int(port));
+      P2P_LOG(3, "unknown cmd : %d, from:[%s:%d]\r\n", int(command), Ipv4Text(ip).c_str(), int(port));
       return false;
   }
 }
@@ -344,7 +341,7 @@ void p2phandle::on_have_map(const download_context& ctx, uint16_t command, const
   const PeerError e = parse_have_map(body, n, m);
   if (e != PeerError::kNone) {
     P2P_LOG(3, "have-map cmd %u len %u from [%s:%u] dropped: %s", unsigned(command), unsigned(n),
-            ipv4_text(ip).c_str(), unsigned(port), peer_error_text(e));
+            Ipv4Text(ip).c_str(), unsigned(port), peer_error_text(e));
     return;
   }
   peer_connection* link = find(sender);
@@ -414,7 +411,7 @@ void p2phandle::clear_links(uint32_t now) {
 
 void p2phandle::on_block(const download_context& ctx, const BlockPacket& p, uint32_t ip, uint16_t port,
                          uint32_t now) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   peer_connection* link = find(p.sender_id);
   if (!link) return;  // not ours to write: a removed or unknown peer
   link->set_address(ip, port);
@@ -455,32 +452,36 @@ int p2phandle::event(int kind, const peer_connection* link, void* data, uint32_t
 }
 
 uint32_t p2phandle::task_pick(const peer_connection& link, uint32_t* blocks, uint32_t max) {
+  ORCHARD_ASSERT(lock_.HeldByThisThread());
   const int n = event(P2P_TASK_PICK_BLOCKS, &link, blocks, max);
   return n <= 0 ? 0 : std::min<uint32_t>(uint32_t(n), max);
 }
 
 bool p2phandle::budgets_allow(uint32_t floor, uint32_t now) {
+  ORCHARD_ASSERT(lock_.HeldByThisThread());
   {
-    scoped_lock h(budget_lock_);
+    CLockGuard h(budget_lock_);
     if (budget_.remaining(0, now) < floor) return false;
   }
   process_budget& all = downloads_budget();
-  scoped_lock h(all.lock);
+  CLockGuard h(all.lock);
   all.budget.set_limit(uint32_t(options().download_limit));
   return all.budget.remaining(0, now) >= floor;
 }
 
 void p2phandle::charge(uint32_t bytes, uint32_t now) {
+  ORCHARD_ASSERT(lock_.HeldByThisThread());
   {
-    scoped_lock h(budget_lock_);
+    CLockGuard h(budget_lock_);
     budget_.add(bytes, now);
   }
   process_budget& all = downloads_budget();
-  scoped_lock h(all.lock);
+  CLockGuard h(all.lock);
   all.budget.add(bytes, now);
 }
 
 void p2phandle::send_own_have_map(uint16_t command, uint32_t ip, uint16_t port) {
+  ORCHARD_ASSERT(lock_.HeldByThisThread());
   if (size_t(own_map_.width) * own_map_.ranges.size() > kHaveMapEntryBytes) return;
   download_send(have_map_body(command, setup_.file_hash, own_map_.flag, own_map_.unit, own_map_.width, own_map_.ranges),
                 ip, port);

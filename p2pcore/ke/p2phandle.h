@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "foundation/sync/locks.h"
 #include "p2pcore/codec/byte_budget.h"
 #include "p2pcore/codec/download_peers.h"
 #include "p2pcore/codec/download_records.h"
@@ -85,7 +86,7 @@ class p2phandle {
   // Deletes every link (logged; the task hears of each unless stopped).
   void clear_links(uint32_t now);
 
-  // ---- for its links (scheduler thread, lock held)
+  // ---- for its links (scheduler thread, lock_ held: the ones that use it assert so)
   const uint8_t* file_hash() const { return setup_.file_hash; }
   uint64_t file_size() const { return setup_.file_size; }
   uint32_t block_count() const { return block_count_; }
@@ -119,8 +120,8 @@ class p2phandle {
   // A call-me request (8) to the super node for one peer of a list.
   void send_call_me(const download_context& ctx, const peer_entry& peer);
 
-  CRITICAL_SECTION lock_;         // the links, the stopped flag and what the exports copy
-  CRITICAL_SECTION budget_lock_;  // the byte budget
+  CLock lock_;         // the links, the stopped flag and what the exports copy
+  CLock budget_lock_;  // the byte budget
   task_setup setup_;
   uint32_t block_count_ = 0;
   byte_budget budget_;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "foundation/text/address_text.h"
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/io/SimpleUdpServer.h"
 #include "p2pcore/ke/ShareResources_new.h"
@@ -62,7 +63,7 @@ uint8_t announce(const upload_user_info& record, uint64_t* size_out) {
 void on_call_me(const uint8_t* body, size_t n, const sockaddr_in& from, bool outer) {
   CallMe c;
   if (parse_call_me(body, n, c) != PeerError::kNone) {
-    P2P_LOG(3, "incoming callme! len %u from [%s:%u] too short", unsigned(n), ipv4_text(from.sin_addr.s_addr).c_str(),
+    P2P_LOG(3, "incoming callme! len %u from [%s:%u] too short", unsigned(n), Ipv4Text(from.sin_addr.s_addr).c_str(),
             unsigned(ntohs(from.sin_port)));
     return;
   }
@@ -84,7 +85,7 @@ void on_call_me(const uint8_t* body, size_t n, const sockaddr_in& from, bool out
 void on_get_file_data(const uint8_t* body, size_t n, const sockaddr_in& from, bool outer) {
   GetFileData g;
   const PeerError e = parse_get_file_data(body, n, g);
-  const std::string remote = ipv4_text(from.sin_addr.s_addr);
+  const std::string remote = Ipv4Text(from.sin_addr.s_addr);
   const unsigned port = ntohs(from.sin_port);
   if (e == PeerError::kShort) {
     P2P_LOG(1, "CP2pSession::incoming_getfiledata len %u from [%s:%u] too short", unsigned(n), remote.c_str(), port);
@@ -137,7 +138,7 @@ void on_verify_range(const uint8_t* body, size_t n, const sockaddr_in& from, boo
   // Checked before anything is read or allocated; the read is bounded by the file.
   if (check_verify_range(r.request, kVerifyMaxLength) != PeerError::kNone) {
     P2P_LOG(2, "verify range refused: RangeLength=[%llu] from [%s:%u]", (unsigned long long)r.request.length,
-            ipv4_text(from.sin_addr.s_addr).c_str(), unsigned(ntohs(from.sin_port)));
+            Ipv4Text(from.sin_addr.s_addr).c_str(), unsigned(ntohs(from.sin_port)));
     return;
   }
   r.ip = from.sin_addr.s_addr;
@@ -171,7 +172,7 @@ void on_have_map(const udp_command& c) {
   const PeerError e = parse_have_map(c.body.data(), c.body.size(), m);
   if (e != PeerError::kNone) {
     P2P_LOG(3, "have-map cmd %u len %u from [%s:%u] dropped: %s", unsigned(c.command), unsigned(c.body.size()),
-            ipv4_text(c.ip).c_str(), unsigned(c.port), peer_error_text(e));
+            Ipv4Text(c.ip).c_str(), unsigned(c.port), peer_error_text(e));
     return;
   }
   char path[255];
@@ -213,7 +214,7 @@ bool peer_udp_command(uint16_t command, const uint8_t* body, size_t n, const soc
     case kPeerCallMe:
     case kPeerCallMe2:
       if (!from_super_node) {
-        P2P_LOG(1, "incoming callme from [%s:%u] dropped: not the super node", ipv4_text(from.sin_addr.s_addr).c_str(),
+        P2P_LOG(1, "incoming callme from [%s:%u] dropped: not the super node", Ipv4Text(from.sin_addr.s_addr).c_str(),
                 unsigned(ntohs(from.sin_port)));
         return true;
       }
@@ -271,7 +272,7 @@ void tcp_check_have(online_user& user, const CheckHave& c) {
   const uint16_t port = ntohs(peer.sin_port);
   uint64_t size = 0;
   uint8_t result;
-  if (!limit_ip_check(ipv4_text(ip).c_str())) {
+  if (!limit_ip_check(Ipv4Text(ip).c_str())) {
     result = kHandshakeFull;
   } else {
     result = announce(announced_user(c.user_id, ip, port, 0, c.fid, "", kTransportTcp), &size);

@@ -2,6 +2,7 @@
 // checked for their length and dropped, no upload workers.
 #include "p2pcore/ke/peer_hooks.h"
 
+#include "foundation/text/address_text.h"
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
 #include "p2pcore/wire/server_protocol.h"
@@ -39,7 +40,7 @@ void udp_peer_dispatch::on_command(uint16_t command, const uint8_t*, size_t n, c
       return;
     default:
       P2P_LOG(1, "unk packet, cmd:%u, len %u from [%s:%u]", unsigned(command), unsigned(n),
-              ipv4_text(from.sin_addr.s_addr).c_str(), unsigned(ntohs(from.sin_port)));
+              Ipv4Text(from.sin_addr.s_addr).c_str(), unsigned(ntohs(from.sin_port)));
       return;
   }
 }

@@ -4,12 +4,14 @@
 #include <process.h>
 #include <ws2tcpip.h>
 
+#include <atomic>
+
 namespace p2p {
 
 struct server_resolver::job {
   std::string host;
   std::vector<uint32_t> addresses;
-  volatile LONG done = 0;
+  std::atomic<int> done{0};  // set by the lookup thread, read by the scheduler
 };
 
 bool usable_server_address(uint32_t ip) {
@@ -31,7 +33,7 @@ unsigned __stdcall resolve_entry(void* arg) {
       j.addresses.push_back(reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr.s_addr);
     freeaddrinfo(list);
   }
-  InterlockedExchange(&j.done, 1);
+  j.done = 1;
   delete ref;
   return 0;
 }
@@ -48,7 +50,7 @@ void server_resolver::start(const std::string& host) {
   thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, resolve_entry, ref, 0, nullptr));
   if (!thread_) {
     delete ref;
-    InterlockedExchange(&job_->done, 1);
+    job_->done = 1;
   }
 }
 

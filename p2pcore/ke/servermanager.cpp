@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "foundation/text/address_text.h"
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
 #include "p2pcore/p2pbase/inc/sockutil.h"
@@ -39,7 +40,7 @@ void server_manager::attach(SOCKET s) {
 
 bool server_manager::connect(uint32_t ip, uint16_t port, bool to_up) {
   if (holds_socket()) close();
-  const std::string host = ipv4_text(ip);
+  const std::string host = Ipv4Text(ip);
   const long long s = tcp_connect(INVALID_SOCKET, ip, port);
   if (s < 0) {
     if (to_up)

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "foundation/text/address_text.h"
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/ke/options.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
@@ -80,8 +81,8 @@ void settings_write_network(const network_facts& f) {
                 f.mac[5]);
   write_value(path, "Netcard", "name", f.interface_name);
   write_value(path, "Netcard", "mac", mac);
-  write_value(path, "Netcard", "lan_ip", ipv4_text(f.lan_ip));
-  write_value(path, "Netcard", "wan_ip", ipv4_text(f.wan_ip));
+  write_value(path, "Netcard", "lan_ip", Ipv4Text(f.lan_ip));
+  write_value(path, "Netcard", "wan_ip", Ipv4Text(f.wan_ip));
   write_value(path, "Netcard", "lan_port", number(f.lan_port));
   write_value(path, "Netcard", "wan_port", number(f.wan_port));
   write_value(path, "Netcard", "bw_u", number(f.bw_u));

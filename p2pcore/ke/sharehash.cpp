@@ -6,10 +6,10 @@
 #include <ctime>
 
 #include "foundation/check/orchard_assert.h"
+#include "foundation/sync/locks.h"
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/ke/ShareResources_new.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
-#include "p2pcore/p2pbase/inc/scoped_lock.h"
 
 namespace p2p {
 
@@ -21,7 +21,6 @@ void close_share_file(share_item* item) {
 }
 
 share_hash_manager::share_hash_manager() : table_(share_hash_table::create()) {
-  InitializeCriticalSection(&lock_);
   const cache_geometry g = cache_geometry_of(p2p_settings{});
   cache_ = new file_cache_manager(g.bucket_capacity, g.block_size);
 }
@@ -29,7 +28,6 @@ share_hash_manager::share_hash_manager() : table_(share_hash_table::create()) {
 share_hash_manager::~share_hash_manager() {
   delete cache_;
   delete table_;
-  DeleteCriticalSection(&lock_);
 }
 
 void share_hash_manager::configure_cache(uint64_t capacity, uint32_t block_size) {
@@ -59,6 +57,7 @@ int share_hash_manager::add_file_sharelist(const char* path, uint64_t size, cons
 int share_hash_manager::insert_share(const uint64_t* recorded_time, const char* path, uint64_t size,
                                      const uint8_t* fid, uint8_t paused, uint32_t last_access, int extra) {
   ORCHARD_ASSERT(held_by_this_thread());
+  ORCHARD_ASSERT(get_shareres_manager()->held_by_this_thread());  // taken before this bucket's
   if (!fid || size == 0) return 2;
   if (!path || !table_) return 4;
   // The fields hold at most 254 characters: a longer path cannot be kept exactly.
@@ -118,7 +117,7 @@ void share_hash_manager::remove_share(const uint8_t* fid) {
 
 bool share_hash_manager::pause_file_from_sharelist(const uint8_t* fid, int flag) {
   if (!fid) return false;
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   share_item* item = find_share(fid);
   if (!item) return false;
   if (flag) {
@@ -135,7 +134,7 @@ bool share_hash_manager::pause_file_from_sharelist(const uint8_t* fid, int flag)
 
 bool share_hash_manager::delete_file_from_sharelist(const uint8_t* fid, int flag) {
   if (!fid) return false;
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   share_item* item = find_share(fid);
   if (!item) return false;
   const uint64_t served = item->row.uploaded;
@@ -157,7 +156,7 @@ bool share_hash_manager::query_share(const uint8_t* fid, char path[255], uint64_
 
 bool share_hash_manager::query_share_counted(const uint8_t* fid, char path[255], uint64_t* size, const int* mode) {
   if (!fid || !path) return false;
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   share_item* item = find_share(fid);
   if (!item) return false;
   std::memcpy(path, item->head.path, 255);

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "foundation/check/lock_owner.h"
+#include "foundation/sync/locks.h"
 #include "p2pcore/codec/rate_meter.h"
 #include "p2pcore/codec/share_hash_table.h"
 #include "p2pcore/codec/share_list_file.h"
@@ -45,9 +45,9 @@ class share_hash_manager {
   share_hash_manager(const share_hash_manager&) = delete;
   share_hash_manager& operator=(const share_hash_manager&) = delete;
 
-  void lock() { EnterCriticalSection(&lock_); }
-  void unlock() { LeaveCriticalSection(&lock_); }
-  bool held_by_this_thread() const { return CriticalSectionHeldByThisThread(lock_); }
+  void lock() { lock_.Enter(); }
+  void unlock() { lock_.Leave(); }
+  bool held_by_this_thread() const { return lock_.HeldByThisThread(); }
 
   int add_file_sharelist(const char* path, uint64_t size, const uint8_t* fid, uint32_t last_access, int extra);
   // 0 new, 1 present, 2 null fid or size 0, 4 unreadable or size differs.
@@ -78,7 +78,7 @@ class share_hash_manager {
  private:
   int request(bool verify, const uint8_t* fid, uint64_t user_id, uint64_t offset, uint32_t length,
               read_completion done, uintptr_t user1, uintptr_t user2);
-  CRITICAL_SECTION lock_;
+  CLock lock_;
   share_hash_table* table_;
   file_cache_manager* cache_;
 };

@@ -5,39 +5,34 @@
 
 namespace p2p {
 
-task_requests::task_requests() {
-  InitializeCriticalSection(&queue_lock_);
-  InitializeCriticalSection(&map_lock_);
-}
+task_requests::task_requests() {}
 
 task_requests::~task_requests() {
   drop_all();
-  DeleteCriticalSection(&map_lock_);
-  DeleteCriticalSection(&queue_lock_);
 }
 
 void task_requests::add(p2phandle* handle) {
   {
-    scoped_lock h(map_lock_);
+    CLockGuard h(map_lock_);
     live_.insert(handle);
   }
   queue(kRequestAddTask, nullptr, handle);
 }
 
 bool task_requests::queue(uint32_t type, void* data, void* handle) {
-  scoped_lock h(queue_lock_);
+  CLockGuard h(queue_lock_);
   if (closed_) return false;
   requests_.push_back({type, data, handle});
   return true;
 }
 
 bool task_requests::has_task(void* handle) {
-  scoped_lock h(map_lock_);
+  CLockGuard h(map_lock_);
   return tasks_.count(static_cast<p2phandle*>(handle)) != 0;
 }
 
 std::vector<p2phandle*> task_requests::handles() {
-  scoped_lock h(map_lock_);
+  CLockGuard h(map_lock_);
   std::vector<p2phandle*> out;
   out.reserve(tasks_.size());
   for (auto& entry : tasks_) out.push_back(entry.first);
@@ -45,7 +40,7 @@ std::vector<p2phandle*> task_requests::handles() {
 }
 
 p2phandle* task_requests::find_by_hash(const uint8_t hash[16]) {
-  scoped_lock h(map_lock_);
+  CLockGuard h(map_lock_);
   for (auto& entry : tasks_)
     if (std::memcmp(entry.first->file_hash(), hash, 16) == 0) return entry.first;
   return nullptr;
@@ -54,14 +49,14 @@ p2phandle* task_requests::find_by_hash(const uint8_t hash[16]) {
 void task_requests::run() {
   std::list<session_request> batch;
   {
-    scoped_lock h(queue_lock_);
+    CLockGuard h(queue_lock_);
     batch.swap(requests_);
   }
   for (session_request& r : batch) {
     p2phandle* handle = static_cast<p2phandle*>(r.handle);
     p2phandle* doomed = nullptr;
     {
-      scoped_lock h(map_lock_);
+      CLockGuard h(map_lock_);
       const bool live = live_.count(handle) != 0;
       switch (r.type) {
         case kRequestAddTask:
@@ -100,7 +95,7 @@ void task_requests::run() {
 void task_requests::drop_all() {
   std::list<session_request> rest;
   {
-    scoped_lock h(queue_lock_);
+    CLockGuard h(queue_lock_);
     rest.swap(requests_);
     closed_ = true;
   }
@@ -110,7 +105,7 @@ void task_requests::drop_all() {
   }
   std::set<p2phandle*> gone;
   {
-    scoped_lock h(map_lock_);
+    CLockGuard h(map_lock_);
     gone.swap(live_);
     tasks_.clear();
   }

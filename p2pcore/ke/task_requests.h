@@ -14,8 +14,8 @@
 #include <set>
 #include <vector>
 
+#include "foundation/sync/locks.h"
 #include "p2pcore/ke/p2phandle.h"
-#include "p2pcore/p2pbase/inc/scoped_lock.h"
 
 namespace p2p {
 
@@ -47,7 +47,7 @@ class task_requests {
   // Calls fn on a live handle under the map's lock; false when it is not live.
   template <typename F>
   bool with_handle(void* handle, F fn) {
-    scoped_lock h(map_lock_);
+    CLockGuard h(map_lock_);
     if (!handle || !live_.count(static_cast<p2phandle*>(handle))) return false;
     fn(*static_cast<p2phandle*>(handle));
     return true;
@@ -58,10 +58,10 @@ class task_requests {
   p2phandle* find_by_hash(const uint8_t hash[16]);
 
  private:
-  CRITICAL_SECTION queue_lock_;
+  CLock queue_lock_;
   std::list<session_request> requests_;
   bool closed_ = false;
-  CRITICAL_SECTION map_lock_;
+  CLock map_lock_;
   std::set<p2phandle*> live_;
   std::map<p2phandle*, p2phandle*> tasks_;  // added by the start-up request
 };

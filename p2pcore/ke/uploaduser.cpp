@@ -3,11 +3,12 @@
 
 #include <ctime>
 
+#include "foundation/sync/locks.h"
+#include "foundation/text/address_text.h"
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/ke/ShareResources_new.h"
 #include "p2pcore/ke/peer_commands.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
-#include "p2pcore/p2pbase/inc/scoped_lock.h"
 #include "p2pcore/wire/peer_udp.h"
 
 namespace p2p {
@@ -19,7 +20,7 @@ uint32_t now_seconds() { return uint32_t(std::time(nullptr)); }
 // The upload rows of the statistics dump: a peer announced is a try, its first transfer an ok.
 transfer_stats::side& stats_side(transfer_stats::row& row, uint32_t ip) {
   const uint8_t* octets = reinterpret_cast<const uint8_t*>(&ip);
-  return address_class(octets) == 2 ? row.pub : row.lan;
+  return AddressClass(octets) == 2 ? row.pub : row.lan;
 }
 
 }  // namespace
@@ -65,9 +66,7 @@ class p2p_upload_user_manager::log_events : public upload_user_events {
   }
 };
 
-p2p_upload_user_manager::p2p_upload_user_manager() : events_(new log_events), table_(events_) {
-  InitializeCriticalSection(&lock_);
-}
+p2p_upload_user_manager::p2p_upload_user_manager() : events_(new log_events), table_(events_) {}
 
 p2p_upload_user_manager* get_upload_user_manager() {
   static p2p_upload_user_manager* m = new p2p_upload_user_manager;
@@ -75,18 +74,18 @@ p2p_upload_user_manager* get_upload_user_manager() {
 }
 
 void p2p_upload_user_manager::start(uint32_t choke_threshold, uint32_t max_users) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   table_.clear();
   table_.start(choke_threshold, max_users);
 }
 
 void p2p_upload_user_manager::clear() {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   table_.clear();
 }
 
 int p2p_upload_user_manager::add_p2p_upload_user(const upload_user_info& record) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   return table_.add(record, now_seconds());
 }
 
@@ -95,7 +94,7 @@ bool p2p_upload_user_manager::check_upload_request(const uint8_t fid[16], uint64
   choke_notice notice;
   bool refuse;
   {
-    scoped_lock h(lock_);
+    CLockGuard h(lock_);
     refuse = table_.check_request(fid, user_id, wrapped, request_type, nat_word, now_seconds(), &notice);
   }
   if (notice.send) {
@@ -107,37 +106,37 @@ bool p2p_upload_user_manager::check_upload_request(const uint8_t fid[16], uint64
 
 void p2p_upload_user_manager::report_transfer(const uint8_t fid[16], uint64_t user_id, uint32_t requested,
                                               uint32_t disk_bytes, int shared) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   table_.report_transfer(fid, user_id, requested, disk_bytes, shared, now_seconds(), GetTickCount());
 }
 
 uint32_t p2p_upload_user_manager::next_packet_sequence(const uint8_t fid[16], uint64_t user_id) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   return table_.next_sequence(fid, user_id);
 }
 
 bool p2p_upload_user_manager::set_peer_version(const uint8_t fid[16], uint64_t user_id, const uint8_t info[40]) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   return table_.set_version(fid, user_id, info);
 }
 
 int p2p_upload_user_manager::copy_uplist(upload_user_info* rows, int max_rows, uint32_t now) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   return table_.copy_list(rows, max_rows, now, GetTickCount());
 }
 
 bool p2p_upload_user_manager::find(const uint8_t fid[16], uint64_t user_id, upload_user_info* out) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   return table_.find(fid, user_id, out);
 }
 
 void p2p_upload_user_manager::put_user(const upload_user_info& info) {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   table_.put(info);
 }
 
 size_t p2p_upload_user_manager::size() {
-  scoped_lock h(lock_);
+  CLockGuard h(lock_);
   return table_.size();
 }
 

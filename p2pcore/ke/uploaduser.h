@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "foundation/sync/locks.h"
 #include "p2pcore/codec/upload_users.h"
 #include "p2pcore/seedlift_api.h"
 
@@ -37,7 +38,7 @@ class p2p_upload_user_manager {
 
  private:
   class log_events;
-  CRITICAL_SECTION lock_;
+  CLock lock_;
   log_events* events_;
   upload_user_table table_;
 };

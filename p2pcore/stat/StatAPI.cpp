@@ -4,10 +4,12 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
+#include "foundation/text/address_text.h"
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/ke/options.h"
 #include "p2pcore/p2pbase/inc/p2plog.h"
@@ -28,10 +30,10 @@ command_table g_table_a = {};
 command_table g_table_b = {};
 read_counter_set g_reads = {};
 stat_roller g_roller;
-volatile LONG g_last_datagram_tick = 0;
-volatile LONG g_keep_nat_ms = 30000;
-volatile LONG g_nat_probes = 0;
-volatile LONG g_nat_answered = 0;
+std::atomic<uint32_t> g_last_datagram_tick{0};
+std::atomic<uint32_t> g_keep_nat_ms{30000};
+std::atomic<uint32_t> g_nat_probes{0};
+std::atomic<uint32_t> g_nat_answered{0};
 
 struct reporters {
   CRITICAL_SECTION lock;
@@ -102,8 +104,8 @@ void stat_set_upload_limit(uint64_t bytes_per_second) {
 }
 
 void stat_note_nat_probe(bool answered) {
-  InterlockedIncrement(&g_nat_probes);
-  if (answered) InterlockedIncrement(&g_nat_answered);
+  ++g_nat_probes;
+  if (answered) ++g_nat_answered;
 }
 
 void stat_nat_counters(int* total, int* count) {
@@ -111,8 +113,8 @@ void stat_nat_counters(int* total, int* count) {
   if (count) *count = int(g_nat_answered);
 }
 void stat_set_online(bool online) { InterlockedExchange(reinterpret_cast<volatile LONG*>(&g_reads.online), online); }
-void stat_set_keep_nat_ms(uint32_t ms) { InterlockedExchange(&g_keep_nat_ms, LONG(ms)); }
-void stat_note_datagram_received() { InterlockedExchange(&g_last_datagram_tick, LONG(GetTickCount())); }
+void stat_set_keep_nat_ms(uint32_t ms) { g_keep_nat_ms = ms; }
+void stat_note_datagram_received() { g_last_datagram_tick = GetTickCount(); }
 
 void stat_start() {
   {
@@ -133,7 +135,7 @@ void stat_start() {
   std::srand(unsigned(std::time(nullptr)));
   uint32_t address;
   std::memcpy(&address, host->h_addr_list[std::rand() % count], 4);
-  std::string text = ipv4_text(address);
+  std::string text = Ipv4Text(address);
   P2P_LOG(4, "stat host %s is %s", kStatHost, text.c_str());
   CTallyhub::SetServer(text.c_str(), kStatPort);
 }

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "p2pcore/codec/crc32.h"
-#include "p2pcore/codec/md5.h"
-#include "p2pcore/codec/sha1.h"
+#include "foundation/codec/crc32.h"
+#include "foundation/codec/md5.h"
+#include "foundation/codec/sha1.h"
 #include "p2pcore/wire/wire_bytes.h"
 
 namespace p2p {
@@ -136,7 +136,7 @@ size_t build_block_packet(uint8_t* out, size_t capacity, const uint8_t file_hash
   if (length) std::memcpy(out + kBlockPacketHead, data, length);
   store_le(out + kBlockPacketHead + length, sequence, 4);
   std::memset(out + kBlockPacketHead + length + 4, 0, zeros);
-  store_u32le(out + 1, crc32_update(out + 5, total - 5));
+  store_u32le(out + 1, Crc32Update(out + 5, total - 5));
   return total;
 }
 
@@ -144,7 +144,7 @@ PeerError parse_block_packet(const uint8_t* p, size_t n, BlockPacket& out) {
   out = BlockPacket{};
   if (!p || n < kBlockPacketHead + 4) return PeerError::kShort;
   if (p[0] != 2) return PeerError::kValue;
-  if (crc32_update(p + 5, n - 5) != load_u32le(p + 1)) return PeerError::kValue;
+  if (Crc32Update(p + 5, n - 5) != load_u32le(p + 1)) return PeerError::kValue;
   std::memcpy(out.file_hash, p + 5, 16);
   out.sender_id = load_le(p + 21, 8);
   out.block = uint32_t(load_le(p + 30, 4));
@@ -285,7 +285,7 @@ std::vector<uint8_t> verify_request_body(const uint8_t file_hash[16], uint32_t f
   return w.take();
 }
 
-uint32_t verify_crc(const uint8_t* p, size_t n) { return crc32_continue(0, p, n); }
+uint32_t verify_crc(const uint8_t* p, size_t n) { return Crc32Raw(p, n); }
 
 uint32_t verify_chunk_count(uint64_t length, uint32_t crc_unit) {
   if (crc_unit == 0 || length == 0) return 0;
@@ -299,12 +299,9 @@ std::vector<uint8_t> verify_answer_body(const VerifyRequest& r, const uint8_t* d
   store_le(b.data(), kPeerVerifyAnswer, 2);
   std::memcpy(b.data() + 2, r.echo, 48);
   if (r.flags & kVerifyMd5) {
-    md5_context ctx;
-    md5_init(&ctx);
-    md5_update(&ctx, data, n);
-    md5_final(&ctx, b.data() + 50);
+    MD5Digest(data, n, b.data() + 50);
   }
-  if (r.flags & kVerifySha1) sha1_digest(b.data() + 66, data, n);
+  if (r.flags & kVerifySha1) Sha1Digest(b.data() + 66, data, n);
   if (r.flags & kVerifyCrc) store_le(b.data() + 86, verify_crc(data, n), 4);
   store_le(b.data() + 90, chunks, 2);
   for (uint32_t i = 0; i < chunks; ++i) {

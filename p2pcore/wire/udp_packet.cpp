@@ -1,7 +1,7 @@
 // UDP packet layers: building, wrapping and checking datagrams.
 #include "p2pcore/wire/udp_packet.h"
 
-#include "p2pcore/codec/crc32.h"
+#include "foundation/codec/crc32.h"
 #include "p2pcore/wire/udp_mask_salt.h"
 #include "p2pcore/wire/wire_bytes.h"
 
@@ -14,8 +14,8 @@ UdpMaskTables build_tables() {
   UdpMaskTables t{};
   for (int i = 0; i < 256; ++i) {
     // The salt enters in reverse order.
-    uint32_t a = (p2p::crc32_table[i] >> 16) + kUdpMaskSalt[255 - i];
-    uint32_t b = (p2p::crc32_table[i] >> 8) + kUdpMaskSalt[255 - i];
+    uint32_t a = (kCrc32Table[i] >> 16) + kUdpMaskSalt[255 - i];
+    uint32_t b = (kCrc32Table[i] >> 8) + kUdpMaskSalt[255 - i];
     store_u32le(t.outer + 4 * i, a);
     store_u32le(t.inner + 4 * i, b);
   }
@@ -32,7 +32,7 @@ uint32_t masked_crc(const uint8_t* table, uint32_t check, const uint8_t* p, size
   uint32_t reg = 0xFFFFFFFEu;
   for (size_t i = 0; i < n; ++i) {
     uint8_t b = p[i] ^ table[(check + i) & 1023];
-    reg = (reg >> 8) ^ p2p::crc32_table[(reg ^ b) & 0xFF];
+    reg = (reg >> 8) ^ kCrc32Table[(reg ^ b) & 0xFF];
   }
   return reg;
 }
@@ -86,7 +86,7 @@ const UdpMaskTables& udp_mask_tables() {
   return tables;
 }
 
-uint32_t udp_crc(const uint8_t* p, size_t n) { return p2p::crc32_update(p, n); }
+uint32_t udp_crc(const uint8_t* p, size_t n) { return Crc32Update(p, n); }
 
 std::vector<uint8_t> build_command_packet(uint64_t user_id, uint32_t sequence, const uint8_t* body, size_t n) {
   // Below the 2-byte command code the receiver drops the packet.

@@ -10,13 +10,10 @@ that drops a share of its packets, one that goes silent and a slow one.
     test_p2p_download.py --bin build/win/bin --wine wine
 """
 import os
-import queue
 import shutil
 import socket
-import subprocess
 import sys
 import tempfile
-import threading
 import time
 import unittest
 
@@ -27,79 +24,16 @@ import p2p_doubles  # noqa: E402
 from orchard_proc import run_unittests  # noqa: E402
 from p2p_doubles import free_port  # noqa: E402
 from p2p_seeders import SeedingPeer  # noqa: E402
-from test_seedlift_session import windows_path  # noqa: E402
+from seedlift_driver import SeedliftDriver, windows_path  # noqa: E402
 
 BLOCK = 1024
 
 
-class Driver:
+class Driver(SeedliftDriver):
     """The download client: commands in, answers and events out, every line kept."""
 
     def __init__(self, wine, bin_dir, app_dir):
-        exe = os.path.join(bin_dir, "seedlift_task_driver.exe")
-        self.proc = subprocess.Popen([wine, exe], cwd=bin_dir, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL, text=True, bufsize=1)
-        self.lines = []  # (time, text)
-        self.cond = threading.Condition()
-        threading.Thread(target=self._read, daemon=True).start()
-        self.ask("app " + windows_path(app_dir) + "\\", "ok app", 60)
-
-    def _read(self):
-        for line in self.proc.stdout:
-            with self.cond:
-                self.lines.append((time.time(), line.strip()))
-                self.cond.notify_all()
-        with self.cond:
-            self.lines.append((time.time(), None))
-            self.cond.notify_all()
-
-    def wait_line(self, prefix, timeout, start=0):
-        """The first line from index `start` on that begins with prefix: (index, text)."""
-        deadline = time.time() + timeout
-        with self.cond:
-            while True:
-                for i in range(start, len(self.lines)):
-                    text = self.lines[i][1]
-                    if text is None:
-                        raise AssertionError("the driver ended while waiting for %r" % prefix)
-                    if text.startswith(prefix):
-                        return i, text
-                left = deadline - time.time()
-                if left <= 0:
-                    raise AssertionError("no %r within %d s" % (prefix, timeout))
-                self.cond.wait(left)
-
-    def ask(self, command, prefix, timeout=30):
-        with self.cond:
-            start = len(self.lines)
-        self.proc.stdin.write(command + "\n")
-        self.proc.stdin.flush()
-        return self.wait_line(prefix, timeout, start)[1]
-
-    def ask_lines(self, command, row_prefix, end_prefix, timeout=30):
-        """Rows answered before an end line."""
-        with self.cond:
-            start = len(self.lines)
-        self.proc.stdin.write(command + "\n")
-        self.proc.stdin.flush()
-        end, _ = self.wait_line(end_prefix, timeout, start)
-        with self.cond:
-            return [t for _, t in self.lines[start:end] if t and t.startswith(row_prefix)]
-
-    def texts(self, prefix):
-        with self.cond:
-            return [(at, t) for at, t in self.lines if t and t.startswith(prefix)]
-
-    def close(self):
-        try:
-            self.ask("quit", "ok quit", 30)
-        except AssertionError:
-            pass
-        try:
-            self.proc.wait(20)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
+        super().__init__(wine, bin_dir, "seedlift_task_driver.exe", app_dir)
 
 
 class Download(unittest.TestCase):

@@ -8,13 +8,10 @@ loopback. Each case runs on its own ports and in its own application folder:
 """
 import argparse
 import os
-import queue
 import shutil
 import socket
-import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -22,6 +19,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "lib"))
 sys.path.insert(0, HERE)
 import p2p_doubles  # noqa: E402
 from p2p_doubles import free_port  # noqa: E402
+from seedlift_driver import SeedliftDriver, windows_path  # noqa: E402
 import p2p_wire as w  # noqa: E402
 
 FID = bytes(range(0x10, 0x20))
@@ -36,39 +34,11 @@ def check(condition, message):
         raise Failure(message)
 
 
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-class Core:
-    """The driver program: one command per line, one answer per line."""
+class Core(SeedliftDriver):
+    """The session driver program: one command per line, one answer per line."""
 
     def __init__(self, wine, bin_dir, app_dir):
-        exe = os.path.join(bin_dir, "seedlift_session_driver.exe")
-        self.proc = subprocess.Popen([wine, exe], cwd=bin_dir, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL, text=True, bufsize=1)
-        self.lines = queue.Queue()
-        threading.Thread(target=self._read, daemon=True).start()
-        self.ask("app " + windows_path(app_dir) + "\\", "ok app", 60)
-
-    def _read(self):
-        for line in self.proc.stdout:
-            self.lines.put(line.strip())
-        self.lines.put(None)
-
-    def ask(self, command, expect_prefix, timeout=30):
-        self.proc.stdin.write(command + "\n")
-        self.proc.stdin.flush()
-        deadline = time.time() + timeout
-        while True:
-            try:
-                line = self.lines.get(timeout=max(0.1, deadline - time.time()))
-            except queue.Empty:
-                raise Failure("no answer to %r" % command)
-            if line is None:
-                raise Failure("driver ended during %r" % command)
-            if line.startswith(expect_prefix):
-                return line
+        super().__init__(wine, bin_dir, "seedlift_session_driver.exe", app_dir, error=Failure)
 
     def get_id(self):
         _, result, user, ip, port, lan_port, nat_class = self.ask("id", "id ").split()
@@ -83,17 +53,6 @@ class Core:
                 return got
             time.sleep(0.5)
         raise Failure("get_p2p_id never reported a public address")
-
-    def close(self):
-        try:
-            self.ask("quit", "ok quit", 30)
-        except Failure:
-            pass
-        try:
-            self.proc.wait(20)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
 
 
 class Case:

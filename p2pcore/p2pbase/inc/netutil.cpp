@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "foundation/text/address_text.h"
 #include "p2pcore/codec/texts.h"
 
 namespace p2p {
@@ -29,7 +30,7 @@ int choose_adapter(adapter_record* chosen) {
     if (a->Type != MIB_IF_TYPE_ETHERNET) continue;
     const char* ip = a->IpAddressList.IpAddress.String;
     const char* gw = a->GatewayList.IpAddress.String;
-    if (!usable_ipv4(ip) || !usable_ipv4(gw)) continue;
+    if (!IsUsableAddressText(ip) || !IsUsableAddressText(gw)) continue;
     adapter_record r = {};
     r.name = a->AdapterName;
     std::memcpy(r.mac, a->Address, std::min<size_t>(6, a->AddressLength));
@@ -38,7 +39,7 @@ int choose_adapter(adapter_record* chosen) {
     r.found = true;
     uint8_t octets[4];
     std::memcpy(octets, &r.ip, 4);
-    if (address_class(octets) == 2) {
+    if (AddressClass(octets) == 2) {
       *chosen = r;
       return 0;
     }

@@ -4,30 +4,32 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
 
 #include "p2pcore/codec/log_rotation.h"
 
+#include "foundation/check/orchard_assert.h"
+#include "foundation/sync/locks.h"
 #include "p2pcore/codec/texts.h"
-#include "p2pcore/p2pbase/inc/scoped_lock.h"
 #include "p2pcore/p2pbase/inc/winutil.h"
 
 namespace p2p {
 namespace {
 
 struct log_state {
-  CRITICAL_SECTION lock;
+  CLock lock;
   HANDLE file = INVALID_HANDLE_VALUE;
   bool to_file = false;
   bool to_console = false;
   int log_count = 5;
   uint64_t written = 0;
   uint64_t rotate_bytes = 0xC800000;  // 200 MiB
-  volatile LONG threshold = 2;
+  std::atomic<int> threshold{2};  // read by every thread that logs, without the lock
   std::string base = "p2pbase";
-  log_state() { InitializeCriticalSection(&lock); }
+  log_state() {}
 };
 
 log_state& state() {
@@ -54,8 +56,9 @@ std::vector<std::wstring> dated_logs(const log_state& s) {
 
 // Moves the current file to its dated name and drops the oldest beyond
 // LogCount: every start rotates the last one's file, so the folder, not this
-// process's own rotations, is what is counted. Under the lock.
+// process's own rotations, is what is counted.
 void rotate_current(log_state& s) {
+  ORCHARD_ASSERT(s.lock.HeldByThisThread());
   std::wstring current = current_name(s);
   if (!file_exists(current)) return;
   SYSTEMTIME t;
@@ -87,7 +90,7 @@ void emit(int level, const std::string& text) {
   if (level < s.threshold) return;
   std::string line = "\r\n[" + now_text() + "] " + text;
   if (line.size() > 8064) line.resize(8064);
-  scoped_lock h(s.lock);
+  CLockGuard h(s.lock);
   if (s.to_console) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
@@ -123,7 +126,7 @@ std::string format_text(const char* format, va_list args) {
 
 void log_open(int log_count, int out_mode) {
   log_state& s = state();
-  scoped_lock h(s.lock);
+  CLockGuard h(s.lock);
   if (s.file != INVALID_HANDLE_VALUE) {
     CloseHandle(s.file);
     s.file = INVALID_HANDLE_VALUE;
@@ -138,7 +141,7 @@ void log_open(int log_count, int out_mode) {
 
 void log_close() {
   log_state& s = state();
-  scoped_lock h(s.lock);
+  CLockGuard h(s.lock);
   if (s.file != INVALID_HANDLE_VALUE) {
     FlushFileBuffers(s.file);
     CloseHandle(s.file);
@@ -149,25 +152,25 @@ void log_close() {
 }
 
 bool log_file_is_open() {
-  scoped_lock h(state().lock);
+  CLockGuard h(state().lock);
   return state().file != INVALID_HANDLE_VALUE;
 }
 
-void log_set_threshold(int threshold) { InterlockedExchange(&state().threshold, threshold); }
+void log_set_threshold(int threshold) { state().threshold = threshold; }
 int log_threshold() { return state().threshold; }
 
 void log_set_base_name(const std::string& base) {
-  scoped_lock h(state().lock);
+  CLockGuard h(state().lock);
   state().base = base;
 }
 
 std::string log_base_name() {
-  scoped_lock h(state().lock);
+  CLockGuard h(state().lock);
   return state().base;
 }
 
 void log_set_rotate_bytes(uint64_t bytes) {
-  scoped_lock h(state().lock);
+  CLockGuard h(state().lock);
   state().rotate_bytes = bytes;
 }
 

@@ -1,4 +1,5 @@
-// The scoped hold of the upload core's re-entrant critical sections.
+// The scoped hold of a raw critical section, left for the session, upload-task
+// and file-cache files until they move to CLock and CLockGuard.
 #pragma once
 #include <winsock2.h>
 #include <windows.h>

@@ -3,6 +3,7 @@
 
 #include <shlwapi.h>
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -267,25 +268,25 @@ void winsock_start() {
   WSAStartup(MAKEWORD(2, 2), &data);
 }
 
-static volatile LONG g_open_files = 0;
+static std::atomic<long> g_open_files{0};
 
 shared_file* shared_file::open_for_upload(const char* ansi_path) {
   HANDLE h = CreateFileA(ansi_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   if (h == INVALID_HANDLE_VALUE || h == nullptr) return nullptr;
-  InterlockedIncrement(&g_open_files);
+  ++g_open_files;
   return new shared_file(h);
 }
 
 shared_file::~shared_file() {
   CloseHandle(handle_);
-  InterlockedDecrement(&g_open_files);
+  --g_open_files;
 }
 
-void shared_file::acquire() { InterlockedIncrement(&refs_); }
+void shared_file::acquire() { ++refs_; }
 
 void shared_file::release() {
-  if (InterlockedDecrement(&refs_) == 0) delete this;
+  if (--refs_ == 0) delete this;
 }
 
 void shared_file::cancel_reads() { CancelIoEx(handle_, nullptr); }

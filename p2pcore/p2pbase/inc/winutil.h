@@ -5,6 +5,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -69,7 +70,7 @@ class shared_file {
   explicit shared_file(HANDLE h) : handle_(h) {}
   ~shared_file();
   HANDLE handle_;
-  volatile LONG refs_ = 1;
+  std::atomic<long> refs_{1};  // the scheduler and the workers hold references
 };
 
 // Completion of an upload read: data, requested length, bytes read, system

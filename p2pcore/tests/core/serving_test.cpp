@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -69,7 +70,7 @@ class serving_loop {
     thread_ = CreateThread(nullptr, 0, entry, this, 0, nullptr);
   }
   ~serving_loop() {
-    InterlockedExchange(&stop_, 1);
+    stop_ = 1;
     WaitForSingleObject(thread_, INFINITE);
     CloseHandle(thread_);
     get_online_user_manager()->close_all();
@@ -120,7 +121,7 @@ class serving_loop {
   SOCKET listener_;
   CSimpleUdpServer* udp_;
   HANDLE thread_;
-  volatile LONG stop_ = 0;
+  std::atomic<int> stop_{0};  // set by the destructor, read by the loop's thread
 };
 
 // A downloading peer over TCP.

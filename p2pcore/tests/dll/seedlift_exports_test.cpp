@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "p2pcore/tests/dll/seedlift_loader.h"
-#include "p2pcore/tests/share_list_writer.h"
+#include "p2pcore/codec/tests/share_list_writer.h"
 
 namespace {
 

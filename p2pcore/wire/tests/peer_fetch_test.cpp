@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "foundation/text/address_text.h"
+#include "foundation/text/hex_text.h"
 #include "p2pcore/codec/texts.h"
 #include "p2pcore/wire/peer_udp.h"
 #include "p2pcore/wire/udp_packet.h"
@@ -18,7 +20,7 @@ namespace {
 
 const uint8_t kHash[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
 
-std::string hex(const std::vector<uint8_t>& b) { return bin_to_hex(b.data(), b.size()); }
+std::string hex(const std::vector<uint8_t>& b) { return HexText(b.data(), b.size()); }
 
 // A peer list as the super node sends it: head, then `entries` entries of
 // 31 or 33 bytes, with `count` in the head.
@@ -187,13 +189,13 @@ TEST(PeerFetch, BodiesOfTheDoubles) {
     const std::vector<peer_entry> e = peer_list_entries(head);
     ASSERT_EQ(e.size(), 1u);
     EXPECT_EQ(e[0].user_id, 0x0102030405060708ull);
-    EXPECT_EQ(ipv4_text(e[0].ip), "127.0.0.1");
+    EXPECT_EQ(Ipv4Text(e[0].ip), "127.0.0.1");
     EXPECT_EQ(e[0].port, 18101);
-    EXPECT_EQ(ipv4_text(e[0].second_ip), "192.168.1.9");
+    EXPECT_EQ(Ipv4Text(e[0].second_ip), "192.168.1.9");
     EXPECT_EQ(e[0].second_port, 4000);
     EXPECT_EQ(e[0].kept, 7u);
     EXPECT_EQ(e[0].nat_type, 0x13);
-    EXPECT_EQ(ipv4_text(e[0].call_ip), "10.0.0.2");
+    EXPECT_EQ(Ipv4Text(e[0].call_ip), "10.0.0.2");
     EXPECT_EQ(e[0].call_port, 18102);
     EXPECT_EQ(e[0].node_type, r.entry_size == 33 ? 5 : 0);
     EXPECT_EQ(e[0].percent, r.entry_size == 33 ? 99 : 0);

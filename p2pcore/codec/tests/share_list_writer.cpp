@@ -1,10 +1,10 @@
 // Test-only share-list writer: the inverse of the reader's descrambling,
 // applied in reverse order (XOR, then rotate right).
-#include "p2pcore/tests/share_list_writer.h"
+#include "p2pcore/codec/tests/share_list_writer.h"
 
 #include <cstring>
 
-#include "p2pcore/codec/crc32.h"
+#include "foundation/codec/crc32.h"
 
 namespace p2p_test {
 
@@ -29,7 +29,7 @@ std::vector<uint8_t> write_share_list(const std::vector<p2p::share_list_record>&
   const size_t size = new_pattern ? p2p::kNewRecordSize : p2p::kOldRecordSize;
   std::vector<uint8_t> payload(records.size() * size + trailing);
   for (size_t k = 0; k < records.size(); ++k) std::memcpy(payload.data() + k * size, &records[k], size);
-  const uint32_t check = p2p::crc32_update(payload.data(), payload.size());
+  const uint32_t check = Crc32Update(payload.data(), payload.size());
   for (size_t i = 0; i < payload.size(); ++i) {
     const unsigned r = 7 - unsigned(i % 7);
     uint8_t b = payload[i] ^ p2p::crc32_table_byte((size_t(seed) + i + 0x02C5) % 1024);

@@ -1,22 +1,25 @@
-// The core's own MD5, SHA-1 and CRC-32 against published vectors.
+// MD5, SHA-1 and CRC-32 in the forms the core's verify answers, datagrams and
+// share lists use them, against published vectors.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "p2pcore/codec/crc32.h"
-#include "p2pcore/codec/md5.h"
-#include "p2pcore/codec/sha1.h"
+#include "foundation/codec/crc32.h"
+#include "foundation/codec/md5.h"
+#include "foundation/codec/sha1.h"
+#include "foundation/text/hex_text.h"
+#include "p2pcore/codec/share_list_file.h"
 #include "p2pcore/codec/texts.h"
 
 namespace {
 
 std::string md5_hex(const std::string& s, size_t piece) {
-  p2p::md5_context ctx;
-  p2p::md5_init(&ctx);
-  for (size_t at = 0; at < s.size(); at += piece) p2p::md5_update(&ctx, s.data() + at, std::min(piece, s.size() - at));
+  MD5Context ctx;
+  MD5Init(&ctx);
+  for (size_t at = 0; at < s.size(); at += piece) MD5Update(&ctx, s.data() + at, std::min(piece, s.size() - at));
   uint8_t out[16];
-  p2p::md5_final(&ctx, out);
-  return p2p::bin_to_hex(out, 16);
+  MD5Final(&ctx, out);
+  return HexText(out, 16);
 }
 
 TEST(Digest, Md5KnownVectorsInAnyPieces) {
@@ -48,14 +51,14 @@ TEST(Digest, Sha1KnownVectors) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.in.substr(0, 16));
     uint8_t out[20];
-    p2p::sha1_digest(out, r.in.data(), r.in.size());
-    EXPECT_EQ(p2p::bin_to_hex(out, 20), r.hex);
+    Sha1Digest(out, r.in.data(), r.in.size());
+    EXPECT_EQ(HexText(out, 20), r.hex);
   }
 }
 
 TEST(Digest, Crc32FormAndTableBytes) {
-  EXPECT_EQ(p2p::crc32_update("", 0), 0xFFFFFFFEu);
-  EXPECT_EQ(~p2p::crc32_continue(0xFFFFFFFFu, "123456789", 9), 0xCBF43926u);
+  EXPECT_EQ(Crc32Update("", 0), 0xFFFFFFFEu);
+  EXPECT_EQ(~Crc32Continue(0xFFFFFFFFu, "123456789", 9), 0xCBF43926u);
   // The table read as little-endian bytes: entry 1 is 0x77073096.
   EXPECT_EQ(p2p::crc32_table_byte(4), 0x96);
   EXPECT_EQ(p2p::crc32_table_byte(7), 0x77);

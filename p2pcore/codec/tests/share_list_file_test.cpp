@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "p2pcore/codec/share_list_file.h"
-#include "p2pcore/tests/share_list_writer.h"
+#include "p2pcore/codec/tests/share_list_writer.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 // Text and number formatting, address parsing and classes, the splitter.
 #include <gtest/gtest.h>
 
+#include "foundation/text/address_text.h"
 #include "p2pcore/codec/texts.h"
 
 namespace {
@@ -39,7 +40,7 @@ TEST(Texts, HexAndAddresses) {
   char text[33];
   p2p::hash_to_hex(hash, text);
   EXPECT_STREQ(text, "0001ABFF000000000000000000000010");
-  EXPECT_EQ(p2p::ipv4_text(0x0100007F), "127.0.0.1");
+  EXPECT_EQ(Ipv4Text(0x0100007F), "127.0.0.1");
   EXPECT_EQ(p2p::clock_text({2024, 1, 2, 3, 4, 5, 6}), "2024-01-02 03:04:05:006");
 }
 
@@ -68,12 +69,12 @@ TEST(Texts, AddressClassAndUsable) {
                       {{169, 253, 1, 1}, 2}, {{8, 8, 8, 8}, 2}};
   for (const Row& r : rows) {
     SCOPED_TRACE(int(r.a[0]) * 1000 + r.a[1]);
-    EXPECT_EQ(p2p::address_class(r.a), r.cls);
+    EXPECT_EQ(AddressClass(r.a), r.cls);
   }
-  EXPECT_FALSE(p2p::usable_ipv4(""));
-  EXPECT_FALSE(p2p::usable_ipv4("0.0.0.0"));
-  EXPECT_FALSE(p2p::usable_ipv4("127.0.0.1"));
-  EXPECT_TRUE(p2p::usable_ipv4("192.168.1.2"));
+  EXPECT_FALSE(IsUsableAddressText(""));
+  EXPECT_FALSE(IsUsableAddressText("0.0.0.0"));
+  EXPECT_FALSE(IsUsableAddressText("127.0.0.1"));
+  EXPECT_TRUE(IsUsableAddressText("192.168.1.2"));
 }
 
 TEST(Texts, WideCompareAndSlashes) {
