@@ -57,14 +57,16 @@ bool online_user::set_send_buff(uint16_t command, const uint8_t* data, uint32_t 
 }
 
 bool online_user::flush() {
-  scoped_lock h(send_lock_);
-  return session_.send_cmd(nullptr, 0);
+  // A worker holding the lock is packing and sending for this user right now
+  // and sends what waits itself; the scheduler thread, which receives every
+  // peer's requests, must not stand behind it for a whole piece.
+  if (!TryEnterCriticalSection(&send_lock_)) return true;
+  const bool ok = session_.send_cmd(nullptr, 0);
+  LeaveCriticalSection(&send_lock_);
+  return ok;
 }
 
-size_t online_user::waiting() {
-  scoped_lock h(send_lock_);
-  return session_.waiting();
-}
+size_t online_user::waiting() { return session_.waiting_seen(); }
 
 bool online_user::is_timed_out(int mode) {
   scoped_lock h(send_lock_);
