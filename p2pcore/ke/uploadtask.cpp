@@ -259,7 +259,7 @@ bool upload_task_mgr::stop_threads() {
   stop_ = wake_ = nullptr;
   // Requests still queued were never started: they go with the stop.
   batch rest;
-  take(rest);
+  take(rest, true);
   for (tcp_upload_request* r : rest.tcp_commands) delete r;
   for (tcp_upload_request* r : rest.tcp_blocks) delete r;
   for (tcp_upload_request* r : rest.tcp_verifies) delete r;
@@ -299,7 +299,7 @@ void upload_task_mgr::worker() {
         }
         stop = stopping_;
         got = !stop && has_work_locked();
-        if (got) take_locked(b);
+        if (got) take_locked(b, false);
       }
       if (stop) break;
       if (got) run(b);
@@ -312,7 +312,7 @@ void upload_task_mgr::worker() {
     if (r == WAIT_OBJECT_0 + 1) break;
     if (waiting_count_) serve_waiting();
     if (r != WAIT_OBJECT_0) continue;
-    take(b);
+    take(b, false);
     run(b);
   }
   // Reads this worker started complete only in its own alertable waits: they
@@ -326,9 +326,9 @@ void upload_task_mgr::finish_reads_here() {
   run_completions();
 }
 
-void upload_task_mgr::take(batch& b) {
+void upload_task_mgr::take(batch& b, bool all) {
   scoped_lock h(lock_);
-  take_locked(b);
+  take_locked(b, all);
 }
 
 bool upload_task_mgr::has_work_locked() const {
@@ -336,7 +336,7 @@ bool upload_task_mgr::has_work_locked() const {
          !tcp_blocks_.empty() || !tcp_verifies_.empty();
 }
 
-void upload_task_mgr::take_locked(batch& b) {
+void upload_task_mgr::take_locked(batch& b, bool all) {
   wake_pending_ = false;
   b.udp_blocks.swap(udp_blocks_);
   b.udp_verifies.swap(udp_verifies_);
@@ -347,7 +347,7 @@ void upload_task_mgr::take_locked(batch& b) {
   // and the next worker is woken for the rest, so that a burst of peers'
   // pieces is served on as many workers as there are pieces, not one after
   // the other on the worker that happened to wake.
-  if (tcp_blocks_.size() <= 1) {
+  if (all || tcp_blocks_.size() <= 1) {
     b.tcp_blocks.swap(tcp_blocks_);
   } else {
     b.tcp_blocks.push_back(tcp_blocks_.front());

@@ -103,8 +103,9 @@ class upload_task_mgr {
   struct batch;
   static unsigned __stdcall worker_entry(void* self);
   void worker();
-  void take(batch& b);
-  void take_locked(batch& b);
+  // all: every queued request (the stop); else one TCP piece at a time.
+  void take(batch& b, bool all);
+  void take_locked(batch& b, bool all);
   bool has_work_locked() const;
   void signal_locked();
   void run(batch& b);
