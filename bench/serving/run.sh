@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Serving benchmark: Seedlift under Wine serves one 1 GiB file over loopback to
 # 1, 8 and 64 native peers (TCP Req_data, cache cold then warm) and UDP blocks
-# to 8 peers, next to nginx, a plain Winsock sender and RC4 alone measured in
+# to 8 peers, next to nginx, the plain RC4 sender and RC4 alone measured in
 # the same run; prints the figures and the ratios against their targets.
 #   bash bench/serving/run.sh [PEERS]      (PEERS default 1,8,64)
 # nginx comes from Debian; it is installed here when missing (and skipped

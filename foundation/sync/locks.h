@@ -17,6 +17,8 @@ class CLock {
   CLock(const CLock&) = delete;
   CLock& operator=(const CLock&) = delete;
   void Enter() { EnterCriticalSection(&cs_); }
+  // Enters only if no other thread holds it; true when entered.
+  bool TryEnter() { return TryEnterCriticalSection(&cs_) != 0; }
   void Leave() { LeaveCriticalSection(&cs_); }
   // For ORCHARD_ASSERT where the code relies on holding it.
   bool HeldByThisThread() const { return CriticalSectionHeldByThisThread(cs_); }

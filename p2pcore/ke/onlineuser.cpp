@@ -51,14 +51,16 @@ bool online_user::set_send_buff(uint16_t command, const uint8_t* data, uint32_t 
 }
 
 bool online_user::flush() {
-  CLockGuard h(send_lock_);
-  return session_.send_cmd(nullptr, 0);
+  // A worker holding the lock is packing and sending for this user right now
+  // and sends what waits itself; the scheduler thread, which receives every
+  // peer's requests, must not stand behind it for a whole piece.
+  if (!send_lock_.TryEnter()) return true;
+  const bool ok = session_.send_cmd(nullptr, 0);
+  send_lock_.Leave();
+  return ok;
 }
 
-size_t online_user::waiting() {
-  CLockGuard h(send_lock_);
-  return session_.waiting();
-}
+size_t online_user::waiting() { return session_.waiting_seen(); }
 
 bool online_user::is_timed_out(int mode) {
   CLockGuard h(send_lock_);

@@ -39,8 +39,10 @@ class online_user : private online_session_events, private online_socket {
   int receive(uint8_t* p, size_t n);
   // Upload workers: an answer (17, 20, 22, 25) for the request it stamps.
   bool set_send_buff(uint16_t command, const uint8_t* data, uint32_t length, const answer_stamp& stamp);
-  // Sends what waits in the buffer.
+  // Scheduler thread: sends what waits in the buffer, unless a worker is
+  // sending for this user at the moment (it then sends it).
   bool flush();
+  // Bytes left waiting by the last send, without the send lock.
   size_t waiting();
   bool is_timed_out(int mode);
   // The choke operation: tells the peer to stay away (frame 25: a value and

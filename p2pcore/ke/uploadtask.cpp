@@ -27,6 +27,7 @@ namespace p2p {
 namespace {
 
 constexpr DWORD kFinishReadsMs = 5000;
+constexpr DWORD kIdleWaitMs = 100;
 
 // Milliseconds as the read times are kept: seconds since 1970 times 1000.
 uint64_t now_ms() { return uint64_t(std::time(nullptr)) * 1000; }
@@ -206,7 +207,10 @@ struct upload_task_mgr::batch {
   std::vector<tcp_upload_request*> tcp_verifies;
 };
 
-upload_task_mgr::upload_task_mgr() { InitializeCriticalSection(&lock_); }
+upload_task_mgr::upload_task_mgr() {
+  InitializeCriticalSection(&lock_);
+  InitializeConditionVariable(&work_);
+}
 
 upload_task_mgr* get_upload_task_mgr() {
   static upload_task_mgr* m = new (std::nothrow) upload_task_mgr;
@@ -219,6 +223,7 @@ bool upload_task_mgr::start_threads(int count) {
   wake_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   {
     scoped_lock h(lock_);
+    stopping_ = false;
     udp_commands_.reserve(2565);
   }
   P2P_LOG(4, "create upload thread %d", count);
@@ -236,6 +241,11 @@ bool upload_task_mgr::start_threads(int count) {
 }
 
 bool upload_task_mgr::stop_threads() {
+  {
+    scoped_lock h(lock_);
+    stopping_ = true;
+    WakeAllConditionVariable(&work_);
+  }
   if (stop_) SetEvent(stop_);
   for (int i = 0; i < worker_count_; ++i) {
     WaitForSingleObject(threads_[i], INFINITE);
@@ -249,7 +259,7 @@ bool upload_task_mgr::stop_threads() {
   stop_ = wake_ = nullptr;
   // Requests still queued were never started: they go with the stop.
   batch rest;
-  take(rest);
+  take(rest, true);
   for (tcp_upload_request* r : rest.tcp_commands) delete r;
   for (tcp_upload_request* r : rest.tcp_blocks) delete r;
   for (tcp_upload_request* r : rest.tcp_verifies) delete r;
@@ -275,6 +285,26 @@ void upload_task_mgr::worker() {
   const HANDLE events[2] = {wake_, stop_};
   batch b;
   for (;;) {
+    if (reads_in_flight_here() == 0 && !waiting_count_) {
+      // No completion of ours can come: wait for work on the condition
+      // variable, whose wake costs no round trip through the wineserver
+      // (the event's does, twice per request).
+      bool stop = false, got = false;
+      {
+        scoped_lock h(lock_);
+        if (!stopping_ && !has_work_locked()) {
+          ++sleepers_;
+          SleepConditionVariableCS(&work_, &lock_, kIdleWaitMs);
+          --sleepers_;
+        }
+        stop = stopping_;
+        got = !stop && has_work_locked();
+        if (got) take_locked(b, false);
+      }
+      if (stop) break;
+      if (got) run(b);
+      continue;
+    }
     // Read completions run inside this alertable wait, on the worker that
     // issued them. While reads wait for the speed limiter the wait is short:
     // the window frees bytes every millisecond.
@@ -282,7 +312,7 @@ void upload_task_mgr::worker() {
     if (r == WAIT_OBJECT_0 + 1) break;
     if (waiting_count_) serve_waiting();
     if (r != WAIT_OBJECT_0) continue;
-    take(b);
+    take(b, false);
     run(b);
   }
   // Reads this worker started complete only in its own alertable waits: they
@@ -296,14 +326,48 @@ void upload_task_mgr::finish_reads_here() {
   run_completions();
 }
 
-void upload_task_mgr::take(batch& b) {
+void upload_task_mgr::take(batch& b, bool all) {
   scoped_lock h(lock_);
+  take_locked(b, all);
+}
+
+bool upload_task_mgr::has_work_locked() const {
+  return !udp_blocks_.empty() || !udp_verifies_.empty() || !udp_commands_.empty() || !tcp_commands_.empty() ||
+         !tcp_blocks_.empty() || !tcp_verifies_.empty();
+}
+
+void upload_task_mgr::take_locked(batch& b, bool all) {
+  wake_pending_ = false;
   b.udp_blocks.swap(udp_blocks_);
   b.udp_verifies.swap(udp_verifies_);
   b.udp_commands.swap(udp_commands_);
   b.tcp_commands.swap(tcp_commands_);
-  b.tcp_blocks.swap(tcp_blocks_);
   b.tcp_verifies.swap(tcp_verifies_);
+  // A TCP block request is a whole piece to encipher and send: one per wake,
+  // and the next worker is woken for the rest, so that a burst of peers'
+  // pieces is served on as many workers as there are pieces, not one after
+  // the other on the worker that happened to wake.
+  if (all || tcp_blocks_.size() <= 1) {
+    b.tcp_blocks.swap(tcp_blocks_);
+  } else {
+    b.tcp_blocks.push_back(tcp_blocks_.front());
+    tcp_blocks_.erase(tcp_blocks_.begin());
+    signal_locked();
+  }
+}
+
+// Under lock_: one signal wakes one worker, which clears it when it takes; a
+// second signal before then would only wake a worker to find nothing.
+void upload_task_mgr::signal_locked() {
+  // A worker asleep on the condition variable takes it; the event is for
+  // those in their alertable wait, with reads of their own to complete.
+  if (sleepers_ > 0) {
+    WakeConditionVariable(&work_);
+    return;
+  }
+  if (wake_pending_ || !wake_) return;
+  wake_pending_ = true;
+  SetEvent(wake_);
 }
 
 void upload_task_mgr::run(batch& b) {
@@ -330,7 +394,7 @@ bool upload_task_mgr::enqueue(std::vector<Item>& queue, Item item, Run run) {
   }
   scoped_lock h(lock_);
   queue.push_back(std::move(item));
-  if (wake_) SetEvent(wake_);
+  signal_locked();
   return true;
 }
 

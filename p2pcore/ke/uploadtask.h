@@ -103,7 +103,11 @@ class upload_task_mgr {
   struct batch;
   static unsigned __stdcall worker_entry(void* self);
   void worker();
-  void take(batch& b);
+  // all: every queued request (the stop); else one TCP piece at a time.
+  void take(batch& b, bool all);
+  void take_locked(batch& b, bool all);
+  bool has_work_locked() const;
+  void signal_locked();
   void run(batch& b);
   template <class Item, class Run>
   bool enqueue(std::vector<Item>& queue, Item item, Run run);
@@ -133,6 +137,12 @@ class upload_task_mgr {
   HANDLE stop_ = nullptr;
   HANDLE wake_ = nullptr;
   CRITICAL_SECTION lock_;
+  // Under lock_: the wake event is set and no worker has taken yet; workers
+  // asleep on work_ (those with no read of their own in flight); the stop.
+  bool wake_pending_ = false;
+  CONDITION_VARIABLE work_;
+  int sleepers_ = 0;
+  bool stopping_ = false;
   std::vector<udp_block_request> udp_blocks_;
   std::vector<udp_verify_request> udp_verifies_;
   std::vector<udp_command> udp_commands_;

@@ -46,6 +46,7 @@ void online_session::reset(uint64_t now, long fd, uint32_t piece_blocks) {
     check_have_ = CheckHave{};
   }
   head_ = tail_ = unsent_ = 0;
+  waiting_seen_.store(0, std::memory_order_relaxed);
   bytes_sent_ = 0;
 }
 
@@ -276,6 +277,7 @@ bool online_session::send_cmd(const uint8_t* p, size_t n) {
     bytes_sent_ += uint64_t(sent);
   }
   if (head_ == tail_) head_ = tail_ = 0;
+  waiting_seen_.store(tail_ - head_, std::memory_order_relaxed);
   return true;
 }
 

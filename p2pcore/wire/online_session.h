@@ -84,6 +84,9 @@ class online_session {
   uint64_t user_id() const;
   CheckHave check_have() const;
   size_t waiting() const { return tail_ - head_; }
+  // What waited after the last send, readable without the send lock (the
+  // scheduler's write set): it never waits behind a worker enciphering a piece.
+  size_t waiting_seen() const { return waiting_seen_.load(std::memory_order_relaxed); }
   uint64_t bytes_sent() const { return bytes_sent_; }
 
   // Receive path: deciphers, reassembles and dispatches every complete frame.
@@ -126,6 +129,7 @@ class online_session {
   std::unique_ptr<uint8_t[]> buffer_;
   size_t head_ = 0, tail_ = 0;  // bytes waiting: buffer_[head_, tail_)
   size_t unsent_ = 0;           // appended since the last send
+  std::atomic<size_t> waiting_seen_{0};
   uint64_t bytes_sent_ = 0;
 };
 

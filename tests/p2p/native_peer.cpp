@@ -10,6 +10,8 @@
 //       one peer per local port (introduced by the super node first), getfiledata for S seconds.
 //   p2p_native_peer http --port P --path /name --size N [--peers K]      K slices by HTTP Range requests
 //   p2p_native_peer raw  --port P --size N [--peers K]                   K connections read to their end
+//   p2p_native_peer rc4  --port P --size N [--peers K]                   the same, each stream a plain 4-byte
+//       seed and then RC4 under that seed's key, deciphered into the slice's place as a Req_data peer does
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -17,6 +19,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -402,6 +405,34 @@ uint64_t raw_stream(const options& o) {
   return total;
 }
 
+// The plain RC4 sender's stream: the client's work per byte is a Req_data
+// peer's (receive, decipher, copy into place), without the frames.
+uint64_t rc4_stream(const options& o) {
+  const int s = connect_to(o.port);
+  if (s < 0) return 0;
+  static thread_local uint8_t buffer[1 << 18];
+  std::vector<uint8_t> slice(size_t(o.size / uint64_t(o.peers) + 1));
+  uint8_t seed[4];
+  size_t have = 0;
+  while (have < sizeof seed) {
+    const ssize_t n = recv(s, seed + have, sizeof seed - have, 0);
+    if (n <= 0) break;
+    have += size_t(n);
+  }
+  Rc4State cipher;
+  stream_cipher_init(cipher, load_u32le(seed));
+  uint64_t total = 0;
+  for (;;) {
+    const ssize_t n = recv(s, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    rc4_apply(cipher, buffer, size_t(n));
+    if (total < slice.size()) std::memcpy(slice.data() + total, buffer, std::min<size_t>(size_t(n), slice.size() - total));
+    total += uint64_t(n);
+  }
+  close(s);
+  return total;
+}
+
 int run_reference(const options& o) {
   std::vector<uint64_t> got(size_t(o.peers));
   std::vector<std::thread> threads;
@@ -409,7 +440,7 @@ int run_reference(const options& o) {
   for (int i = 0; i < o.peers; ++i)
     threads.emplace_back([&o, &got, i] {
       const uint64_t b0 = o.size * i / o.peers, b1 = o.size * (i + 1) / o.peers;
-      got[size_t(i)] = o.mode == "http" ? http_slice(o, b0, b1 - b0) : raw_stream(o);
+      got[size_t(i)] = o.mode == "http" ? http_slice(o, b0, b1 - b0) : o.mode == "rc4" ? rc4_stream(o) : raw_stream(o);
     });
   for (std::thread& t : threads) t.join();
   const double seconds = now_s() - start;
@@ -472,7 +503,7 @@ int main(int argc, char** argv) {
   }
   if (o.mode == "tcp") return run_tcp(o);
   if (o.mode == "udp") return run_udp(o);
-  if (o.mode == "http" || o.mode == "raw") return run_reference(o);
+  if (o.mode == "http" || o.mode == "raw" || o.mode == "rc4") return run_reference(o);
   fprintf(stderr, "unknown mode %s\n", o.mode.c_str());
   return 2;
 }
